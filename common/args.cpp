@@ -1,0 +1,164 @@
+#include "args.h"
+
+#include "alloc.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string argLabel(const Gateway& g, int pos)
+{
+    char buf[160];
+    const char* name = g.argNames ? g.argNames[pos] : nullptr;
+    if (name != nullptr)
+        std::snprintf(buf, sizeof buf, "%s (argument %d)", name, pos + 1);
+    else
+        std::snprintf(buf, sizeof buf, "argument %d", pos + 1);
+    return buf;
+}
+
+[[noreturn]] void raise(const Gateway& g, const char* mnemonic, const std::string& message)
+{
+    char id[128];
+    std::snprintf(id, sizeof id, "%s:%s", g.name, mnemonic);
+    // The host copies the message before unwinding; "%s" keeps a '%' in an
+    // argument name from being read as a format.
+    mexErrMsgIdAndTxt(id, "%s", message.c_str());
+    std::abort();  // mexErrMsgIdAndTxt does not return
+}
+
+std::string vformat(const char* fmt, va_list ap)
+{
+    char buf[512];
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    return buf;
+}
+
+bool isRealScalar(const mxArray* a)
+{
+    return a != nullptr && (mxIsNumeric(a) || mxIsLogical(a)) && !mxIsComplex(a) &&
+           mxGetNumberOfElements(a) == 1;
+}
+
+double scalarValue(const Gateway& g, int pos)
+{
+    const mxArray* a = g.prhs[pos];
+    if (!isRealScalar(a)) argError(g, pos, "notScalar", "must be a real numeric scalar");
+    return mxGetScalar(a);
+}
+
+int integerValue(const Gateway& g, int pos, double v)
+{
+    if (!std::isfinite(v)) argError(g, pos, "notFinite", "must be finite");
+    if (v < -2147483648.0 || v > 2147483647.0)
+        argError(g, pos, "intRange", "does not fit a 32-bit int");
+    return static_cast<int>(v);
+}
+
+bool isRealDouble(const mxArray* a)
+{
+    return a != nullptr && mxIsDouble(a) && !mxIsComplex(a) && !mxIsSparse(a);
+}
+
+}  // namespace
+
+void gatewayError(const Gateway& g, const char* mnemonic, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string message = vformat(fmt, ap);
+    va_end(ap);
+    raise(g, mnemonic, message);
+}
+
+void argError(const Gateway& g, int pos, const char* mnemonic, const char* fmtWhat, ...)
+{
+    va_list ap;
+    va_start(ap, fmtWhat);
+    std::string what = vformat(fmtWhat, ap);
+    va_end(ap);
+    raise(g, mnemonic, argLabel(g, pos) + " " + what);
+}
+
+void requireInputs(const Gateway& g, int count)
+{
+    if (g.nrhs < count)
+        gatewayError(g, "nargin", "expects %d inputs, got %d", count, g.nrhs);
+}
+
+int roundArg(const Gateway& g, int pos)
+{
+    const double v = scalarValue(g, pos);
+    return integerValue(g, pos, std::floor(v + 0.5));
+}
+
+int floorArg(const Gateway& g, int pos)
+{
+    const double v = scalarValue(g, pos);
+    return integerValue(g, pos, std::floor(v));
+}
+
+int countArg(const Gateway& g, int pos)
+{
+    const int v = roundArg(g, pos);
+    if (v < 0) argError(g, pos, "negativeCount", "must not be negative (it is %d)", v);
+    return v;
+}
+
+double rawArg(const Gateway& g, int pos)
+{
+    return scalarValue(g, pos);
+}
+
+double* dataArg(const Gateway& g, int pos, long long minCount)
+{
+    const mxArray* a = g.prhs[pos];
+    if (!isRealDouble(a)) argError(g, pos, "notDouble", "must be a real, full double array");
+    const long long have = static_cast<long long>(mxGetNumberOfElements(a));
+    if (have < minCount)
+        argError(g, pos, "tooShort", "must have at least %lld elements (it has %lld)", minCount, have);
+    return mxGetPr(a);
+}
+
+MapGrid readMapGrid(const Gateway& g, int pos, int R, int C, long long minElems)
+{
+    const mxArray* a = g.prhs[pos];
+    if (a == nullptr || !mxIsCell(a)) argError(g, pos, "notCell", "must be a cell array");
+    const long long cells = static_cast<long long>(R) * C;
+    const long long have = static_cast<long long>(mxGetNumberOfElements(a));
+    if (have < cells)
+        argError(g, pos, "tooFewCells", "must have at least %d x %d cells (it has %lld)", R, C, have);
+    MapGrid grid = static_cast<MapGrid>(allocZeroed(static_cast<std::size_t>(cells), sizeof(double*)));
+    for (long long k = 0; k < cells; ++k) {
+        const mxArray* cell = mxGetCell(a, static_cast<mwIndex>(k));
+        if (!isRealDouble(cell))
+            argError(g, pos, "badCell", "cell %lld must hold a real, full double matrix", k + 1);
+        const long long elems = static_cast<long long>(mxGetNumberOfElements(cell));
+        if (elems < minElems)
+            argError(g, pos, "cellTooSmall", "cell %lld must hold at least %lld elements (it has %lld)",
+                     k + 1, minElems, elems);
+        grid[k] = mxGetPr(cell);
+    }
+    return grid;
+}
+
+void requireIntValues(const Gateway& g, int pos, const double* values, long long count)
+{
+    for (long long k = 0; k < count; ++k) {
+        const double v = values[k];
+        // Truncation toward zero fits an int exactly on (INT_MIN - 1, INT_MAX + 1).
+        if (!(v > -2147483649.0 && v < 2147483648.0))
+            argError(g, pos, "badValue", "entry %lld (%g) does not fit a 32-bit int after truncation",
+                     k + 1, v);
+    }
+}
+
+long long mapElements(int nRows, int nCols)
+{
+    if (nRows <= 0 || nCols <= 0) return 0;
+    return static_cast<long long>(nRows) * nCols;
+}

@@ -1,0 +1,59 @@
+// Gateway-side argument readers with validation.
+//
+// Every reader checks what it reads and raises a host error with id
+// "<Function>:<mnemonic>" and a message naming the argument as the user counts
+// it (from 1). Readers only read: a gateway that calls them all before its
+// kernel writes nothing on a wrong call.
+#pragma once
+
+#include <cstddef>
+
+#include "host.h"
+#include "maps.h"
+
+// What a reader needs to name an argument: the function, its inputs, and the
+// user-facing name of each 0-based position (nullptr for unnamed ones).
+struct Gateway {
+    const char* name;
+    int nrhs;
+    const mxArray* const* prhs;
+    const char* const* argNames;
+};
+
+[[noreturn]] void gatewayError(const Gateway& g, const char* mnemonic, const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+// "<name> (argument k) <what>", k = pos + 1.
+[[noreturn]] void argError(const Gateway& g, int pos, const char* mnemonic, const char* fmtWhat, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 4, 5)))
+#endif
+    ;
+
+// Fewer than count inputs is a wrong call; more are ignored.
+void requireInputs(const Gateway& g, int count);
+
+// floor(v + 0.5) of a real numeric or logical scalar, as an int.
+int roundArg(const Gateway& g, int pos);
+// floor(v) of a real numeric or logical scalar, as an int.
+int floorArg(const Gateway& g, int pos);
+// roundArg that must not be negative (it sizes a table).
+int countArg(const Gateway& g, int pos);
+// The scalar as passed.
+double rawArg(const Gateway& g, int pos);
+
+// Data of a real, full double array of at least minCount elements.
+double* dataArg(const Gateway& g, int pos, long long minCount);
+
+// Data pointers of the first R*C cells of a cell array, each a real, full
+// double array of at least minElems elements. R and C must not be negative.
+MapGrid readMapGrid(const Gateway& g, int pos, int R, int C, long long minElems);
+
+// Every one of values[0..count-1], truncated toward zero, fits an int.
+void requireIntValues(const Gateway& g, int pos, const double* values, long long count);
+
+// Elements a map of nRows x nCols needs; 0 when either is not positive.
+long long mapElements(int nRows, int nCols);

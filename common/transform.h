@@ -1,0 +1,15 @@
+// The geometric point transform shared by Wendlow, Sabrel and Mundle.
+#pragma once
+
+// Turns the point (x, y) about the centre (cx, cy) by deltaOri orientation
+// steps of PI/N, then moves it by (deltaX, deltaY), rounding each coordinate
+// to the nearest grid point (halves up). xyo receives the new row, the new
+// column and the orientation (iOri + deltaOri) modulo N in 0..N-1. N >= 1.
+//
+// Positions are 64-bit: a point or shift anywhere in the int range is
+// transformed exactly, and the caller's bounds test sees the true position.
+void geometricTransform(int N, int cx, int cy, int x, int y, int iOri, int deltaX, int deltaY,
+                        int deltaOri, long long xyo[3]);
+
+// (iOri + deltaOri) modulo N, taken in 0..N-1, in constant time. N >= 1.
+int wrapOrientation(int N, long long iOriPlusDelta);

@@ -1,0 +1,203 @@
+// The argument readers: rounding rules, and the checks that turn a wrong
+// call into a named host error.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "alloc.h"
+#include "args.h"
+#include "standin.h"
+
+using namespace standin;
+
+namespace {
+
+const char* const names[] = {"first", "second", nullptr};
+
+struct Reader {
+    std::vector<Array> arrays;
+    std::vector<const mxArray*> prhs;
+    explicit Reader(std::vector<Array> a) : arrays(std::move(a))
+    {
+        for (auto& x : arrays) prhs.push_back(x.get());
+    }
+    Gateway g() const { return {"Tester", static_cast<int>(prhs.size()), prhs.data(), names}; }
+    ~Reader() { releaseAllocations(); }
+};
+
+int rounded(double v) { return roundArg(Reader({scalar(v)}).g(), 0); }
+int floored(double v) { return floorArg(Reader({scalar(v)}).g(), 0); }
+
+// The id and message of the error a reader raises.
+template <class F>
+HostError errorOf(F f)
+{
+    try {
+        f();
+    } catch (const HostError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error raised";
+    return HostError("", "");
+}
+
+}  // namespace
+
+TEST(Readers, RoundArgTakesHalvesUpward)
+{
+    EXPECT_EQ(rounded(2.5), 3);
+    EXPECT_EQ(rounded(2.4999), 2);
+    EXPECT_EQ(rounded(-2.5), -2);
+    EXPECT_EQ(rounded(-0.7), -1);
+    EXPECT_EQ(rounded(3.0), 3);
+    EXPECT_EQ(rounded(2147483647.0), 2147483647);
+    EXPECT_EQ(rounded(-2147483648.0), -2147483647 - 1);
+}
+
+TEST(Readers, FloorArgAddsNoHalf)
+{
+    EXPECT_EQ(floored(2.9), 2);
+    EXPECT_EQ(floored(3.0), 3);
+    EXPECT_EQ(floored(-0.5), -1);
+}
+
+TEST(Readers, IntegerScalarsOfOtherNumericClassesAndLogicals)
+{
+    EXPECT_EQ(roundArg(Reader({scalar(7, Kind::Int32)}).g(), 0), 7);
+    EXPECT_EQ(roundArg(Reader({scalar(1, Kind::Logical)}).g(), 0), 1);
+    EXPECT_EQ(roundArg(Reader({scalar(2.5, Kind::Single)}).g(), 0), 3);
+}
+
+TEST(Readers, BadScalarsAreNamedByPosition)
+{
+    HostError e = errorOf([] { Reader r({scalar(1), scalar(1, Kind::Char)}); roundArg(r.g(), 1); });
+    EXPECT_EQ(e.id, "Tester:notScalar");
+    EXPECT_NE(std::string(e.what()).find("second (argument 2)"), std::string::npos) << e.what();
+
+    e = errorOf([] { Reader r({zeros(1, 2)}); roundArg(r.g(), 0); });
+    EXPECT_EQ(e.id, "Tester:notScalar");
+    e = errorOf([] { Reader r({zeros(0, 0)}); rawArg(r.g(), 0); });
+    EXPECT_EQ(e.id, "Tester:notScalar");
+    e = errorOf([] { Reader r({scalar(1, Kind::Complex)}); roundArg(r.g(), 0); });
+    EXPECT_EQ(e.id, "Tester:notScalar");
+    e = errorOf([] { Reader r({cell(1, 1)}); roundArg(r.g(), 0); });
+    EXPECT_EQ(e.id, "Tester:notScalar");
+
+    e = errorOf([] { Reader r({scalar(NAN)}); roundArg(r.g(), 0); });
+    EXPECT_EQ(e.id, "Tester:notFinite");
+    e = errorOf([] { Reader r({scalar(INFINITY)}); floorArg(r.g(), 0); });
+    EXPECT_EQ(e.id, "Tester:notFinite");
+    e = errorOf([] { Reader r({scalar(2147483647.5)}); roundArg(r.g(), 0); });
+    EXPECT_EQ(e.id, "Tester:intRange");
+    e = errorOf([] { Reader r({scalar(-2147483649.0)}); floorArg(r.g(), 0); });
+    EXPECT_EQ(e.id, "Tester:intRange");
+
+    e = errorOf([] { Reader r({scalar(1), scalar(1), scalar(-1)}); countArg(r.g(), 2); });
+    EXPECT_EQ(e.id, "Tester:negativeCount");
+    EXPECT_NE(std::string(e.what()).find("argument 3"), std::string::npos) << e.what();
+}
+
+TEST(Readers, RawDoubleIsUnchangedEvenWhenNotFinite)
+{
+    EXPECT_EQ(rawArg(Reader({scalar(-0.25)}).g(), 0), -0.25);
+    EXPECT_TRUE(std::isnan(rawArg(Reader({scalar(NAN)}).g(), 0)));
+}
+
+TEST(Readers, DataArgumentsMustBeRealDoubleAndLongEnough)
+{
+    Array a = column({1, 2, 3});
+    Reader r({a});
+    EXPECT_EQ(dataArg(r.g(), 0, 3), values(a).data());
+    EXPECT_EQ(errorOf([&] { dataArg(r.g(), 0, 4); }).id, "Tester:tooShort");
+    EXPECT_EQ(errorOf([] { dataArg(Reader({matrix(2, 1, {}, Kind::Single)}).g(), 0, 1); }).id, "Tester:notDouble");
+    EXPECT_EQ(errorOf([] { dataArg(Reader({matrix(2, 1, {}, Kind::Complex)}).g(), 0, 1); }).id, "Tester:notDouble");
+    EXPECT_EQ(errorOf([] { dataArg(Reader({matrix(2, 1, {}, Kind::Sparse)}).g(), 0, 1); }).id, "Tester:notDouble");
+    EXPECT_EQ(errorOf([] { dataArg(Reader({cell(2, 1)}).g(), 0, 1); }).id, "Tester:notDouble");
+}
+
+TEST(Readers, MapGridFollowsColumnMajorCellOrder)
+{
+    Array c = cell(2, 3);
+    for (int k = 0; k < 6; ++k) setCell(c, k, matrix(2, 2, {double(k)}));
+    Reader r({c});
+    MapGrid grid = readMapGrid(r.g(), 0, 2, 3, 4);
+    EXPECT_EQ(grid[1][0], 1.0);  // row 1, column 0
+    EXPECT_EQ(grid[2][0], 2.0);  // row 0, column 1
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(grid[k], values(cellContent(c, k)).data());
+
+    // A cell list given as a row, and a grid with more cells than needed.
+    Array row = cellOf(1, 3, {zeros(2, 2), zeros(2, 2), zeros(2, 2)});
+    EXPECT_NO_THROW(readMapGrid(Reader({row}).g(), 0, 2, 1, 4));
+    // An empty grid reads nothing.
+    EXPECT_EQ(readMapGrid(Reader({cell(0, 0)}).g(), 0, 0, 5, 4), nullptr);
+}
+
+TEST(Readers, SharedCellsGiveTheSamePointer)
+{
+    Array block = zeros(2, 2);
+    Array c = cellOf(2, 1, {block, block});
+    Reader r({c});
+    MapGrid grid = readMapGrid(r.g(), 0, 2, 1, 4);
+    EXPECT_EQ(grid[0], grid[1]);
+}
+
+TEST(Readers, BadGridsAreRejected)
+{
+    EXPECT_EQ(errorOf([] { readMapGrid(Reader({zeros(2, 2)}).g(), 0, 1, 1, 1); }).id, "Tester:notCell");
+    EXPECT_EQ(errorOf([] { readMapGrid(Reader({cellOf(1, 1, {zeros(2, 2)})}).g(), 0, 2, 1, 1); }).id,
+              "Tester:tooFewCells");
+    HostError e = errorOf([] { readMapGrid(Reader({cellOf(2, 1, {zeros(2, 2), zeros(1, 3)})}).g(), 0, 2, 1, 4); });
+    EXPECT_EQ(e.id, "Tester:cellTooSmall");
+    EXPECT_NE(std::string(e.what()).find("cell 2"), std::string::npos) << e.what();
+    // An unset cell, a cell of another class, a complex cell.
+    EXPECT_EQ(errorOf([] { readMapGrid(Reader({cell(1, 1)}).g(), 0, 1, 1, 0); }).id, "Tester:badCell");
+    EXPECT_EQ(errorOf([] { readMapGrid(Reader({cellOf(1, 1, {matrix(2, 2, {}, Kind::Int32)})}).g(), 0, 1, 1, 4); }).id,
+              "Tester:badCell");
+    EXPECT_EQ(errorOf([] { readMapGrid(Reader({cellOf(1, 1, {matrix(2, 2, {}, Kind::Complex)})}).g(), 0, 1, 1, 4); }).id,
+              "Tester:badCell");
+}
+
+TEST(Readers, IntValuesAfterTruncation)
+{
+    Reader r({zeros(1, 1)});
+    const double good[] = {-2147483648.9, 2147483647.9, -0.5, 0};
+    EXPECT_NO_THROW(requireIntValues(r.g(), 0, good, 4));
+    const double bad[] = {1, 2147483648.0};
+    EXPECT_EQ(errorOf([&] { requireIntValues(r.g(), 0, bad, 2); }).id, "Tester:badValue");
+    const double nan[] = {NAN};
+    EXPECT_EQ(errorOf([&] { requireIntValues(r.g(), 0, nan, 1); }).id, "Tester:badValue");
+    EXPECT_NO_THROW(requireIntValues(r.g(), 0, bad, 1));  // only the first count are read
+}
+
+TEST(Readers, FewerInputsThanNeeded)
+{
+    Reader r({scalar(1)});
+    HostError e = errorOf([&] { requireInputs(r.g(), 2); });
+    EXPECT_EQ(e.id, "Tester:nargin");
+    EXPECT_NO_THROW(requireInputs(r.g(), 1));
+}
+
+TEST(Allocation, IntTableGivesDistinctZeroFilledRows)
+{
+    int** t = allocIntTable(3, 4);
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(t[i][j], 0);
+        for (int j = 0; j < i; ++j) EXPECT_NE(t[i], t[j]);
+        t[i][3] = i;  // rows do not overlap: ASan would see a write past one
+    }
+    double* d = allocDoubles(5);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(d[i], 0.0);
+    releaseAllocations();
+}
+
+TEST(Maps, LinearIndex)
+{
+    EXPECT_EQ(linearIndex(1, 1, 5, 7), 0);
+    EXPECT_EQ(linearIndex(5, 7, 5, 7), 34);
+    EXPECT_EQ(linearIndex(2, 1, 5, 7), 1);
+    EXPECT_EQ(linearIndex(1, 2, 5, 7), 5);
+    EXPECT_EQ(linearIndex(1, 2, 5, -99), 5);
+    // Beyond 2^31 elements the offset stays exact.
+    EXPECT_EQ(linearIndex(70000, 70000, 70000, 70000), 70000LL * 70000 - 1);
+}

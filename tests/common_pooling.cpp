@@ -1,0 +1,160 @@
+// Shift tables and oriented local-maximum pooling.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "pooling.h"
+#include "standin.h"
+
+namespace {
+
+// A pooling set-up over plain vectors: nImages x N maps of nRows x nCols.
+struct Pool {
+    std::vector<std::vector<double>> maps;
+    std::vector<double*> table;
+    PoolState s{};
+
+    Pool(int nImages, int N, int nRows, int nCols, int shiftRange, int oriRange, int shiftStep = 1,
+         double saturation = 100)
+    {
+        maps.assign(nImages * N, std::vector<double>(nRows * nCols, 0.0));
+        for (auto& m : maps) table.push_back(m.data());
+        s = {nImages, N, nRows, nCols, shiftRange, oriRange, shiftStep, saturation, table.data(), nullptr, nullptr};
+        buildShiftTables(s);
+    }
+    ~Pool() { standin::releaseAllocations(); }
+    double& at(int image, int ori, int row, int col) { return maps[image + s.nImages * ori][(row - 1) + s.nRows * (col - 1)]; }
+    double pool(int image, int ori, long long x, long long y, MaxRecord& r) const { return localMaximum(s, image, ori, x, y, r); }
+};
+
+void expectRecord(const MaxRecord& r, int shift, int x, int y, int ori, int oriShift)
+{
+    EXPECT_EQ(r.shift, shift);
+    EXPECT_EQ(r.x, x);
+    EXPECT_EQ(r.y, y);
+    EXPECT_EQ(r.ori, ori);
+    EXPECT_EQ(r.oriShift, oriShift);
+}
+
+}  // namespace
+
+TEST(ShiftTables, SixOrientationsShowTheTruncatedPi)
+{
+    Pool p(1, 6, 3, 3, 2, 0);
+    const int x[6][5] = {{-2, -1, 0, 1, 2}, {-2, -1, 0, 1, 2}, {-1, -1, 0, 1, 1},
+                         {0, 0, 0, 0, 0},   {1, 0, 0, 0, -1},  {2, 1, 0, -1, -2}};
+    const int y[6][5] = {{0, 0, 0, 0, 0},   {-1, 0, 0, 0, 1},  {-2, -1, 0, 1, 2},
+                         {-2, -1, 0, 1, 2}, {-2, -1, 0, 1, 2}, {-1, -1, 0, 1, 1}};
+    for (int k = 0; k < 6; ++k)
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(p.s.shiftX[k][i], x[k][i]) << "k=" << k << " i=" << i;
+            EXPECT_EQ(p.s.shiftY[k][i], y[k][i]) << "k=" << k << " i=" << i;
+        }
+}
+
+TEST(ShiftTables, ZeroStepAndZeroRange)
+{
+    Pool p(1, 4, 3, 3, 3, 0, 0);
+    for (int k = 0; k < 4; ++k)
+        for (int i = 0; i < 7; ++i) EXPECT_EQ(p.s.shiftX[k][i] | p.s.shiftY[k][i], 0);
+    Pool q(1, 4, 3, 3, 0, 0, 5);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(q.s.shiftX[k][0] | q.s.shiftY[k][0], 0);
+}
+
+TEST(LocalMaximum, SingleSampleWithoutShiftsOrOrientations)
+{
+    Pool p(2, 2, 4, 4, 0, 0, 1, 10);
+    p.at(1, 1, 2, 3) = 0.5;
+    MaxRecord r;
+    EXPECT_EQ(p.pool(1, 1, 2, 3, r), 0.5);
+    expectRecord(r, 0, 2, 3, 1, 0);
+    EXPECT_EQ(p.pool(0, 1, 2, 3, r), 0.0);  // other image
+    p.at(1, 1, 2, 3) = -0.5;
+    EXPECT_EQ(p.pool(1, 1, 2, 3, r), 0.0);  // never below 0
+}
+
+TEST(LocalMaximum, TiesGoToTheLowestShiftThenTheLowestOrientationOffset)
+{
+    Pool p(1, 4, 7, 7, 1, 1, 1, 10);
+    // ori 0 shifts along rows: samples rows 3, 4, 5 of column 4.
+    p.at(0, 1, 3, 4) = 2;
+    p.at(0, 3, 3, 4) = 2;
+    p.at(0, 0, 5, 4) = 2;
+    MaxRecord r;
+    EXPECT_EQ(p.pool(0, 0, 4, 4, r), 2.0);
+    expectRecord(r, -1, 3, 4, 3, -1);  // shift -1 first; offset -1 (orientation 3) before +1
+    p.at(0, 3, 3, 4) = 0;
+    p.pool(0, 0, 4, 4, r);
+    expectRecord(r, -1, 3, 4, 1, 1);
+}
+
+TEST(LocalMaximum, OrientationWrapsOnceAtBothEnds)
+{
+    Pool p(1, 4, 3, 3, 0, 1, 1, 10);
+    p.at(0, 3, 2, 2) = 1;
+    MaxRecord r;
+    EXPECT_EQ(p.pool(0, 0, 2, 2, r), 1.0);
+    EXPECT_EQ(r.ori, 3);
+    EXPECT_EQ(r.oriShift, -1);
+    p.at(0, 0, 2, 2) = 3;
+    EXPECT_EQ(p.pool(0, 3, 2, 2, r), 3.0);
+    EXPECT_EQ(r.ori, 0);
+    EXPECT_EQ(r.oriShift, 1);
+    // oriRange = N reads every orientation, some twice.
+    Pool q(1, 2, 3, 3, 0, 2, 1, 10);
+    q.at(0, 1, 2, 2) = 4;
+    EXPECT_EQ(q.pool(0, 0, 2, 2, r), 4.0);
+    EXPECT_EQ(r.oriShift, -1);
+}
+
+TEST(LocalMaximum, SaturationCapsTheValueButNotTheRecord)
+{
+    Pool p(1, 1, 5, 5, 1, 0, 1, 0.7);
+    p.at(0, 0, 4, 3) = 0.9;
+    MaxRecord r;
+    EXPECT_EQ(p.pool(0, 0, 3, 3, r), 0.7);
+    expectRecord(r, 1, 4, 3, 0, 0);
+    p.s.saturation = -1;
+    EXPECT_EQ(p.pool(0, 0, 1, 1, r), -1.0);  // nothing found, capped below 0
+}
+
+TEST(LocalMaximum, NaNNeverWins)
+{
+    Pool p(1, 1, 3, 3, 1, 0, 1, 10);
+    for (double& v : p.maps[0]) v = NAN;
+    MaxRecord r;
+    EXPECT_EQ(p.pool(0, 0, 2, 2, r), 0.0);
+    p.at(0, 0, 3, 2) = 0.25;
+    EXPECT_EQ(p.pool(0, 0, 2, 2, r), 0.25);
+    EXPECT_EQ(r.x, 3);
+}
+
+TEST(LocalMaximum, PositionsOutsideTheMapAreSkipped)
+{
+    Pool p(1, 1, 4, 4, 2, 0, 1, 10);
+    for (double& v : p.maps[0]) v = 1;
+    MaxRecord r;
+    // Only rows 1..4 are inside; the element at row 0 reaches rows 1 and 2.
+    EXPECT_EQ(p.pool(0, 0, 0, 2, r), 1.0);
+    EXPECT_EQ(r.x, 1);
+    EXPECT_EQ(r.shift, 1);
+    // Bounds are inclusive at nRows and nCols.
+    EXPECT_EQ(p.pool(0, 0, 6, 4, r), 1.0);
+    EXPECT_EQ(r.x, 4);
+    // Everything outside, near and very far: 0, and no read outside the maps.
+    EXPECT_EQ(p.pool(0, 0, 7, 2, r), 0.0);
+    EXPECT_EQ(p.pool(0, 0, 2, 0, r), 0.0);
+    EXPECT_EQ(p.pool(0, 0, 2, 5, r), 0.0);
+    EXPECT_EQ(p.pool(0, 0, -2147483648LL, 2147483647LL, r), 0.0);
+    EXPECT_EQ(p.pool(0, 0, 40000000000LL, 1, r), 0.0);
+}
+
+TEST(LocalMaximum, ZeroStepFindsTheFirstShift)
+{
+    Pool p(1, 1, 3, 3, 2, 0, 0, 10);
+    p.at(0, 0, 2, 2) = 5;
+    MaxRecord r;
+    EXPECT_EQ(p.pool(0, 0, 2, 2, r), 5.0);
+    EXPECT_EQ(r.shift, -2);
+}
