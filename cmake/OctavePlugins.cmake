@@ -25,3 +25,11 @@ foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
     target_link_libraries(${name}_octave PRIVATE OpenMP::OpenMP_CXX)
   endif()
 endforeach()
+
+# The help text beside each plug-in, so that help NAME works where it is
+# called from; in one folder the host runs NAME.mex and shows NAME.m's help.
+foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${name}/${name}.m)
+    configure_file(${CMAKE_SOURCE_DIR}/${name}/${name}.m ${TOOLBOX_MEX_DIR}/${name}.m COPYONLY)
+  endif()
+endforeach()

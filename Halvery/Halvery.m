@@ -1,0 +1,69 @@
+%HALVERY  Score a template on a batch of images, pool and draw its elements.
+%   HALVERY(nImages, N, responseMaps, unused4, patchHalf, nRows, nCols,
+%           unused8, elemOri, elemX, elemY, elemWeight, elemBias, patches,
+%           renderMaps, shiftRange, oriRange, shiftStep, nElements,
+%           saturation, scores, pooledValues, unused23, unused24, unused25,
+%           unused26)
+%
+%   Inputs (26; more are ignored), as you count them:
+%     1  nImages       number of images (rounded, halves up)
+%     2  N             number of orientations; orientation k is the angle
+%                      pi*k/N from the row axis toward the column axis
+%     3  responseMaps  nImages x N cell array: cell {i,k} holds the nRows x
+%                      nCols response map of image i at orientation k-1
+%     4  (unused)      not read
+%     5  patchHalf     patches are (2*patchHalf+1) x (2*patchHalf+1)
+%     6  nRows         rows of every response and render map
+%     7  nCols         columns of every response and render map
+%     8  (unused)      not read
+%     9  elemOri       element orientations, 0..N-1 (truncated toward zero)
+%    10  elemX         element rows, 1-based (truncated toward zero)
+%    11  elemY         element columns, 1-based (truncated toward zero)
+%    12  elemWeight    element weights
+%    13  elemBias      element biases
+%    14  patches       N cell list: the drawing patch of orientation k-1
+%    15  renderMaps    nImages cell list of nRows x nCols render maps
+%    16  shiftRange    shifts -shiftRange..shiftRange along the orientation
+%    17  oriRange      orientation offsets -oriRange..oriRange (at most N)
+%    18  shiftStep     pixels per shift
+%    19  nElements     number of elements (floored; below 1: none)
+%    20  saturation    upper bound of every pooled value
+%    21  scores        nImages doubles
+%    22  pooledValues  nImages x nElements doubles
+%    23-26 (unused)    not read
+%
+%   For every element e and image i the element's response is pooled: the
+%   largest value found when its position is shifted along its orientation
+%   and its orientation is moved up to oriRange steps either way (wrapping),
+%   capped at saturation, and never below 0. Then
+%     pooledValues(i, e) = v                          (overwritten)
+%     scores(i) = scores(i) + (elemWeight(e)*v - elemBias(e))   (ACCUMULATES)
+%   and, if v > 0, patch of the winning orientation, times sqrt(v), is drawn
+%   centred on the winning sample: renderMaps{i} keeps the larger value
+%   (RAISED, never lowered). Patch entries outside the map are clipped.
+%
+%   Results are written IN PLACE into arguments 15, 21 and 22; nothing is
+%   returned. Pass freshly created arrays (e.g. zeros(nImages, 1)): a
+%   variable that shares its data with an array you pass (b = a) sees the
+%   writes too, and a range such as 1:3 loses them.
+%
+%   Errors (nothing is written when one is raised): Halvery:nargin (fewer
+%   than 26 inputs), Halvery:notScalar, :notFinite, :intRange (an integer
+%   scalar that is not a real finite scalar fitting an int),
+%   :negativeCount (nImages or N below 0), :notCell, :tooFewCells,
+%   :badCell, :cellTooSmall (grids), :notDouble, :tooShort (element and
+%   result arrays), :badValue (element rows, columns or orientations that
+%   do not fit an int), :badOrientation (an element orientation outside
+%   0..N-1), :shiftRange (below 0), :oriRange (above N), :shiftStep
+%   (shiftRange*shiftStep too large), :patchHalf (too large),
+%   :outOfMemory. Each message names the argument and its position.
+%
+%   Example:
+%     maps = {zeros(5), zeros(5)};  maps{1}(4, 3) = 4;
+%     renders = {zeros(5)};  scores = zeros(1, 1);  pooled = zeros(1, 1);
+%     Halvery(1, 2, maps, {}, 1, 5, 5, 0, 0, 3, 3, 2, 1, {ones(3), ones(3)}, ...
+%             renders, 1, 0, 1, 1, 10, scores, pooled, 0, 0, 0, 0);
+%     scores      % 7: 2*4 - 1
+%     renders{1}  % 2 in rows 3-5, columns 2-4
+%
+%   See also Wendlow, Fenwold, Porrith, Mundle, Sabrel.

@@ -1,0 +1,42 @@
+%MUNDLE  Rotate and shift whole orientation stacks, moving the channels along.
+%   MUNDLE(n, N, sourceMaps, resultMaps, sx, sy, deltaX, deltaY, deltaOri)
+%
+%   Inputs (9; more are ignored), as you count them:
+%     1  n           number of images (rounded, halves up)
+%     2  N           number of orientations: one rotation step is pi/N
+%     3  sourceMaps  n x N cell array: cell {i,k} is the sx x sy map of
+%                    image i at orientation k-1 (read only)
+%     4  resultMaps  n x N cell array of sx x sy maps (overwritten)
+%     5  sx          rows of every map
+%     6  sy          columns of every map
+%     7  deltaX      n doubles: row shift of image i (truncated toward zero)
+%     8  deltaY      n doubles: column shift of image i (truncated)
+%     9  deltaOri    n doubles: rotation of image i in steps of pi/N
+%                    (truncated)
+%
+%   Every channel of image i is warped as Sabrel warps a map: result element
+%   (x, y) takes the source element at (x, y) turned by deltaOri(i)*pi/N
+%   about (floor(sx/2), floor(sy/2)), moved by (deltaX(i), deltaY(i)) and
+%   rounded; 0 outside the source. Result channel k reads source channel
+%   mod(k + deltaOri(i), N), so orientations turn with the maps.
+%
+%   Results are written IN PLACE into the maps of argument 4, every element
+%   exactly once; nothing is returned. Pass freshly created maps (zeros):
+%   a variable sharing data with a map you pass sees the writes too. The
+%   result maps may share storage with the source maps: results are then
+%   those of the sources as they were before the call.
+%
+%   Errors (nothing is written when one is raised): Mundle:nargin (fewer
+%   than 9 inputs), Mundle:notScalar, :notFinite, :intRange (integer
+%   scalars), :negativeCount (n or N below 0), :notCell, :tooFewCells,
+%   :badCell, :cellTooSmall (map grids), :notDouble, :tooShort (shift and
+%   rotation arrays), :badValue (values that do not fit an int),
+%   :outOfMemory. Each message names the argument and its position.
+%
+%   Example:
+%     src = {zeros(3), [0 1 2; 10 11 12; 20 21 22]};  out = {zeros(3), zeros(3)};
+%     Mundle(1, 2, src, out, 3, 3, 0, 0, 1);
+%     out{1}   % channel 0 from source channel 1, a quarter turn:
+%              % [20 10 0; 21 11 1; 22 12 2]
+%
+%   See also Sabrel, Wendlow.

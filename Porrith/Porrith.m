@@ -1,0 +1,45 @@
+%PORRITH  Saturate response maps and histogram their interior into a density.
+%   PORRITH(nImages, N, responseMaps, margin, nRows, nCols, binWidth, nBins,
+%           histogram, saturationLevel)
+%
+%   Inputs (10; more are ignored), as you count them:
+%     1  nImages          rows of the cell grid (rounded, halves up)
+%     2  N                columns of the cell grid
+%     3  responseMaps     nImages x N cell array of nRows x nCols maps
+%     4  margin           border left out of the histogram region
+%     5  nRows            rows of every map
+%     6  nCols            columns of every map
+%     7  binWidth         width of one bin (positive)
+%     8  nBins            number of bins
+%     9  histogram        nBins doubles
+%    10  saturationLevel  the level s of the sigmoid (as in Fenwold)
+%
+%   First every element of every map is saturated in place, exactly as
+%   Fenwold does. Then the saturated values q of rows margin+1 to
+%   nRows-margin-1 and columns margin+1 to nCols-margin-1 are counted (one
+%   more row and column are left out at the bottom and right than at the
+%   top and left): value q adds 1 to bin floor(q/binWidth) (0-based), values at
+%   or above the last bin and NaN to the last bin, values below 0 to the
+%   first. Last, the whole histogram is divided by binWidth times the
+%   number of values counted, so a zero histogram becomes a density whose
+%   bins times binWidth sum to 1. An empty region divides by 0 (NaN and
+%   Inf), as a caller normalising nothing would.
+%
+%   The maps and the histogram are changed IN PLACE; nothing is returned.
+%   The histogram ACCUMULATES: pass zeros(1, nBins) for a fresh density.
+%   Maps already saturated by Fenwold are saturated again.
+%
+%   Errors (nothing is written when one is raised): Porrith:nargin (fewer
+%   than 10 inputs), Porrith:notScalar, :notFinite, :intRange (integer
+%   scalars), :negativeCount (nImages or N below 0), :notCell,
+%   :tooFewCells, :badCell, :cellTooSmall (the grid), :notDouble, :tooShort
+%   (histogram), :margin (below 0), :nBins (below 1), :binWidth (not a
+%   positive number), :outOfMemory. Each message names the argument and
+%   its position.
+%
+%   Example:
+%     maps = {zeros(4)};  maps{1}(2, 2) = 0.5;  h = zeros(1, 4);
+%     Porrith(1, 1, maps, 1, 4, 4, 0.25, 4, h, 1);
+%     h   % [0 4 0 0]: 0.4621 lies in bin 1
+%
+%   See also Fenwold, Halvery.

@@ -1,0 +1,42 @@
+%SABREL  Rotate and shift single maps about their centre (nearest neighbour).
+%   SABREL(n, N, sourceMaps, resultMaps, sx, sy, deltaX, deltaY, deltaOri)
+%
+%   Inputs (9; more are ignored), as you count them:
+%     1  n           number of maps (rounded, halves up)
+%     2  N           number of orientations: one rotation step is pi/N
+%     3  sourceMaps  cell list of n maps of sx x sy doubles (read only)
+%     4  resultMaps  cell list of n maps of sx x sy doubles (overwritten)
+%     5  sx          rows of every map
+%     6  sy          columns of every map
+%     7  deltaX      n doubles: row shift of map i (truncated toward zero)
+%     8  deltaY      n doubles: column shift of map i (truncated)
+%     9  deltaOri    n doubles: rotation of map i in steps of pi/N (truncated)
+%
+%   Result element (x, y) of map i (0-based) takes the source element at the
+%   point (x, y) turned by deltaOri(i)*pi/N about the centre
+%   (floor(sx/2), floor(sy/2)), from the row axis toward the column axis,
+%   then moved by (deltaX(i), deltaY(i)) and rounded to the nearest element
+%   (halves up); 0 where that point lies outside the source map. So a
+%   quarter turn (N = 2, deltaOri = 1) gives result(x, y) = source(2-y, x)
+%   on a 3 x 3 map.
+%
+%   Results are written IN PLACE into the maps of argument 4, every element
+%   exactly once; nothing is returned. Pass freshly created maps (zeros):
+%   a variable sharing data with a map you pass sees the writes too. The
+%   result maps may be the source maps themselves: results are then those of
+%   the sources as they were before the call.
+%
+%   Errors (nothing is written when one is raised): Sabrel:nargin (fewer
+%   than 9 inputs), Sabrel:notScalar, :notFinite, :intRange (integer
+%   scalars), :negativeCount (n below 0), :notCell, :tooFewCells, :badCell,
+%   :cellTooSmall (map lists), :notDouble, :tooShort (shift and rotation
+%   arrays), :badValue (values that do not fit an int), :badN (N below 1
+%   while some element is to be written), :outOfMemory. Each message names
+%   the argument and its position.
+%
+%   Example:
+%     src = {[0 1 2; 10 11 12; 20 21 22]};  out = {zeros(3)};
+%     Sabrel(1, 2, src, out, 3, 3, 0, 0, 1);
+%     out{1}   % [20 10 0; 21 11 1; 22 12 2]
+%
+%   See also Mundle, Wendlow.

@@ -1,0 +1,66 @@
+%WENDLOW  Find, per image, the rotation and shift under which a template matches best.
+%   WENDLOW(nImages, N, responseMaps, unused4, unused5, nRows, nCols,
+%           unused8, elemOri, elemX, elemY, elemWeight, elemBias, unused14,
+%           unused15, shiftRange, oriRange, shiftStep, nElements,
+%           saturation, bestScores, unused22, unused23, unused24, unused25,
+%           unused26, bestDeltaX, bestDeltaY, bestDeltaOri)
+%
+%   Inputs (29; more are ignored); positions 1 to 26 are those of Halvery:
+%     1  nImages       number of images (rounded, halves up)
+%     2  N             number of orientations
+%     3  responseMaps  nImages x N cell array of nRows x nCols maps
+%     4, 5  (unused)   not read
+%     6  nRows         rows of every map; the rotation centre row is
+%                      floor(nRows/2)
+%     7  nCols         columns of every map; centre column floor(nCols/2)
+%     8  (unused)      not read
+%     9  elemOri       element orientations (truncated; used modulo N)
+%    10  elemX         element rows, 1-based (truncated toward zero)
+%    11  elemY         element columns, 1-based (truncated toward zero)
+%    12  elemWeight    element weights
+%    13  elemBias      element biases
+%    14, 15 (unused)   not read
+%    16  shiftRange    pooling shifts -shiftRange..shiftRange (see Halvery)
+%    17  oriRange      pooling orientation offsets (at most N)
+%    18  shiftStep     pixels per pooling shift
+%    19  nElements     number of elements (floored; below 1: none)
+%    20  saturation    upper bound of every pooled value
+%    21  bestScores    nImages doubles: the best candidate score
+%    22-26 (unused)    not read
+%    27  bestDeltaX    nImages doubles: row shift s of the best candidate
+%    28  bestDeltaY    nImages doubles: column shift t of the best candidate
+%    29  bestDeltaOri  nImages doubles: rotation r of the best candidate,
+%                      in orientation steps
+%
+%   The candidates are every rotation r = 0, 4, 8, ... below 2*N orientation
+%   steps (a step is pi/N) about the centre, each with every shift s, t in
+%   -1..1: 9*ceil(N/2) per image. A candidate's score is the sum over the
+%   elements of elemWeight*v - elemBias, v being the element's pooled
+%   response (as in Halvery) at its turned and shifted position, in
+%   orientation (elemOri + r) modulo N. The first best candidate in the order
+%   r, then s, then t wins; scores of -1000 or less never win.
+%
+%   Results are written IN PLACE (overwritten, not accumulated) into
+%   arguments 21, 27, 28 and 29; nothing is returned. bestScores becomes
+%   -1000 when no candidate scores above -1000 (for instance N = 0), and then
+%   the three parameter arrays keep what they held. Pass freshly created
+%   arrays (zeros(nImages, 1)): a variable sharing data with one you pass
+%   sees the writes too.
+%
+%   Errors (nothing is written when one is raised): Wendlow:nargin (fewer
+%   than 29 inputs), Wendlow:notScalar, :notFinite, :intRange (integer
+%   scalars), :negativeCount (nImages or N below 0), :notCell,
+%   :tooFewCells, :badCell, :cellTooSmall (responseMaps), :notDouble,
+%   :tooShort (element and result arrays), :badValue (element values that
+%   do not fit an int), :shiftRange (below 0), :oriRange (above N),
+%   :shiftStep (shiftRange*shiftStep too large), :outOfMemory. Each
+%   message names the argument and its position.
+%
+%   Example:
+%     maps = repmat({zeros(9)}, 1, 4);  maps{1}(3, 5) = 1;
+%     best = zeros(1, 1); dx = zeros(1, 1); dy = zeros(1, 1); dori = zeros(1, 1);
+%     Wendlow(1, 4, maps, {}, 0, 9, 9, 0, 0, 6, 4, 1, 0, {}, {}, 0, 0, 1, 1, ...
+%             10, best, 0, 0, 0, 0, 0, dx, dy, dori);
+%     [best dx dy dori]   % 1 1 1 4: a half turn, then one row and one column
+%
+%   See also Halvery, Mundle, Sabrel.

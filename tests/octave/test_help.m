@@ -1,0 +1,52 @@
+% The help beside every plug-in matches its gateway: help works, the input
+% count in the help is the count below which the gateway raises NAME:nargin,
+% and every numbered input name in the help is the gateway's name for that
+% position (and the other way round).
+
+root = getenv('TOOLBOX_SOURCE_DIR');
+names = {'Halvery', 'Wendlow', 'Sabrel', 'Mundle', 'Fenwold', 'Porrith'};
+checked = 0;
+for n = 1:numel(names)
+  name = names{n};
+  if exist(name) ~= 3
+    continue;
+  end
+  text = help(name);
+  assert(~isempty(strfind(text, upper(name))), [name ': no help']);
+  count = str2double(regexp(text, 'Inputs \((\d+);', 'tokens', 'once'));
+  assert(count > 0, [name ': help gives no input count']);
+
+  % The gateway's own table of argument names, in position order.
+  source = fileread(fullfile(root, name, [name '.cpp']));
+  table = regexp(source, 'argNames\[[^\]]*\]\s*=\s*\{(.*?)\};', 'tokens', 'once');
+  if isempty(table)
+    % A gateway that shares its positions takes them from a common table.
+    error('%s: no argument-name table found in %s.cpp', name, name);
+  end
+  entries = strtrim(strsplit(regexprep(table{1}, '\s+', ' '), ','));
+  entries = entries(~cellfun(@isempty, entries));
+  assert(numel(entries) == count, sprintf('%s: help says %d inputs, gateway names %d', name, count, numel(entries)));
+
+  % Numbered lines of the help: "  7  nCols  ...".
+  lines = regexp(text, '\n\s+(\d+)\s+([A-Za-z]\w*)\s', 'tokens');
+  helpNames = cell(1, count);
+  for k = 1:numel(lines)
+    helpNames{str2double(lines{k}{1})} = lines{k}{2};
+  end
+  for k = 1:count
+    gatewayName = strrep(entries{k}, '"', '');
+    if strcmp(gatewayName, 'nullptr')
+      assert(isempty(helpNames{k}), sprintf('%s: input %d is unused in the gateway but named %s in the help', name, k, helpNames{k}));
+    else
+      assert(strcmp(helpNames{k}, gatewayName), ...
+             sprintf('%s: input %d is %s in the gateway, %s in the help', name, k, gatewayName, helpNames{k}));
+    end
+  end
+
+  % The count is the gateway's: one input fewer is a named error.
+  args = num2cell(zeros(1, count - 1));
+  expect_error([name ':nargin'], str2func(name), args{:});
+  checked = checked + 1;
+end
+assert(checked >= 1);
+printf('test_help: %d functions checked\n', checked);
