@@ -1,0 +1,27 @@
+// Sabrel: rotates and shifts single maps about their centre, each map by its
+// own transform, sampling the source nearest-neighbour and inversely.
+#include "warp.h"
+#include "warp_args.h"
+
+// Result map i takes, at every element, the source element that the map's
+// transform of that element lands on, or 0 outside the source. Maps that
+// share a transform share one table of those positions.
+void rotateMap(WarpState& s)
+{
+    if (s.count == 0) return;
+    for (int v = 0; v < s.n; ++v) {
+        const int i = s.order[v];
+        applySampleTable(samplesFor(s, i), s.count, s.sI[i], s.rI[i]);
+    }
+}
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    (void)nlhs;
+    (void)plhs;
+    const Gateway g = {"Sabrel", nrhs, prhs, warpArgNames};
+    WarpState s;
+    readWarpCall(g, WARP_SINGLE_MAPS, s);
+    prepareWarp(s);
+    rotateMap(s);
+}

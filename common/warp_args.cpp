@@ -1,0 +1,144 @@
+#include "warp_args.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "alloc.h"
+
+const char* const warpArgNames[WARP_ARGS] = {"n",  "N",      "sourceMaps", "resultMaps", "sx",
+                                             "sy", "deltaX", "deltaY",     "deltaOri"};
+
+namespace {
+
+// The bytes a kernel touches in one map: [begin, end).
+struct Block {
+    std::uintptr_t begin;
+    std::uintptr_t end;
+    long long entry;  // position in its grid
+};
+
+const double* readTransformArray(const Gateway& g, int pos, int n)
+{
+    const double* values = dataArg(g, pos, n);
+    requireIntValues(g, pos, values, n);
+    return values;
+}
+
+const WarpParams* readParams(const Gateway& g, int n)
+{
+    const double* dX = readTransformArray(g, WARP_ARG_DELTA_X, n);
+    const double* dY = readTransformArray(g, WARP_ARG_DELTA_Y, n);
+    const double* dO = readTransformArray(g, WARP_ARG_DELTA_ORI, n);
+    WarpParams* params = static_cast<WarpParams*>(allocZeroed(static_cast<std::size_t>(n), sizeof(WarpParams)));
+    for (int i = 0; i < n; ++i)
+        params[i] = {static_cast<int>(dX[i]), static_cast<int>(dY[i]), static_cast<int>(dO[i])};
+    return params;
+}
+
+// The blocks of a grid's maps, sorted by address (ties by entry).
+Block* sortedBlocks(const MapGrid grid, long long maps, long long count)
+{
+    Block* blocks = static_cast<Block*>(allocZeroed(static_cast<std::size_t>(maps), sizeof(Block)));
+    const std::uintptr_t bytes = static_cast<std::uintptr_t>(count) * sizeof(double);
+    for (long long k = 0; k < maps; ++k) {
+        const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(grid[k]);
+        blocks[k] = {begin, begin + bytes, k};
+    }
+    std::sort(blocks, blocks + maps, [](const Block& a, const Block& b) {
+        return a.begin < b.begin || (a.begin == b.begin && a.entry < b.entry);
+    });
+    return blocks;
+}
+
+// Turns each end into the largest end up to that block, so that "does any
+// block overlap [begin, end)" is one binary search. Returns whether any two
+// blocks overlap.
+bool runningEnds(Block* blocks, long long maps)
+{
+    bool overlap = false;
+    for (long long k = 1; k < maps; ++k) {
+        if (blocks[k].begin < blocks[k - 1].end) overlap = true;
+        blocks[k].end = std::max(blocks[k].end, blocks[k - 1].end);
+    }
+    return overlap;
+}
+
+bool overlapsAny(const Block* blocks, long long maps, std::uintptr_t begin, std::uintptr_t end)
+{
+    const Block* after = std::partition_point(blocks, blocks + maps, [end](const Block& b) { return b.begin < end; });
+    return after != blocks && (after - 1)->end > begin;
+}
+
+// Copies every source that overlaps a result; sources holding the same block
+// share one copy. Returns whether results overlap among themselves.
+bool isolateSources(MapGrid sources, const MapGrid results, long long maps, long long count)
+{
+    Block* resultBlocks = sortedBlocks(results, maps, count);
+    const bool resultsOverlap = runningEnds(resultBlocks, maps);
+    const Block* sourceBlocks = sortedBlocks(sources, maps, count);
+
+    double* copied = nullptr;  // the latest copy, and the block it was taken from
+    std::uintptr_t copiedFrom = 0;
+    for (long long k = 0; k < maps; ++k) {
+        const Block& b = sourceBlocks[k];
+        if (!overlapsAny(resultBlocks, maps, b.begin, b.end)) continue;
+        if (copied == nullptr || b.begin != copiedFrom) {
+            copied = allocDoubles(static_cast<std::size_t>(count));
+            std::memcpy(copied, sources[b.entry], static_cast<std::size_t>(count) * sizeof(double));
+            copiedFrom = b.begin;
+        }
+        sources[b.entry] = copied;
+    }
+    return resultsOverlap;
+}
+
+const int* visitOrder(const WarpParams* params, int n, bool grouped)
+{
+    int* order = allocInts(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) order[i] = i;
+    if (grouped)
+        std::sort(order, order + n, [params](int a, int b) {
+            const WarpParams& p = params[a];
+            const WarpParams& q = params[b];
+            if (p.dX != q.dX) return p.dX < q.dX;
+            if (p.dY != q.dY) return p.dY < q.dY;
+            if (p.dO != q.dO) return p.dO < q.dO;
+            return a < b;
+        });
+    return order;
+}
+
+}  // namespace
+
+void readWarpCall(const Gateway& g, WarpGrid grid, WarpState& s)
+{
+    requireInputs(g, WARP_ARGS);
+    s.n = countArg(g, WARP_ARG_N_MAPS);
+    // Mundle's N sizes its grids; Sabrel's only sets the angle of a step.
+    s.N = grid == WARP_ORIENTATION_STACKS ? countArg(g, WARP_ARG_N) : roundArg(g, WARP_ARG_N);
+    s.channels = grid == WARP_ORIENTATION_STACKS ? s.N : 1;
+    s.sx = roundArg(g, WARP_ARG_SX);
+    s.sy = roundArg(g, WARP_ARG_SY);
+    const long long elems = mapElements(s.sx, s.sy);
+    s.count = s.n >= 1 && s.channels >= 1 ? elems : 0;
+    if (s.count > 0 && s.N < 1)
+        argError(g, WARP_ARG_N, "N", "must be at least 1 when any element is warped (it is %d)", s.N);
+
+    s.sI = readMapGrid(g, WARP_ARG_SOURCES, s.n, s.channels, elems);
+    s.rI = readMapGrid(g, WARP_ARG_RESULTS, s.n, s.channels, elems);
+    s.params = readParams(g, s.n);
+    s.order = nullptr;
+    s.samples = nullptr;
+    s.held = {0, 0, 0};
+    s.holding = false;
+}
+
+void prepareWarp(WarpState& s)
+{
+    if (s.count == 0) return;
+    const long long maps = static_cast<long long>(s.n) * s.channels;
+    const bool resultsOverlap = isolateSources(s.sI, s.rI, maps, s.count);
+    s.order = visitOrder(s.params, s.n, !resultsOverlap);
+    s.samples = static_cast<long long*>(allocZeroed(static_cast<std::size_t>(s.count), sizeof(long long)));
+}

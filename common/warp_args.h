@@ -1,0 +1,41 @@
+// Inputs that Sabrel and Mundle share: the nine positions mean the same in
+// both; only the number of maps per grid row differs (1, or one per
+// orientation). Gateway side: these read host arrays and allocate host memory.
+#pragma once
+
+#include "args.h"
+#include "warp.h"
+
+enum WarpArg {
+    WARP_ARG_N_MAPS = 0,
+    WARP_ARG_N = 1,
+    WARP_ARG_SOURCES = 2,
+    WARP_ARG_RESULTS = 3,
+    WARP_ARG_SX = 4,
+    WARP_ARG_SY = 5,
+    WARP_ARG_DELTA_X = 6,
+    WARP_ARG_DELTA_Y = 7,
+    WARP_ARG_DELTA_ORI = 8,
+    WARP_ARGS = 9
+};
+
+// The shape of both grids: n x 1 single maps (Sabrel) or n x N orientation
+// stacks, one column per orientation (Mundle).
+enum WarpGrid { WARP_SINGLE_MAPS, WARP_ORIENTATION_STACKS };
+
+extern const char* const warpArgNames[WARP_ARGS];
+
+// Reads and checks all nine inputs into s; writes no caller array. A wrong
+// call raises "<name>:<mnemonic>". The transforms are copied out of the
+// caller's arrays here, so a result map that shares their storage cannot
+// change them mid-call.
+void readWarpCall(const Gateway& g, WarpGrid grid, WarpState& s);
+
+// Makes the call's reads independent of its writes, then sets the visit order
+// and the scratch table. Every source map whose first count elements share
+// storage with a result map is copied into a block of this call, and sI points
+// at the copy, so results are those of the sources as they were before the
+// call. Maps and images are visited grouped by transform, so that one table
+// serves a whole group, unless result maps share storage among themselves:
+// then the plain order keeps the plain last write.
+void prepareWarp(WarpState& s);
