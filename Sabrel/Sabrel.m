@@ -30,7 +30,7 @@
 %   than 9 inputs), Sabrel:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (n below 0), :notCell, :tooFewCells, :badCell,
 %   :cellTooSmall (map lists), :notDouble, :tooShort (shift and rotation
-%   arrays), :badValue (values that do not fit an int), :badN (N below 1
+%   arrays), :badValue (values that do not fit an int), :N (N below 1
 %   while some element is to be written), :outOfMemory. Each message names
 %   the argument and its position.
 %

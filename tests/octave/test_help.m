@@ -16,13 +16,21 @@ for n = 1:numel(names)
   count = str2double(regexp(text, 'Inputs \((\d+);', 'tokens', 'once'));
   assert(count > 0, [name ': help gives no input count']);
 
-  % The gateway's own table of argument names, in position order.
+  % The gateway's own table of argument names, in position order: the one it
+  % hands to its Gateway record, in its own source or in common/.
   source = fileread(fullfile(root, name, [name '.cpp']));
-  table = regexp(source, 'argNames\[[^\]]*\]\s*=\s*\{(.*?)\};', 'tokens', 'once');
-  if isempty(table)
-    % A gateway that shares its positions takes them from a common table.
-    error('%s: no argument-name table found in %s.cpp', name, name);
+  tableName = regexp(source, ['Gateway\s+\w+\s*=\s*\{\s*"' name '"\s*,\s*\w+\s*,\s*\w+\s*,\s*(\w+)'], 'tokens', 'once');
+  assert(~isempty(tableName), [name ': gateway record not found']);
+  files = [{fullfile(root, name, [name '.cpp'])}, ...
+           cellfun(@(f) fullfile(root, 'common', f), {dir(fullfile(root, 'common', '*.cpp')).name}, 'UniformOutput', false)];
+  table = {};
+  for f = 1:numel(files)
+    table = regexp(fileread(files{f}), ['\<' tableName{1} '\[[^\]]*\]\s*=\s*\{(.*?)\};'], 'tokens', 'once');
+    if ~isempty(table)
+      break;
+    end
   end
+  assert(~isempty(table), [name ': argument-name table ' tableName{1} ' not found']);
   entries = strtrim(strsplit(regexprep(table{1}, '\s+', ' '), ','));
   entries = entries(~cellfun(@isempty, entries));
   assert(numel(entries) == count, sprintf('%s: help says %d inputs, gateway names %d', name, count, numel(entries)));
