@@ -1,15 +1,16 @@
 %WENDLOW  Find, per image, the rotation and shift under which a template matches best.
-%   WENDLOW(nImages, N, responseMaps, unused4, unused5, nRows, nCols,
-%           unused8, elemOri, elemX, elemY, elemWeight, elemBias, unused14,
-%           unused15, shiftRange, oriRange, shiftStep, nElements,
-%           saturation, bestScores, unused22, unused23, unused24, unused25,
-%           unused26, bestDeltaX, bestDeltaY, bestDeltaOri)
+%   WENDLOW(nImages, N, responseMaps, unused4, patchHalf, nRows, nCols,
+%           unused8, elemOri, elemX, elemY, elemWeight, elemBias, patches,
+%           renderMaps, shiftRange, oriRange, shiftStep, nElements,
+%           saturation, bestScores, pooledValues, unused23, unused24,
+%           unused25, unused26, bestDeltaX, bestDeltaY, bestDeltaOri)
 %
 %   Inputs (29; more are ignored); positions 1 to 26 are those of Halvery:
 %     1  nImages       number of images (rounded, halves up)
 %     2  N             number of orientations
 %     3  responseMaps  nImages x N cell array of nRows x nCols maps
-%     4, 5  (unused)   not read
+%     4  (unused)      not read
+%     5  patchHalf     not read (Halvery's; accepted as it comes)
 %     6  nRows         rows of every map; the rotation centre row is
 %                      floor(nRows/2)
 %     7  nCols         columns of every map; centre column floor(nCols/2)
@@ -19,14 +20,16 @@
 %    11  elemY         element columns, 1-based (truncated toward zero)
 %    12  elemWeight    element weights
 %    13  elemBias      element biases
-%    14, 15 (unused)   not read
+%    14  patches       not read (Halvery's; accepted as it comes)
+%    15  renderMaps    not read (Halvery's; accepted as it comes)
 %    16  shiftRange    pooling shifts -shiftRange..shiftRange (see Halvery)
 %    17  oriRange      pooling orientation offsets (at most N)
 %    18  shiftStep     pixels per pooling shift
 %    19  nElements     number of elements (floored; below 1: none)
 %    20  saturation    upper bound of every pooled value
 %    21  bestScores    nImages doubles: the best candidate score
-%    22-26 (unused)    not read
+%    22  pooledValues  not read (Halvery's; accepted as it comes)
+%    23-26 (unused)    not read
 %    27  bestDeltaX    nImages doubles: row shift s of the best candidate
 %    28  bestDeltaY    nImages doubles: column shift t of the best candidate
 %    29  bestDeltaOri  nImages doubles: rotation r of the best candidate,

@@ -1,0 +1,159 @@
+function built = build_plugins(outdir)
+%BUILD_PLUGINS  Compile the toolbox's plug-ins with this host's own mex command.
+%   BUILD_PLUGINS compiles every plug-in whose source is present (Halvery,
+%   Wendlow, Sabrel, Mundle, Fenwold and Porrith, each from NAME/NAME.cpp
+%   beside this file) into the folder build/mex-user beside this file, and
+%   prints one line per plug-in.
+%
+%   BUILD_PLUGINS(OUTDIR) compiles them into the folder OUTDIR instead. The
+%   folder is created if it does not exist; a relative name is taken from
+%   the current folder.
+%
+%   BUILT = BUILD_PLUGINS(...) also returns the full names of the files
+%   built, one per plug-in, in a cell array.
+%
+%   Each plug-in is compiled from its own source and every source in
+%   common/, with C++17, -O2 and -ffp-contract=off and without fast-math:
+%   multiplications and additions are never fused, so results are
+%   bit-identical to plain double arithmetic. Octave compiles with its
+%   mkoctfile --mex (Debian: install octave-dev); MATLAB with mex, the
+%   R2017b array API and the C++ compiler chosen by mex -setup C++. Each
+%   plug-in's help file NAME.m is copied beside it, so that help NAME works.
+%
+%   Afterwards put the folder on the path:
+%       build_plugins('mymex');
+%       addpath('mymex');
+%       help Halvery
+%
+%   A compiler failure stops the build with the error
+%   build_plugins:compileFailed, naming the plug-in; a folder that cannot
+%   be used raises build_plugins:badFolder.
+%
+%   See also Halvery, Wendlow, Sabrel, Mundle, Fenwold, Porrith, mex.
+
+  root = fileparts(mfilename('fullpath'));
+  if nargin < 1
+    outdir = fullfile(root, 'build', 'mex-user');
+  end
+  if isa(outdir, 'string')
+    outdir = char(outdir);
+  end
+  if ~ischar(outdir) || isempty(outdir) || size(outdir, 1) ~= 1
+    error('build_plugins:badFolder', ...
+          'build_plugins: OUTDIR (argument 1) must be a folder name given as text');
+  end
+  outdir = make_folder(outdir);
+
+  names = {'Halvery', 'Wendlow', 'Sabrel', 'Mundle', 'Fenwold', 'Porrith'};
+  present = {};
+  for k = 1:numel(names)
+    if exist(fullfile(root, names{k}, [names{k} '.cpp']), 'file') == 2
+      present{end + 1} = names{k}; %#ok<AGROW>
+    end
+  end
+  if isempty(present)
+    error('build_plugins:noSources', ...
+          'build_plugins: no plug-in source NAME/NAME.cpp found under %s', root);
+  end
+
+  commonDir = fullfile(root, 'common');
+  listing = dir(fullfile(commonDir, '*.cpp'));
+  common = cell(1, numel(listing));
+  for k = 1:numel(listing)
+    common{k} = fullfile(commonDir, listing(k).name);
+  end
+
+  % The project's flags. Contraction into fused multiply-adds would change
+  % the last bits of results, so it is switched off explicitly.
+  flags = '-std=c++17 -O2 -ffp-contract=off -fno-fast-math';
+
+  inOctave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
+  if inOctave
+    % mkoctfile takes its compiler flags from the environment. The caller's
+    % own CXXFLAGS come back when this function ends, however it ends.
+    previous = getenv('CXXFLAGS');
+    setenv('CXXFLAGS', flags);
+    restore = onCleanup(@() restore_variable('CXXFLAGS', previous)); %#ok<NASGU>
+  end
+
+  built = cell(1, numel(present));
+  for k = 1:numel(present)
+    name = present{k};
+    started = tic;
+    % A plug-in loaded from an earlier build is released before its file is
+    % replaced.
+    clear(name);
+    source = fullfile(root, name, [name '.cpp']);
+    try
+      if inOctave
+        target = fullfile(outdir, [name '.mex']);
+        mex(['-I' commonDir], '-o', target, source, common{:});
+      else
+        target = fullfile(outdir, [name '.' mexext]);
+        extra = matlab_flags(flags);
+        mex('-R2017b', ['-I' commonDir], '-outdir', outdir, '-output', name, ...
+            extra{:}, source, common{:});
+      end
+    catch failure
+      error('build_plugins:compileFailed', 'build_plugins: %s did not compile: %s', ...
+            name, failure.message);
+    end
+    copy_help(root, name, outdir);
+    built{k} = target;
+    fprintf('build_plugins: %-8s -> %s (%.1f s)\n', name, target, toc(started));
+  end
+end
+
+function folder = make_folder(folder)
+% The folder, created if missing, as a full name that does not depend on
+% the current folder.
+  if exist(folder, 'dir') ~= 7
+    [ok, message] = mkdir(folder);
+    if ~ok
+      error('build_plugins:badFolder', 'build_plugins: cannot create the folder %s: %s', ...
+            folder, message);
+    end
+  end
+  here = pwd;
+  cd(folder);
+  folder = pwd;
+  cd(here);
+end
+
+function extra = matlab_flags(flags)
+% MATLAB's mex appends to its own defaults through $CXXFLAGS (GCC, Clang,
+% MinGW) or $COMPFLAGS (Microsoft's compiler, whose /fp:precise does not
+% fuse operations without /arch:AVX2). GCC on Linux also runs the plug-ins'
+% parallel loops, as in Octave.
+  if ispc
+    extra = {['CXXFLAGS=$CXXFLAGS ' flags], 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
+  elseif ismac
+    extra = {['CXXFLAGS=$CXXFLAGS ' flags]};
+  else
+    extra = {['CXXFLAGS=$CXXFLAGS ' flags ' -fopenmp'], 'LDFLAGS=$LDFLAGS -fopenmp'};
+  end
+end
+
+function copy_help(root, name, outdir)
+% The host shows the help of a compiled function from the .m file of the
+% same name in the same folder; a help file elsewhere on the path would
+% instead shadow the plug-in.
+  helpFile = fullfile(root, name, [name '.m']);
+  copy = fullfile(outdir, [name '.m']);
+  if exist(helpFile, 'file') == 2 && ~strcmp(helpFile, copy)
+    [ok, message] = copyfile(helpFile, copy);
+    if ~ok
+      error('build_plugins:badFolder', 'build_plugins: cannot copy %s into %s: %s', ...
+            helpFile, outdir, message);
+    end
+  end
+end
+
+function restore_variable(name, value)
+% Runs in Octave only: an empty value means the variable was not set.
+  if isempty(value)
+    unsetenv(name);
+  else
+    setenv(name, value);
+  end
+end

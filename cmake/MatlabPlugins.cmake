@@ -1,0 +1,37 @@
+# MATLAB plug-ins, NAME.<mexext> in build/matlab, when CMake finds a MATLAB
+# installation (set Matlab_ROOT_DIR to choose one); nothing happens without
+# one. Built with the R2017b (separate complex) array API. Not exercised by
+# the tests, which run in Octave.
+option(TOOLBOX_MATLAB "Build MATLAB plug-ins into build/matlab when MATLAB is found" ON)
+if(NOT TOOLBOX_MATLAB)
+  return()
+endif()
+find_package(Matlab QUIET COMPONENTS MX_LIBRARY)
+if(NOT Matlab_FOUND)
+  return()
+endif()
+message(STATUS "MATLAB found in ${Matlab_ROOT_DIR}: MATLAB plug-ins go to ${CMAKE_BINARY_DIR}/matlab")
+
+# libmx for the arrays and libmex for the error reports, and nothing else
+# (the default would add MATLAB's C++ engine libraries).
+set(matlab_libraries "")
+if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.24)
+  set(matlab_libraries NO_IMPLICIT_LINK_TO_MATLAB_LIBRARIES LINK_TO ${Matlab_MX_LIBRARY} ${Matlab_MEX_LIBRARY})
+endif()
+
+foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
+  matlab_add_mex(NAME ${name}_matlab MODULE R2017b OUTPUT_NAME ${name}
+                 SRC ${name}/${name}.cpp ${TOOLBOX_COMMON_SOURCES}
+                 ${matlab_libraries})
+  target_include_directories(${name}_matlab PRIVATE ${CMAKE_SOURCE_DIR}/common)
+  set_target_properties(${name}_matlab PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
+  if(OpenMP_CXX_FOUND)
+    target_link_libraries(${name}_matlab OpenMP::OpenMP_CXX)
+  endif()
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${name}/${name}.m)
+    # help NAME reads the .m file beside the plug-in.
+    add_custom_command(TARGET ${name}_matlab POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/${name}/${name}.m ${CMAKE_BINARY_DIR}/matlab/
+      VERBATIM)
+  endif()
+endforeach()

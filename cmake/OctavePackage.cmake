@@ -1,0 +1,90 @@
+# The Octave package archive, build*/orientkit-<version>.tar.gz (target
+# octave_package, part of the default build: it only copies and packs), and
+# the tests of the two routes that do not go through CMake: pkg install of
+# that archive, and the user build script build_plugins.m.
+set(TOOLBOX_PACKAGE_NAME orientkit)
+if(NOT DEFINED TOOLBOX_VERSION)
+  set(TOOLBOX_VERSION 1.0.0)
+endif()
+set(TOOLBOX_PACKAGE_ARCHIVE ${CMAKE_BINARY_DIR}/${TOOLBOX_PACKAGE_NAME}-${TOOLBOX_VERSION}.tar.gz)
+
+# Every file that goes into the archive, so that a change to any of them
+# (or a new one: CONFIGURE_DEPENDS) rebuilds it.
+set(package_inputs ${CMAKE_SOURCE_DIR}/COPYING)
+foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
+  file(GLOB plugin_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${name}/${name}.cpp
+                                           ${CMAKE_SOURCE_DIR}/${name}/${name}.m)
+  list(APPEND package_inputs ${plugin_files})
+endforeach()
+file(GLOB other_files CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/common/*.h ${CMAKE_SOURCE_DIR}/common/*.cpp
+     ${CMAKE_SOURCE_DIR}/demo/*.m ${CMAKE_SOURCE_DIR}/data/*
+     ${CMAKE_SOURCE_DIR}/package/*)
+list(APPEND package_inputs ${other_files})
+
+string(JOIN "," package_plugins ${TOOLBOX_BUILT_PLUGINS})
+string(JOIN " " package_flags -std=c++17 -O2 ${TOOLBOX_KERNEL_FLAGS})
+add_custom_command(
+  OUTPUT ${TOOLBOX_PACKAGE_ARCHIVE}
+  COMMAND ${CMAKE_COMMAND}
+          -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
+          -DSTAGING_DIR=${CMAKE_BINARY_DIR}/package-staging
+          -DARCHIVE=${TOOLBOX_PACKAGE_ARCHIVE}
+          -DPACKAGE_NAME=${TOOLBOX_PACKAGE_NAME}
+          -DPACKAGE_VERSION=${TOOLBOX_VERSION}
+          "-DPACKAGE_CXXFLAGS=${package_flags}"
+          -DPLUGINS=${package_plugins}
+          -P ${CMAKE_SOURCE_DIR}/package/assemble.cmake
+  DEPENDS ${package_inputs}
+  COMMENT "Octave package ${TOOLBOX_PACKAGE_NAME}-${TOOLBOX_VERSION}.tar.gz"
+  VERBATIM)
+add_custom_target(octave_package ALL DEPENDS ${TOOLBOX_PACKAGE_ARCHIVE})
+
+if(NOT TOOLBOX_TESTS)
+  return()
+endif()
+find_program(OCTAVE_CLI NAMES octave-cli)
+if(NOT OCTAVE_CLI)
+  return()
+endif()
+
+set(octave_run ${OCTAVE_CLI} --norc --quiet --no-history)
+set(package_tests ${CMAKE_SOURCE_DIR}/tests/package)
+set(octave_tests ${CMAKE_SOURCE_DIR}/tests/octave)
+string(JOIN "," built_list ${TOOLBOX_BUILT_PLUGINS})
+
+# pkg install into a temporary prefix, pkg load, and every function called.
+add_test(NAME package_install
+         COMMAND ${octave_run} --path ${octave_tests} ${package_tests}/check_package_install.m)
+set_tests_properties(package_install PROPERTIES
+  ENVIRONMENT "TOOLBOX_SOURCE_DIR=${CMAKE_SOURCE_DIR};TOOLBOX_PACKAGE_ARCHIVE=${TOOLBOX_PACKAGE_ARCHIVE};TOOLBOX_PLUGINS=${built_list}"
+  TIMEOUT 300)
+
+# build_plugins into a fresh folder, then every Octave test file against the
+# plug-ins it built (and not against build/mex).
+set(script_mex_dir ${CMAKE_BINARY_DIR}/build-script-mex)
+add_test(NAME package_build_script
+         COMMAND ${octave_run} --path ${octave_tests} ${package_tests}/check_build_script.m)
+set_tests_properties(package_build_script PROPERTIES
+  ENVIRONMENT "TOOLBOX_SOURCE_DIR=${CMAKE_SOURCE_DIR};TOOLBOX_MEX_DIR=${script_mex_dir};TOOLBOX_PLUGINS=${built_list}"
+  FIXTURES_SETUP build_script_plugins
+  TIMEOUT 300)
+
+file(GLOB octave_test_files CONFIGURE_DEPENDS ${octave_tests}/test_*.m)
+foreach(file IN LISTS octave_test_files)
+  get_filename_component(stem ${file} NAME_WE)
+  set(wanted TRUE)
+  foreach(name IN LISTS TOOLBOX_PLUGINS)
+    if(stem MATCHES "^test_${name}" AND NOT name IN_LIST TOOLBOX_BUILT_PLUGINS)
+      set(wanted FALSE)
+    endif()
+  endforeach()
+  if(wanted)
+    add_test(NAME package_build_script_${stem}
+             COMMAND ${octave_run} --path ${script_mex_dir} --path ${octave_tests} ${file})
+    set_tests_properties(package_build_script_${stem} PROPERTIES
+      ENVIRONMENT "TOOLBOX_SOURCE_DIR=${CMAKE_SOURCE_DIR};TOOLBOX_MEX_DIR=${script_mex_dir}"
+      FIXTURES_REQUIRED build_script_plugins
+      TIMEOUT 300)
+  endif()
+endforeach()

@@ -1,0 +1,77 @@
+# Assembles the Octave package archive (cmake -P, run by the octave_package
+# target). Inputs: SOURCE_DIR, STAGING_DIR, ARCHIVE, PACKAGE_NAME,
+# PACKAGE_VERSION, PACKAGE_CXXFLAGS, and PLUGINS, the plug-ins to ship,
+# separated by commas.
+#
+# Layout, as pkg install expects it:
+#   NAME-VERSION/DESCRIPTION, COPYING, INDEX, post_install.m
+#   NAME-VERSION/inst/    help files, and the demo with its data if present
+#   NAME-VERSION/src/     plug-in sources, common/, Makefile
+cmake_minimum_required(VERSION 3.18)
+foreach(var SOURCE_DIR STAGING_DIR ARCHIVE PACKAGE_NAME PACKAGE_VERSION PACKAGE_CXXFLAGS PLUGINS)
+  if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
+    message(FATAL_ERROR "assemble.cmake: ${var} is not set")
+  endif()
+endforeach()
+string(REPLACE "," ";" plugins "${PLUGINS}")
+
+set(top ${PACKAGE_NAME}-${PACKAGE_VERSION})
+set(pkg ${STAGING_DIR}/${top})
+set(templates ${SOURCE_DIR}/package)
+file(REMOVE_RECURSE ${STAGING_DIR})
+file(MAKE_DIRECTORY ${pkg}/inst ${pkg}/src/common)
+
+# Honours SOURCE_DATE_EPOCH, for reproducible archives.
+string(TIMESTAMP PACKAGE_DATE "%Y-%m-%d" UTC)
+configure_file(${templates}/DESCRIPTION.in ${pkg}/DESCRIPTION @ONLY)
+configure_file(${templates}/Makefile.in ${pkg}/src/Makefile @ONLY)
+file(COPY ${SOURCE_DIR}/COPYING ${templates}/post_install.m DESTINATION ${pkg})
+
+# INDEX lists only the functions shipped; a category left empty goes too.
+file(STRINGS ${templates}/INDEX.in lines)
+set(index "")
+set(category "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[ \t]+([A-Za-z0-9_]+)")
+    if(CMAKE_MATCH_1 IN_LIST plugins)
+      string(APPEND index "${category}${line}\n")
+      set(category "")
+    endif()
+  elseif(line MATCHES ">>")
+    string(APPEND index "${line}\n")
+  elseif(NOT line STREQUAL "")
+    set(category "${line}\n")
+  endif()
+endforeach()
+file(WRITE ${pkg}/INDEX "${index}")
+
+foreach(name IN LISTS plugins)
+  file(COPY ${SOURCE_DIR}/${name}/${name}.cpp DESTINATION ${pkg}/src)
+  if(EXISTS ${SOURCE_DIR}/${name}/${name}.m)
+    file(COPY ${SOURCE_DIR}/${name}/${name}.m DESTINATION ${pkg}/inst)
+  endif()
+endforeach()
+file(GLOB common ${SOURCE_DIR}/common/*.h ${SOURCE_DIR}/common/*.cpp)
+file(COPY ${common} DESTINATION ${pkg}/src/common)
+
+# The demo finds its data in ../data relative to its own folder, as in the
+# source tree; PKG_ADD puts the demo folder on the path at pkg load.
+file(GLOB demo ${SOURCE_DIR}/demo/*.m)
+if(demo)
+  file(COPY ${demo} DESTINATION ${pkg}/inst/demo)
+  file(GLOB data LIST_DIRECTORIES false ${SOURCE_DIR}/data/*)
+  if(data)
+    file(COPY ${data} DESTINATION ${pkg}/inst/data)
+  endif()
+  file(COPY ${templates}/PKG_ADD ${templates}/PKG_DEL DESTINATION ${pkg}/inst)
+endif()
+
+get_filename_component(archive_dir ${ARCHIVE} DIRECTORY)
+file(MAKE_DIRECTORY ${archive_dir})
+file(REMOVE ${ARCHIVE})
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar czf ${ARCHIVE} ${top}
+                WORKING_DIRECTORY ${STAGING_DIR}
+                RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "assemble.cmake: could not write ${ARCHIVE}")
+endif()

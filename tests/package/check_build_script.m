@@ -1,0 +1,69 @@
+% The user build script in Octave: wrong folders are named errors; it
+% compiles every plug-in whose source is present into the folder given, with
+% the project's flags in place of the caller's, prints one line per plug-in,
+% puts each help file beside its plug-in, leaves no objects behind and gives
+% the caller's environment back. The Octave test files then run against
+% these plug-ins (tests package_build_script_test_*).
+
+root = getenv('TOOLBOX_SOURCE_DIR');
+outdir = getenv('TOOLBOX_MEX_DIR');
+names = strsplit(getenv('TOOLBOX_PLUGINS'), ',');
+assert(~isempty(root) && ~isempty(outdir) && ~isempty(names{1}), 'run this through ctest');
+addpath(root);
+
+% A fresh folder, so that nothing from an earlier run can pass for a build.
+confirm_recursive_rmdir(false);
+if exist(outdir, 'dir')
+  rmdir(outdir, 's');
+end
+
+expect_error('build_plugins:badFolder', @build_plugins, 42);
+expect_error('build_plugins:badFolder', @build_plugins, '');
+blocker = tempname();
+fclose(fopen(blocker, 'w'));
+expect_error('build_plugins:badFolder', @build_plugins, fullfile(blocker, 'sub'));
+delete(blocker);
+
+% Flags the compiler rejects: they must not reach it, and must be there
+% again afterwards.
+setenv('CXXFLAGS', '-fno-such-compiler-flag');
+try
+  output = evalc('built = build_plugins(outdir);');
+catch err
+  error('build_plugins failed (run it by hand to see the compiler output): %s', err.message);
+end
+assert(strcmp(getenv('CXXFLAGS'), '-fno-such-compiler-flag'), 'CXXFLAGS not restored');
+unsetenv('CXXFLAGS');
+
+assert(iscell(built) && numel(built) == numel(names), 'one file per plug-in source');
+lines = regexp(output, '[^\n]+', 'match');
+lines = lines(strncmp(lines, 'build_plugins:', 14));
+assert(numel(lines) == numel(names), sprintf('%d progress lines for %d plug-ins', numel(lines), numel(names)));
+
+addpath(outdir);
+expectedFiles = {};
+for k = 1:numel(names)
+  name = names{k};
+  target = fullfile(outdir, [name '.mex']);
+  assert(strcmp(built{k}, target), [name ': built ' built{k}]);
+  assert(isfile(target), [name ': no ' target]);
+  assert(~isempty(strfind(lines{k}, [' ' name ' '])) && ~isempty(strfind(lines{k}, target)), ...
+         [name ': progress line is ' lines{k}]);
+  assert(exist(name) == 3 && strcmp(which(name), target), [name ': not the plug-in just built']);
+  expectedFiles{end + 1} = [name '.mex'];
+  helpFile = fullfile(root, name, [name '.m']);
+  if exist(helpFile, 'file') == 2
+    copy = fullfile(outdir, [name '.m']);
+    assert(exist(copy, 'file') == 2 && strcmp(fileread(copy), fileread(helpFile)), [name ': help not copied']);
+    assert(~isempty(strfind(help(name), upper(name))), [name ': help does not reach the plug-in']);
+    expectedFiles{end + 1} = [name '.m'];
+  end
+  % Loaded and callable: too few inputs is the plug-in's own error.
+  expect_error([name ':nargin'], str2func(name));
+end
+
+listing = dir(outdir);
+present = {listing(~[listing.isdir]).name};
+assert(isempty(setxor(present, expectedFiles)), ['unexpected files: ' strjoin(setdiff(present, expectedFiles), ' ')]);
+
+printf('check_build_script: %d plug-ins built and loaded\n', numel(names));
