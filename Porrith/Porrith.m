@@ -33,8 +33,9 @@
 %   than 10 inputs), Porrith:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell,
 %   :tooFewCells, :badCell, :cellTooSmall (the grid), :notDouble, :tooShort
-%   (histogram), :margin (below 0), :nBins (below 1), :binWidth (not a
-%   positive number), :outOfMemory. Each message names the argument and
+%   (histogram), :margin (below 0), :nBins (below 1) and :binWidth (not a
+%   positive number), these two only while the region holds some value,
+%   :outOfMemory. Each message names the argument and
 %   its position.
 %
 %   Example:

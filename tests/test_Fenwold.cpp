@@ -1,0 +1,224 @@
+// Fenwold through its gateway, with the host-free stand-in.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "sigmoid.h"
+#include "standin.h"
+
+using namespace standin;
+
+namespace {
+
+// A valid call by default: a 2 x 3 grid of 3 x 4 maps, level 2.
+struct FenwoldCall {
+    double nImages = 2;
+    double N = 3;
+    double nRows = 3;
+    double nCols = 4;
+    double level = 2.0;
+    int cells;
+    Array maps;
+
+    // Cells of rows x cols, values spread over both signs and past the limits.
+    FenwoldCall(int gridRows = 2, int gridCols = 3, std::size_t rows = 3, std::size_t cols = 4)
+        : cells(gridRows * gridCols)
+    {
+        maps = cell(gridRows, gridCols);
+        for (int k = 0; k < gridRows * gridCols; ++k) {
+            std::vector<double> v(rows * cols);
+            for (std::size_t p = 0; p < v.size(); ++p) v[p] = 3.7 * (k + 1) * (static_cast<double>(p) - 5);
+            setCell(maps, k, matrix(rows, cols, v));
+        }
+    }
+    std::vector<Array> inputs() const
+    {
+        return {scalar(nImages), scalar(N), maps, scalar(nRows), scalar(nCols), scalar(level)};
+    }
+    std::vector<double>& map(int k) const { return values(cellContent(maps, k)); }
+    std::vector<std::vector<double>> snapshot() const
+    {
+        std::vector<std::vector<double>> s;
+        for (int k = 0; k < cells; ++k) {
+            const Array c = cellContent(maps, k);
+            s.push_back(c ? values(c) : std::vector<double>{});
+        }
+        return s;
+    }
+};
+
+void run(const std::vector<Array>& in) { call("Fenwold", mexFunction, in); }
+
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+// The id of the error a call raises; every map must come back bit-identical.
+std::string errorId(const FenwoldCall& c, std::vector<Array> in)
+{
+    const auto before = c.snapshot();
+    std::string id;
+    try {
+        run(in);
+    } catch (const HostError& e) {
+        id = e.id;
+    }
+    const auto after = c.snapshot();
+    EXPECT_EQ(before.size(), after.size());
+    for (std::size_t k = 0; k < before.size() && k < after.size(); ++k)
+        EXPECT_TRUE(sameBits(before[k], after[k])) << "a failed call changed cell " << k;
+    return id;
+}
+
+}  // namespace
+
+TEST(Fenwold, SaturatesTheFirstRowsByColsOfEveryCellInPlace)
+{
+    // Matrices of 3 x 5 with nCols = 4: the fifth column lies past the map.
+    FenwoldCall c(2, 3, 3, 5);
+    const auto before = c.snapshot();
+    run(c.inputs());
+    for (int k = 0; k < 6; ++k)
+        for (std::size_t p = 0; p < 15; ++p) {
+            const double expected = p < 12 ? saturate(before[k][p], 2.0) : before[k][p];
+            EXPECT_TRUE(sameBits(c.map(k)[p], expected)) << k << " " << p;
+        }
+    EXPECT_EQ(c.map(5)[0], -2.0);  // -5 * 22.2 is far past -40 * 2
+    EXPECT_NEAR(c.map(0)[6], 2 * std::tanh(1.85), 1e-15);  // 3.7 at level 2
+}
+
+TEST(Fenwold, KnownValuesAndZeroLevel)
+{
+    FenwoldCall c(1, 1, 1, 3);
+    c.map(0) = {1, -1, 100};
+    c.nImages = c.N = 1;
+    c.nRows = 1;
+    c.nCols = 3;
+    c.level = 2;
+    run(c.inputs());
+    EXPECT_NEAR(c.map(0)[0], 0.92423431452002, 5e-15);
+    EXPECT_NEAR(c.map(0)[1], -0.92423431452002, 5e-15);
+    EXPECT_EQ(c.map(0)[2], 2.0);
+
+    c.map(0) = {1, -1, 0};
+    c.level = 0;
+    run(c.inputs());
+    EXPECT_TRUE(sameBits(c.map(0)[0], 0.0));
+    EXPECT_TRUE(sameBits(c.map(0)[1], -0.0));
+    EXPECT_TRUE(std::isnan(c.map(0)[2]));
+}
+
+TEST(Fenwold, TwoCallsApplyTheSigmoidTwice)
+{
+    FenwoldCall c;
+    c.level = 1.5;
+    const auto before = c.snapshot();
+    run(c.inputs());
+    run(c.inputs());
+    for (int k = 0; k < 6; ++k)
+        for (std::size_t p = 0; p < 12; ++p)
+            EXPECT_TRUE(sameBits(c.map(k)[p], saturate(saturate(before[k][p], 1.5), 1.5))) << k << " " << p;
+}
+
+TEST(Fenwold, ACellSharedByTwoEntriesIsSaturatedOncePerEntry)
+{
+    FenwoldCall c;
+    setCell(c.maps, 4, cellContent(c.maps, 1));
+    const auto before = c.snapshot();
+    run(c.inputs());
+    for (std::size_t p = 0; p < 12; ++p) {
+        EXPECT_TRUE(sameBits(c.map(1)[p], saturate(saturate(before[1][p], 2.0), 2.0))) << p;
+        EXPECT_TRUE(sameBits(c.map(3)[p], saturate(before[3][p], 2.0))) << p;
+    }
+}
+
+TEST(Fenwold, CountsAreRounded)
+{
+    // 1.5 -> 2 images, 2.5 -> 3 orientations, 2.5 -> 3 rows, 3.49 -> 3 columns.
+    FenwoldCall c(2, 3, 3, 4);
+    c.nImages = 1.5;
+    c.N = 2.5;
+    c.nRows = 2.5;
+    c.nCols = 3.49;
+    const auto before = c.snapshot();
+    run(c.inputs());
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_TRUE(sameBits(c.map(k)[8], saturate(before[k][8], 2.0))) << k;
+        EXPECT_TRUE(sameBits(c.map(k)[9], before[k][9])) << k;
+    }
+}
+
+TEST(Fenwold, EmptyGridsAndMapsTouchNothing)
+{
+    FenwoldCall c;
+    const auto before = c.snapshot();
+    c.nImages = 0;
+    run(c.inputs());
+    c.nImages = 2;
+    c.N = 0;
+    run(c.inputs());
+    c.N = 3;
+    c.nRows = 0;
+    run(c.inputs());
+    c.nRows = -4;
+    run(c.inputs());
+    EXPECT_EQ(before, c.snapshot());
+    // An empty cell array is a grid of 0 cells.
+    run({scalar(0), scalar(5), cell(0, 0), scalar(3), scalar(3), scalar(1)});
+}
+
+TEST(Fenwold, WrongCallsRaiseNamedErrorsAndWriteNothing)
+{
+    FenwoldCall c;
+    auto with = [&](int pos, const Array& a) {
+        std::vector<Array> in = c.inputs();
+        in[pos] = a;
+        return errorId(c, in);
+    };
+    std::vector<Array> five = c.inputs();
+    five.pop_back();
+    EXPECT_EQ(errorId(c, five), "Fenwold:nargin");
+    EXPECT_EQ(with(0, scalar('x', Kind::Char)), "Fenwold:notScalar");
+    EXPECT_EQ(with(1, scalar(NAN)), "Fenwold:notFinite");
+    EXPECT_EQ(with(0, scalar(-1)), "Fenwold:negativeCount");
+    EXPECT_EQ(with(3, scalar(3e9)), "Fenwold:intRange");
+    EXPECT_EQ(with(2, zeros(3, 4)), "Fenwold:notCell");
+    EXPECT_EQ(with(1, scalar(4)), "Fenwold:tooFewCells");
+    EXPECT_EQ(with(4, scalar(5)), "Fenwold:cellTooSmall");
+    EXPECT_EQ(with(5, zeros(1, 2)), "Fenwold:notScalar");
+    EXPECT_EQ(with(5, scalar(1, Kind::Complex)), "Fenwold:notScalar");
+
+    // A bad last cell stops the call before the first cell is touched.
+    setCell(c.maps, 5, matrix(3, 4, {}, Kind::Single));
+    EXPECT_EQ(errorId(c, c.inputs()), "Fenwold:badCell");
+    setCell(c.maps, 5, Array());
+    EXPECT_EQ(errorId(c, c.inputs()), "Fenwold:badCell");
+}
+
+TEST(Fenwold, MessagesNameTheArgumentAndItsPosition)
+{
+    FenwoldCall c;
+    std::vector<Array> in = c.inputs();
+    in[5] = zeros(2, 2);
+    try {
+        run(in);
+        ADD_FAILURE() << "no error";
+    } catch (const HostError& e) {
+        EXPECT_NE(std::string(e.what()).find("saturationLevel (argument 6)"), std::string::npos) << e.what();
+    }
+}
+
+TEST(Fenwold, ExtraInputsAreIgnored)
+{
+    FenwoldCall c;
+    const auto before = c.snapshot();
+    std::vector<Array> in = c.inputs();
+    in.push_back(scalar('z', Kind::Char));
+    run(in);
+    EXPECT_TRUE(sameBits(c.map(0)[0], saturate(before[0][0], 2.0)));
+}
