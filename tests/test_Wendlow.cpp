@@ -1,0 +1,398 @@
+// Wendlow through its gateway, with the host-free stand-in.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#if defined(_OPENMP)
+#include <omp.h>
+#endif
+
+#include "pooling.h"
+#include "standin.h"
+#include "template_call.h"
+#include "transform.h"
+
+using namespace standin;
+
+namespace {
+
+constexpr int ARGS = 29;
+
+struct Results {
+    std::vector<double> best, dx, dy, dori;
+    bool operator==(const Results& o) const
+    {
+        auto same = [](const std::vector<double>& a, const std::vector<double>& b) {
+            return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+        };
+        return same(best, o.best) && same(dx, o.dx) && same(dy, o.dy) && same(dori, o.dori);
+    }
+};
+
+Results results(const TemplateCall& c)
+{
+    return {values(c.scores), values(c.bestDeltaX), values(c.bestDeltaY), values(c.bestDeltaOri)};
+}
+
+void presetParameters(TemplateCall& c, double dx, double dy, double dori)
+{
+    values(c.bestDeltaX).assign(c.nImages, dx);
+    values(c.bestDeltaY).assign(c.nImages, dy);
+    values(c.bestDeltaOri).assign(c.nImages, dori);
+}
+
+void run(const TemplateCall& c, std::optional<double> nElementsArg = std::nullopt)
+{
+    call("Wendlow", mexFunction, c.inputs(ARGS, nElementsArg));
+}
+
+Results runResults(const TemplateCall& c)
+{
+    run(c);
+    return results(c);
+}
+
+// A plain, serial evaluation: every image re-transforms every element under
+// every candidate; scores go through the candidate buffer, the winner is
+// chosen through the result pointers (which may alias).
+void reference(const TemplateCall& c, int nElements, double* best, double* dX, double* dY, double* dOri)
+{
+    std::vector<double*> maps;
+    for (int k = 0; k < c.nImages * c.N; ++k) maps.push_back(values(cellContent(c.responseMaps, k)).data());
+    PoolState pool = {c.nImages, c.N, c.nRows, c.nCols, c.shiftRange, c.oriRange, c.shiftStep,
+                      c.saturation, maps.data(), nullptr, nullptr};
+    buildShiftTables(pool);
+    const int nImages = c.nImages;
+    std::vector<double> scores(static_cast<std::size_t>(9 * ((c.N + 1) / 2)) * nImages, 0.0);
+    for (int p = 0; p < nImages; ++p) {
+        int q = 0;
+        for (int r = 0; r < 2 * c.N; r += 4)
+            for (int s = -1; s <= 1; ++s)
+                for (int t = -1; t <= 1; ++t, ++q)
+                    for (int k = 0; k < nElements; ++k) {
+                        long long xyo[3];
+                        geometricTransform(c.N, c.nRows / 2, c.nCols / 2, static_cast<int>(c.elemX[k]),
+                                           static_cast<int>(c.elemY[k]), static_cast<int>(c.elemOri[k]), s, t, r, xyo);
+                        MaxRecord record;
+                        const double v = localMaximum(pool, p, static_cast<int>(xyo[2]), xyo[0], xyo[1], record);
+                        scores[q * nImages + p] = scores[q * nImages + p] + (c.elemWeight[k] * v - c.elemBias[k]);
+                    }
+    }
+    for (int p = 0; p < nImages; ++p) {
+        best[p] = -1000.0;
+        int q = 0;
+        for (int r = 0; r < 2 * c.N; r += 4)
+            for (int s = -1; s <= 1; ++s)
+                for (int t = -1; t <= 1; ++t, ++q)
+                    if (scores[q * nImages + p] > best[p]) {
+                        best[p] = scores[q * nImages + p];
+                        dX[p] = s;
+                        dY[p] = t;
+                        dOri[p] = r;
+                    }
+    }
+    releaseAllocations();
+}
+
+Results reference(const TemplateCall& c)
+{
+    Results r = results(c);
+    reference(c, static_cast<int>(c.elemOri.size()), r.best.data(), r.dx.data(), r.dy.data(), r.dori.data());
+    return r;
+}
+
+// One 9 x 9 image, N = 4 (centre (4, 4)), one element at (6, 4) of
+// orientation 0; a single response of 1 at (3, 5), which the half turn
+// shifted by (1, 1) reaches.
+TemplateCall workedCall()
+{
+    TemplateCall c;
+    c.N = 4;
+    c.nRows = c.nCols = 9;
+    c.addElement(0, 6, 4, 1, 0);
+    c.allocate();
+    c.response(0, 0, 3, 5) = 1;
+    presetParameters(c, 7, 8, 9);
+    return c;
+}
+
+// Elements anywhere (orientations outside 0..N-1, positions outside the
+// maps), mixed-sign weights and responses, a few NaNs.
+TemplateCall randomCall(std::mt19937& rng, int nImages, int N, int nElements)
+{
+    auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
+    auto pick = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+    TemplateCall c;
+    c.nImages = nImages;
+    c.N = N;
+    c.nRows = pick(5, 14);
+    c.nCols = pick(5, 14);
+    c.shiftRange = pick(0, 2);
+    c.oriRange = std::min(N, pick(0, 2));
+    c.shiftStep = pick(-1, 2);
+    c.saturation = uniform(0.3, 1.6);
+    for (int k = 0; k < nElements; ++k)
+        c.addElement(uniform(-2.0 * N, 3.0 * N), uniform(-3, c.nRows + 3), uniform(-3, c.nCols + 3),
+                     uniform(-1, 2), uniform(-0.5, 0.5));
+    c.allocate();
+    for (int i = 0; i < nImages; ++i)
+        for (int o = 0; o < N; ++o)
+            for (double& v : c.map(i, o)) v = pick(0, 50) == 0 ? NAN : uniform(-0.5, 1.5);
+    presetParameters(c, 7, 8, 9);
+    return c;
+}
+
+}  // namespace
+
+TEST(Wendlow, WorkedHalfTurn)
+{
+    TemplateCall c = workedCall();
+    EXPECT_EQ(runResults(c), (Results{{1}, {1}, {1}, {4}}));
+    // Orientations are used modulo N after truncation: -1.7 is -1, that is 3.
+    TemplateCall m = workedCall();
+    m.elemOri = {-1.7};
+    m.allocate();
+    m.response(0, 3, 3, 5) = 1;
+    EXPECT_EQ(runResults(m), (Results{{1}, {1}, {1}, {4}}));
+}
+
+TEST(Wendlow, EqualScoresGoToTheFirstCandidate)
+{
+    TemplateCall c = workedCall();
+    c.response(0, 0, 3, 5) = 0;
+    const Results first{{0}, {-1}, {-1}, {0}};
+    EXPECT_EQ(runResults(c), first);
+    for (double nElements : {0.0, 0.9, -3.0}) {
+        presetParameters(c, 7, 8, 9);
+        values(c.scores) = {5};
+        c.response(0, 0, 3, 5) = 1;
+        run(c, nElements);
+        EXPECT_EQ(results(c), first) << nElements;
+    }
+}
+
+TEST(Wendlow, NothingAboveTheStartingScoreKeepsTheParameters)
+{
+    TemplateCall c = workedCall();
+    c.elemBias = {1001};
+    c.response(0, 0, 3, 5) = 0;
+    EXPECT_EQ(runResults(c), (Results{{-1000}, {7}, {8}, {9}}));
+
+    TemplateCall none;  // N = 0: no candidate at all
+    none.N = 0;
+    none.nImages = 2;
+    none.addElement(0, 1, 1, 1, 0);
+    none.allocate();
+    presetParameters(none, 7, 8, 9);
+    EXPECT_EQ(runResults(none), (Results{{-1000, -1000}, {7, 7}, {8, 8}, {9, 9}}));
+}
+
+TEST(Wendlow, WeightBiasSaturationAndTiesBetweenRotations)
+{
+    TemplateCall c = workedCall();
+    c.elemWeight = {3};
+    c.elemBias = {1};
+    c.saturation = 2;
+    c.response(0, 0, 3, 5) = 0;
+    c.response(0, 0, 6, 4) = 5;
+    EXPECT_EQ(runResults(c), (Results{{5}, {0}, {0}, {0}}));
+    // Alone, the response at (2, 4) is found by the unshifted half turn ...
+    c.response(0, 0, 6, 4) = 0;
+    c.response(0, 0, 2, 4) = 5;
+    EXPECT_EQ(runResults(c), (Results{{5}, {0}, {0}, {4}}));
+    // ... and with both, the smaller rotation wins the tie.
+    c.response(0, 0, 6, 4) = 5;
+    EXPECT_EQ(runResults(c), (Results{{5}, {0}, {0}, {0}}));
+}
+
+TEST(Wendlow, EveryRotationBelowAFullTurnIsSearched)
+{
+    // (N, the largest rotation searched); N above 16 needs more than 72 slots
+    // per image, so a short buffer would show under AddressSanitizer.
+    const int cases[][2] = {{1, 0}, {3, 4}, {16, 28}, {20, 36}, {32, 60}};
+    for (const auto& k : cases) {
+        TemplateCall c;
+        c.N = k[0];
+        c.nImages = 2;
+        c.nRows = c.nCols = 41;
+        c.addElement(1, 36, 21, 1, 0);
+        c.allocate();
+        long long xyo[3];
+        geometricTransform(c.N, 20, 20, 36, 21, 1, 0, 0, k[1], xyo);
+        c.response(1, static_cast<int>(xyo[2]), static_cast<int>(xyo[0]), static_cast<int>(xyo[1])) = 1;
+        EXPECT_EQ(runResults(c), (Results{{0, 1}, {-1, 0}, {-1, 0}, {0, static_cast<double>(k[1])}})) << k[0];
+    }
+    // With N = 3 the rotations are 0 and 4 only: rotation 8 would find this.
+    TemplateCall c;
+    c.N = 3;
+    c.nRows = c.nCols = 41;
+    c.addElement(1, 36, 21, 1, 0);
+    c.allocate();
+    long long xyo[3];
+    geometricTransform(3, 20, 20, 36, 21, 1, 0, 0, 8, xyo);
+    c.response(0, static_cast<int>(xyo[2]), static_cast<int>(xyo[0]), static_cast<int>(xyo[1])) = 1;
+    EXPECT_EQ(runResults(c), (Results{{0}, {-1}, {-1}, {0}}));
+}
+
+TEST(Wendlow, NoImageWritesNothingAndCallsDoNotAccumulate)
+{
+    TemplateCall none = workedCall();
+    none.nImages = 0;
+    EXPECT_NO_THROW(run(none));
+    EXPECT_EQ(results(none), (Results{{0}, {7}, {8}, {9}}));
+
+    std::mt19937 rng(7);
+    TemplateCall c = randomCall(rng, 3, 6, 5);
+    const Results once = runResults(c);
+    EXPECT_EQ(runResults(c), once);
+}
+
+TEST(Wendlow, MatchesAPlainEvaluation)
+{
+    std::mt19937 rng(2024);
+    for (int N : {0, 1, 2, 3, 4, 5, 8, 16, 17, 20, 32})
+        for (int trial = 0; trial < 4; ++trial) {
+            TemplateCall c = randomCall(rng, 1 + trial % 3, N, 3 * trial);
+            const Results expected = reference(c);
+            EXPECT_EQ(runResults(c), expected) << "N " << N << " trial " << trial;
+        }
+}
+
+TEST(Wendlow, OneArrayForTwoResultsSeesThePlainWriteOrder)
+{
+    std::mt19937 rng(11);
+    TemplateCall c = randomCall(rng, 2, 4, 4);
+    c.bestDeltaX = c.scores;
+    c.bestDeltaOri = c.bestDeltaY;
+    std::vector<double> best = values(c.scores), oriAndY = values(c.bestDeltaY);
+    reference(c, 4, best.data(), best.data(), oriAndY.data(), oriAndY.data());
+    run(c);
+    EXPECT_EQ(values(c.scores), best);
+    EXPECT_EQ(values(c.bestDeltaY), oriAndY);
+}
+
+#if defined(_OPENMP)
+TEST(Wendlow, OneAndTwoThreadsGiveTheSameBits)
+{
+    std::mt19937 rng(5);
+    TemplateCall c = randomCall(rng, 9, 16, 120);  // enough poolings for a thread team
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(1);
+    const Results one = runResults(c);
+    omp_set_num_threads(2);
+    const Results two = runResults(c);
+    omp_set_num_threads(threads);
+    EXPECT_EQ(one, two);
+    EXPECT_EQ(two, reference(c));
+}
+#endif
+
+TEST(Wendlow, FarElementsTurnExactly)
+{
+    // Row 1 is 49999 rows from the centre (50000, 1): its squared distance
+    // does not fit 32 bits. The half turn takes it to row 99999, the row
+    // shift to the response at row 100000.
+    TemplateCall c;
+    c.N = 4;
+    c.nRows = 100000;
+    c.nCols = 2;
+    c.addElement(0, 1, 1, 1, 0.25);
+    c.addElement(2, 2147483647.0, -2147483648.0, 1, 0.5);  // never inside any map
+    c.allocate();
+    c.response(0, 0, 100000, 1) = 1;
+    EXPECT_EQ(runResults(c), (Results{{0.25}, {1}, {0}, {4}}));
+}
+
+TEST(Wendlow, UnreadPositionsAcceptAnything)
+{
+    TemplateCall c = workedCall();
+    std::vector<Array> in = c.inputs(ARGS);
+    for (int pos : {3, 4, 7, 13, 14, 21, 22, 23, 24, 25}) in[pos] = scalar(1, Kind::Char);
+    in.push_back(cell(1, 1));
+    call("Wendlow", mexFunction, in);
+    EXPECT_EQ(results(c), (Results{{1}, {1}, {1}, {4}}));
+}
+
+TEST(Wendlow, WrongCallsRaiseNamedErrorsAndWriteNothing)
+{
+    struct Case {
+        const char* id;
+        int pos;
+        Array value;
+    };
+    const std::vector<Case> cases = {
+        {"Wendlow:nargin", 28, nullptr},
+        {"Wendlow:notScalar", 0, cell(1, 1)},
+        {"Wendlow:negativeCount", 1, scalar(-1)},
+        {"Wendlow:notCell", 2, zeros(9, 9)},
+        {"Wendlow:tooFewCells", 2, cellOf(1, 1, {zeros(9, 9)})},
+        {"Wendlow:badCell", 2, cellOf(1, 4, {zeros(9, 9), matrix(9, 9, {}, Kind::Single), zeros(9, 9), zeros(9, 9)})},
+        {"Wendlow:cellTooSmall", 2, cellOf(1, 4, {zeros(9, 9), zeros(9, 9), zeros(9, 9), zeros(9, 8)})},
+        {"Wendlow:intRange", 6, scalar(3e9)},
+        {"Wendlow:notDouble", 8, matrix(1, 1, {0}, Kind::Int32)},
+        {"Wendlow:badValue", 8, scalar(NAN)},
+        {"Wendlow:badValue", 10, scalar(-3e9)},
+        {"Wendlow:tooShort", 12, zeros(0, 1)},
+        {"Wendlow:shiftRange", 15, scalar(-1)},
+        {"Wendlow:oriRange", 16, scalar(5)},
+        {"Wendlow:notScalar", 19, zeros(0, 0)},
+        {"Wendlow:notDouble", 20, matrix(1, 1, {0}, Kind::Complex)},
+        {"Wendlow:tooShort", 26, zeros(0, 0)},
+        {"Wendlow:notDouble", 27, cell(1, 1)},
+        {"Wendlow:notDouble", 28, matrix(1, 1, {0}, Kind::Sparse)},
+    };
+    for (const Case& k : cases) {
+        TemplateCall c = workedCall();
+        std::vector<Array> in = c.inputs(ARGS);
+        if (k.value)
+            in[k.pos] = k.value;
+        else
+            in.resize(k.pos);
+        const Results before = results(c);
+        std::string id, message;
+        try {
+            call("Wendlow", mexFunction, in);
+        } catch (const HostError& e) {
+            id = e.id;
+            message = e.what();
+        }
+        EXPECT_EQ(id, k.id) << "argument " << k.pos + 1;
+        if (k.value) {
+            EXPECT_NE(message.find("argument " + std::to_string(k.pos + 1)), std::string::npos) << message;
+        }
+        EXPECT_EQ(results(c), before) << "argument " << k.pos + 1;
+    }
+    // N so large that its rotations would not fit an int (no image, so no maps).
+    TemplateCall c = workedCall();
+    c.nImages = 0;
+    c.N = 0;
+    std::vector<Array> in = c.inputs(ARGS);
+    in[1] = scalar(1073741825.0);
+    try {
+        call("Wendlow", mexFunction, in);
+        ADD_FAILURE() << "no error";
+    } catch (const HostError& e) {
+        EXPECT_EQ(e.id, "Wendlow:N");
+    }
+}
+
+TEST(Wendlow, LargeTemplatesAreSearchedInPasses)
+{
+    // 16 rotations x 9 shifts x 20000 elements: more placements than are held
+    // at once, so the candidates are placed and scored a few rotations at a
+    // time. Image 0 matches the untransformed template, image 1 the last
+    // rotation, which is placed in a later pass than the first.
+    TemplateCall c;
+    c.N = 32;
+    c.nImages = 2;
+    c.nRows = c.nCols = 41;
+    for (int k = 0; k < 20000; ++k) c.addElement(1, 36, 21, 1, 0);
+    c.allocate();
+    long long xyo[3];
+    geometricTransform(c.N, 20, 20, 36, 21, 1, 0, 0, 60, xyo);
+    c.response(0, 1, 36, 21) = 1;
+    c.response(1, static_cast<int>(xyo[2]), static_cast<int>(xyo[0]), static_cast<int>(xyo[1])) = 1;
+    EXPECT_EQ(runResults(c), (Results{{20000, 20000}, {0, 0}, {0, 0}, {0, 60}}));
+}
