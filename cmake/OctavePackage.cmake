@@ -70,21 +70,4 @@ set_tests_properties(package_build_script PROPERTIES
   FIXTURES_SETUP build_script_plugins
   TIMEOUT 300)
 
-file(GLOB octave_test_files CONFIGURE_DEPENDS ${octave_tests}/test_*.m)
-foreach(file IN LISTS octave_test_files)
-  get_filename_component(stem ${file} NAME_WE)
-  set(wanted TRUE)
-  foreach(name IN LISTS TOOLBOX_PLUGINS)
-    if(stem MATCHES "^test_${name}" AND NOT name IN_LIST TOOLBOX_BUILT_PLUGINS)
-      set(wanted FALSE)
-    endif()
-  endforeach()
-  if(wanted)
-    add_test(NAME package_build_script_${stem}
-             COMMAND ${octave_run} --path ${script_mex_dir} --path ${octave_tests} ${file})
-    set_tests_properties(package_build_script_${stem} PROPERTIES
-      ENVIRONMENT "TOOLBOX_SOURCE_DIR=${CMAKE_SOURCE_DIR};TOOLBOX_MEX_DIR=${script_mex_dir}"
-      FIXTURES_REQUIRED build_script_plugins
-      TIMEOUT 300)
-  endif()
-endforeach()
+toolbox_add_octave_tests(PREFIX package_build_script_ MEX_DIR ${script_mex_dir} FIXTURE build_script_plugins)
