@@ -248,7 +248,7 @@ function cases = test_cases(N, nRows)
 % shifts for which the search has a whole answer (see expected_search). At
 % odd multiples of 45 degrees only the shift (-1, -1), which turns the stack
 % about the search's own centre, has one.
-  spec = {
+  plan = {
     'clean', 0, [0 0]
     'clean', 0, [1 -1]
     'clean', 4, [-1 -1]
@@ -269,14 +269,14 @@ function cases = test_cases(N, nRows)
     'unrelated', 8, [0 0]
   };
   cases = struct('kind', {}, 'dX', {}, 'dY', {}, 'dO', {}, 'expected', {});
-  for i = 1:size(spec, 1)
-    cases(i).kind = spec{i, 1};
-    cases(i).dX = spec{i, 3}(1);
-    cases(i).dY = spec{i, 3}(2);
-    cases(i).dO = spec{i, 2};
+  for i = 1:size(plan, 1)
+    cases(i).kind = plan{i, 1};
+    cases(i).dX = plan{i, 3}(1);
+    cases(i).dY = plan{i, 3}(2);
+    cases(i).dO = plan{i, 2};
     cases(i).expected = [NaN, NaN, NaN];
-    if ~strcmp(spec{i, 1}, 'unrelated')
-      cases(i).expected = expected_search(N, nRows, spec{i, 2}, spec{i, 3});
+    if ~strcmp(plan{i, 1}, 'unrelated')
+      cases(i).expected = expected_search(N, nRows, plan{i, 2}, plan{i, 3});
     end
   end
 end

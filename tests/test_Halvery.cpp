@@ -38,11 +38,6 @@ std::vector<double> snapshot(const TemplateCall& c)
     return all;
 }
 
-bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
-{
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
 std::string errorId(const TemplateCall& c, int count = 26, std::optional<double> nElementsArg = std::nullopt)
 {
     const std::vector<double> before = snapshot(c);

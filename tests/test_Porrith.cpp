@@ -49,20 +49,10 @@ struct PorrithCall {
 
 void run(const PorrithCall& c) { call("Porrith", mexFunction, c.inputs()); }
 
-bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
-{
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
-
 std::string errorId(const PorrithCall& c, const std::vector<Array>& in)
 {
     const auto before = c.snapshot();
-    std::string id;
-    try {
-        call("Porrith", mexFunction, in);
-    } catch (const HostError& e) {
-        id = e.id;
-    }
+    const std::string id = errorIdOf("Porrith", mexFunction, in);
     const auto after = c.snapshot();
     for (std::size_t k = 0; k < before.size(); ++k)
         EXPECT_TRUE(sameBits(before[k], after[k])) << "a failed call changed array " << k;

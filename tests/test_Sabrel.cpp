@@ -41,20 +41,10 @@ WarpCall warped(double dX, double dY, double dO, int N = 2, int side = 3)
     return c;
 }
 
-bool sameBits(const Values& a, const Values& b)
-{
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
 std::string errorId(const WarpCall& c, const std::vector<Array>& in)
 {
     const Values before = c.snapshot();
-    std::string id;
-    try {
-        run(in);
-    } catch (const HostError& e) {
-        id = e.id;
-    }
+    const std::string id = errorIdOf("Sabrel", mexFunction, in);
     EXPECT_TRUE(sameBits(before, c.snapshot())) << "a failed call changed an array";
     return id;
 }

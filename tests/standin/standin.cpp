@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 struct mxArray {
     standin::Kind kind = standin::Kind::Double;
@@ -137,6 +138,21 @@ void call(const char* name, Gateway_fn fn, const std::vector<Array>& inputs)
         }
     } release;
     fn(0, nullptr, static_cast<int>(prhs.size()), prhs.data());
+}
+
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+std::string errorIdOf(const char* name, Gateway_fn fn, const std::vector<Array>& inputs)
+{
+    try {
+        call(name, fn, inputs);
+    } catch (const HostError& e) {
+        return e.id;
+    }
+    return "";
 }
 
 }  // namespace standin

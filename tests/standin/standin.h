@@ -63,6 +63,14 @@ Array cellContent(const Array& c, std::size_t index);
 // The stored doubles of a numeric array (real part).
 std::vector<double>& values(const Array& a);
 
+// Bit-for-bit equality of two arrays of doubles (NaN equals NaN, -0 is not 0).
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b);
+
+// Runs a call that should fail, as call() does, and returns the id of the
+// error it raises, or "" when it raises none. Callers compare their arrays
+// before and after: a failed call must write nothing.
+std::string errorIdOf(const char* name, Gateway_fn fn, const std::vector<Array>& inputs);
+
 // Runs a gateway as the host would: the inputs in order, no outputs, the
 // call's mxCalloc blocks released afterwards, even when it raises.
 void call(const char* name, Gateway_fn fn, const std::vector<Array>& inputs);
