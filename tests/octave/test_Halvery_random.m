@@ -1,0 +1,46 @@
+% Halvery against a plain reference written in the host language, bit for
+% bit, on random calls: several images and orientations, shifts and
+% orientation ranges, saturation, NaN and negative responses, elements near
+% and beyond the border (drawing clipped), accumulation onto non-zero starts.
+
+rand('state', 11);
+for trial = 1:40
+  nImages = randi(3); N = randi(6); nRows = randi([3 12]); nCols = randi([3 12]);
+  patchHalf = randi([0 3]); shiftRange = randi([0 3]); oriRange = randi([0 N]);
+  shiftStep = randi([-2 3]); nElements = randi([0 6]); saturation = 0.2 + 2 * rand();
+  maps = cell(nImages, N);
+  for k = 1:numel(maps)
+    m = 3 * rand(nRows, nCols) - 0.5;
+    m(rand(nRows, nCols) < 0.05) = NaN;
+    maps{k} = m;
+  end
+  patches = cell(N, 1);
+  for k = 1:N
+    patches{k} = 2 * rand(2 * patchHalf + 1) - 0.5;
+  end
+  ori = floor(N * rand(1, nElements)) + 0.3 * rand(1, nElements);
+  ex = floor((nRows + 4) * rand(1, nElements)) - 1.5 + rand(1, nElements);
+  ey = floor((nCols + 4) * rand(1, nElements)) - 1.5 + rand(1, nElements);
+  w = randn(1, nElements); b = rand(1, nElements);
+  renders = cell(nImages, 1);
+  for k = 1:nImages
+    renders{k} = rand(nRows, nCols) * (trial > 20);
+  end
+  scores = randn(nImages, 1);
+  pooled = zeros(nImages, max(nElements, 1));
+
+  [rs, rp, rr] = halvery_reference(nImages, N, maps, patchHalf, nRows, nCols, ori, ex, ey, w, b, ...
+                                   patches, renders, shiftRange, oriRange, shiftStep, nElements, ...
+                                   saturation, scores + 0, pooled + 0);
+  myScores = scores + 0; myPooled = pooled + 0;
+  myRenders = cellfun(@(r) r + 0, renders, 'UniformOutput', false);
+  Halvery(nImages, N, maps, {}, patchHalf, nRows, nCols, 0, ori, ex, ey, w, b, patches, myRenders, ...
+          shiftRange, oriRange, shiftStep, nElements, saturation, myScores, myPooled, 0, 0, 0, 0);
+  assert(isequal(typecast(myScores(:), 'uint64'), typecast(rs(:), 'uint64')), sprintf('scores differ in trial %d', trial));
+  assert(isequal(typecast(myPooled(:), 'uint64'), typecast(rp(:), 'uint64')), sprintf('pooled values differ in trial %d', trial));
+  for k = 1:nImages
+    assert(isequal(typecast(myRenders{k}(:), 'uint64'), typecast(rr{k}(:), 'uint64')), ...
+           sprintf('render map %d differs in trial %d', k, trial));
+  end
+end
+printf('test_Halvery_random: 40 random calls identical to the reference\n');
