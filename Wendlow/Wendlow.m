@@ -56,7 +56,8 @@
 %   :tooFewCells, :badCell, :cellTooSmall (responseMaps), :notDouble,
 %   :tooShort (element and result arrays), :badValue (element values that
 %   do not fit an int), :shiftRange (below 0), :oriRange (above N),
-%   :shiftStep (shiftRange*shiftStep too large), :outOfMemory. Each
+%   :shiftStep (shiftRange*shiftStep too large), :N (N above 2^30, where
+%   rotations no longer fit an int), :outOfMemory. Each
 %   message names the argument and its position.
 %
 %   Example:
