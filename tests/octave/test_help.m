@@ -1,10 +1,12 @@
 % The help beside every plug-in matches its gateway: help works, the input
 % count in the help is the count below which the gateway raises NAME:nargin,
-% and every numbered input name in the help is the gateway's name for that
-% position (and the other way round).
+% every numbered input name in the help is the gateway's name for that
+% position (and the other way round), and the example runs.
 
 root = getenv('TOOLBOX_SOURCE_DIR');
 names = {'Halvery', 'Wendlow', 'Sabrel', 'Mundle', 'Fenwold', 'Porrith'};
+% What each example prints, as its comments say.
+promised = {'scores = 7', '1   1   1   4', '20   10    0', '20   10    0', '0.7616   1.0000', '0   4   0   0'};
 checked = 0;
 for n = 1:numel(names)
   name = names{n};
@@ -50,6 +52,10 @@ for n = 1:numel(names)
              sprintf('%s: input %d is %s in the gateway, %s in the help', name, k, gatewayName, helpNames{k}));
     end
   end
+
+  % The example runs as written and prints what its comments promise.
+  printed = run_help_example(name);
+  assert(~isempty(strfind(printed, promised{n})), [name ': the example printed ' printed]);
 
   % The count is the gateway's: one input fewer is a named error.
   args = num2cell(zeros(1, count - 1));
