@@ -6,47 +6,13 @@ function [scores, pooled, renders] = halvery_reference(nImages, N, maps, patchHa
 %   language, step by step as the toolbox defines it (PI = 3.1415926, the
 %   shift tables, pooling with one orientation wrap, strict comparisons,
 %   drawing that clips at the map border), for comparison bit for bit.
-  PI = 3.1415926;
-  sx = zeros(N, 2 * shiftRange + 1);
-  sy = zeros(N, 2 * shiftRange + 1);
-  for k = 0:N-1
-    theta = (PI * k) / N;
-    for i = -shiftRange:shiftRange
-      d = i * shiftStep;
-      sy(k + 1, i + shiftRange + 1) = floor(d * sin(theta) + 0.5);
-      sx(k + 1, i + shiftRange + 1) = floor(d * cos(theta) + 0.5);
-    end
-  end
+  [sx, sy] = shift_tables_reference(N, shiftRange, shiftStep);
   side = 2 * patchHalf + 1;
   pos = 1;
   for e = 1:nElements
     o = fix(ori(e)); x = fix(ex(e)); y = fix(ey(e));
     for img = 1:nImages
-      best = 0; win = [];
-      for i = -shiftRange:shiftRange
-        xs = x + sx(o + 1, i + shiftRange + 1);
-        ys = y + sy(o + 1, i + shiftRange + 1);
-        if xs < 1 || xs > nRows || ys < 1 || ys > nCols
-          continue;
-        end
-        for j = -oriRange:oriRange
-          oo = o + j;
-          if oo < 0
-            oo = oo + N;
-          elseif oo >= N
-            oo = oo - N;
-          end
-          v = maps{img, oo + 1}(xs, ys);
-          if best < v
-            best = v; win = [xs, ys, oo];
-          end
-        end
-      end
-      if best > saturation
-        v = saturation;
-      else
-        v = best;
-      end
+      [v, win] = pool_reference(maps, img, o, x, y, sx, sy, nRows, nCols, N, shiftRange, oriRange, saturation);
       pooled(pos) = v; pos = pos + 1;
       scores(img) = scores(img) + (w(e) * v - b(e));
       if v > 0

@@ -1,0 +1,29 @@
+% Wendlow against plain loops in the host language, bit for bit, on random
+% calls: N from 1 to 20 (above 16 too), orientations outside 0..N-1,
+% elements inside and outside the maps, pooling ranges, negative weights,
+% biases large enough that no candidate may win.
+
+rand('state', 23);
+same = @(a, b) isequal(typecast(a(:), 'uint64'), typecast(b(:), 'uint64'));
+for trial = 1:25
+  nImages = randi(3); N = randi(20); nRows = randi([4 12]); nCols = randi([4 12]);
+  shiftRange = randi([0 2]); oriRange = randi([0 min(N, 2)]); shiftStep = randi([-1 2]);
+  nElements = randi([0 5]); saturation = 0.3 + rand();
+  maps = cell(nImages, N);
+  for k = 1:numel(maps)
+    maps{k} = 2 * rand(nRows, nCols) - 0.3;
+  end
+  ori = floor(3 * N * rand(1, nElements)) - N + 0.5;
+  ex = floor((nRows + 6) * rand(1, nElements)) - 2.5;
+  ey = floor((nCols + 6) * rand(1, nElements)) - 2.5;
+  w = randn(1, nElements);
+  b = rand(1, nElements) * (1 + 600 * (trial == 3));
+  start = -5 * ones(nImages, 1);
+  [eb, ex2, ey2, eo] = wendlow_reference(nImages, N, maps, nRows, nCols, ori, ex, ey, w, b, shiftRange, ...
+                                         oriRange, shiftStep, nElements, saturation, start, start, start);
+  best = zeros(nImages, 1); bX = start + 0; bY = start + 0; bO = start + 0;
+  Wendlow(nImages, N, maps, {}, 0, nRows, nCols, 0, ori, ex, ey, w, b, {}, {}, shiftRange, oriRange, ...
+          shiftStep, nElements, saturation, best, 0, 0, 0, 0, 0, bX, bY, bO);
+  assert(same(best, eb) && same(bX, ex2) && same(bY, ey2) && same(bO, eo), sprintf('trial %d differs', trial));
+end
+printf('test_Wendlow_random: 25 random calls identical to the plain loops\n');
