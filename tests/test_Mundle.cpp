@@ -120,11 +120,7 @@ TEST(Mundle, ImagesAreWarpedIndependently)
 
 TEST(Mundle, SameBitsAsThePlainLoop)
 {
-    unsigned seed = 777;
-    auto next = [&seed](int range) {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<int>((seed >> 16) % static_cast<unsigned>(range));
-    };
+    auto next = smallRandom(777u);
     const int shapes[][2] = {{1, 1}, {3, 2}, {4, 4}, {7, 5}, {6, 9}};
     for (const auto& shape : shapes)
         for (int N : {1, 2, 3, 4, 6, 8}) {

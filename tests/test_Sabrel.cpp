@@ -100,11 +100,7 @@ TEST(Sabrel, EachMapHasItsOwnTransform)
 
 TEST(Sabrel, SameBitsAsThePlainLoop)
 {
-    unsigned seed = 12345;
-    auto next = [&seed](int range) {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<int>((seed >> 16) % static_cast<unsigned>(range));
-    };
+    auto next = smallRandom(12345u);
     const int shapes[][2] = {{1, 1}, {2, 3}, {4, 4}, {5, 7}, {9, 6}, {16, 11}};
     for (const auto& shape : shapes)
         for (int N : {1, 2, 3, 4, 8, 16}) {

@@ -10,6 +10,16 @@
 #include "standin.h"
 #include "transform.h"
 
+// A small repeatable generator for the random-shape tests: next(range)
+// draws an int in 0..range-1.
+inline auto smallRandom(unsigned seed)
+{
+    return [seed](int range) mutable {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>((seed >> 16) % static_cast<unsigned>(range));
+    };
+}
+
 inline double plainSample(const double* source, int sx, int sy, const long long xyo[3])
 {
     const bool inside = xyo[0] >= 0 && xyo[0] < sx && xyo[1] >= 0 && xyo[1] < sy;
