@@ -33,3 +33,27 @@ foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
     configure_file(${CMAKE_SOURCE_DIR}/${name}/${name}.m ${TOOLBOX_MEX_DIR}/${name}.m COPYONLY)
   endif()
 endforeach()
+
+# The function layer in otk/: every otk/*.cpp becomes a plug-in beside the
+# six, and every otk/*.m (with otk/private/) is copied there, so that one
+# folder on the path holds the whole toolbox.
+file(GLOB TOOLBOX_LAYER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/otk/*.cpp)
+set(TOOLBOX_LAYER_PLUGINS "")
+foreach(source IN LISTS TOOLBOX_LAYER_SOURCES)
+  get_filename_component(name ${source} NAME_WE)
+  list(APPEND TOOLBOX_LAYER_PLUGINS ${name})
+  add_library(${name}_octave MODULE ${source} $<TARGET_OBJECTS:toolbox_common_octave>)
+  target_include_directories(${name}_octave PRIVATE ${CMAKE_SOURCE_DIR}/common ${OCTAVE_INCLUDE_DIR})
+  set_target_properties(${name}_octave PROPERTIES
+    PREFIX "" SUFFIX ".mex" OUTPUT_NAME ${name}
+    LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_MEX_DIR})
+  target_link_options(${name}_octave PRIVATE -Wl,-Bsymbolic)
+  if(OpenMP_CXX_FOUND)
+    target_link_libraries(${name}_octave PRIVATE OpenMP::OpenMP_CXX)
+  endif()
+endforeach()
+file(GLOB TOOLBOX_LAYER_FILES CONFIGURE_DEPENDS RELATIVE ${CMAKE_SOURCE_DIR}/otk
+     ${CMAKE_SOURCE_DIR}/otk/*.m ${CMAKE_SOURCE_DIR}/otk/private/*.m)
+foreach(file IN LISTS TOOLBOX_LAYER_FILES)
+  configure_file(${CMAKE_SOURCE_DIR}/otk/${file} ${TOOLBOX_MEX_DIR}/${file} COPYONLY)
+endforeach()
