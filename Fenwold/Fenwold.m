@@ -15,11 +15,26 @@
 %   values become 0, negative values -0 and zeros NaN.
 %
 %   The maps are changed IN PLACE; nothing is returned. Calling twice
-%   saturates twice. A variable sharing data with a map you pass sees the
-%   change too; a map held by two cells is saturated once per cell.
+%   saturates twice. A map held by two cells is saturated once per cell.
+%
+%   Fenwold(...) with an output argument raises Fenwold:nargout: results are
+%   written into the arrays you pass, never returned. otk_saturate returns
+%   its results in new arrays instead, checks every input exactly and never
+%   modifies one. Fenwold is the expert, zero-copy route, with two traps:
+%   - The host shares data between variables until one of them is changed in
+%     the host language, and a plug-in's writes do not unshare it: after
+%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
+%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
+%     zeros(...).
+%   - Results written into a special host array are lost without a word: a
+%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
+%     plug-in as a temporary full copy.
+%
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   Errors (nothing is written when one is raised): Fenwold:nargin (fewer
-%   than 6 inputs), Fenwold:notScalar, :notFinite, :intRange (integer
+%   than 6 inputs), Fenwold:nargout (an output
+%   requested), :notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell, :tooFewCells,
 %   :badCell, :cellTooSmall (the grid), :outOfMemory. Each message names the
 %   argument and its position.
@@ -29,4 +44,37 @@
 %     Fenwold(1, 1, maps, 2, 2, 1);
 %     maps{1}   % [0 0.4621; 0.7616 1]
 %
-%   See also Porrith, Halvery.
+%   See also otk_saturate, Porrith, Halvery.
+
+% This file holds the help of the compiled function of the same name, and
+% its tests. Run alone, without the compiled function beside it, it says so.
+error('Fenwold:notBuilt', ['Fenwold: the compiled plug-in is missing; build it (tools/build.sh) ' ...
+      'and add build/mex to the path']);
+
+%!test
+%! maps = {[0 0.5; 1 100]};
+%! Fenwold(1, 1, maps, 2, 2, 1);
+%! assert (maps{1}, [0 0.46211715726001; 0.76159415595576 1], 1e-14);
+
+%!test
+%! ## In place: a variable sharing the map sees the change; a diagonal
+%! ## matrix loses it.
+%! a = [1 2; 3 4];
+%! b = a;
+%! Fenwold(1, 1, {a}, 2, 2, 2);
+%! assert (b, a);
+%! assert (a(1), 0.92423431452002, 1e-14);
+%! d = eye(2);
+%! Fenwold(1, 1, {d}, 2, 2, 2);
+%! assert (full (d), [1 0; 0 1]);
+
+%!test
+%! ## Saturation at 40 times the level and beyond is exact; s = 0 gives NaN for 0.
+%! maps = {[40 -40 -400 0]};
+%! Fenwold(1, 1, maps, 1, 4, 1);
+%! assert (maps{1}, [1 -1 -1 0]);
+%! maps = {[1 -1 0]};
+%! Fenwold(1, 1, maps, 1, 3, 0);
+%! assert (maps{1}, [0 0 NaN]);
+
+%!error id=Fenwold:nargin Fenwold(1, 1)

@@ -35,7 +35,8 @@
 %   For every element e and image i the element's response is pooled: the
 %   largest value found when its position is shifted along its orientation
 %   and its orientation is moved up to oriRange steps either way (wrapping),
-%   capped at saturation, and never below 0. Then
+%   capped at saturation; 0 when nothing above 0 is found. A negative
+%   saturation caps every pooled value at that saturation, below 0. Then
 %     pooledValues(i, e) = v                          (overwritten)
 %     scores(i) = scores(i) + (elemWeight(e)*v - elemBias(e))   (ACCUMULATES)
 %   and, if v > 0, patch of the winning orientation, times sqrt(v), is drawn
@@ -43,12 +44,27 @@
 %   (RAISED, never lowered). Patch entries outside the map are clipped.
 %
 %   Results are written IN PLACE into arguments 15, 21 and 22; nothing is
-%   returned. Pass freshly created arrays (e.g. zeros(nImages, 1)): a
-%   variable that shares its data with an array you pass (b = a) sees the
-%   writes too, and a range such as 1:3 loses them.
+%   returned.
+%
+%   Halvery(...) with an output argument raises Halvery:nargout: results are
+%   written into the arrays you pass, never returned. otk_score_template
+%   returns its results in new arrays instead, checks every input exactly
+%   and never modifies one. Halvery is the expert, zero-copy route, with two
+%   traps:
+%   - The host shares data between variables until one of them is changed in
+%     the host language, and a plug-in's writes do not unshare it: after
+%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
+%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
+%     zeros(...).
+%   - Results written into a special host array are lost without a word: a
+%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
+%     plug-in as a temporary full copy.
+%
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   Errors (nothing is written when one is raised): Halvery:nargin (fewer
-%   than 26 inputs), Halvery:notScalar, :notFinite, :intRange (an integer
+%   than 26 inputs), Halvery:nargout (an output
+%   requested), :notScalar, :notFinite, :intRange (an integer
 %   scalar that is not a real finite scalar fitting an int),
 %   :negativeCount (nImages or N below 0), :notCell, :tooFewCells,
 %   :badCell, :cellTooSmall (grids), :notDouble, :tooShort (element and
@@ -66,4 +82,49 @@
 %     scores      % 7: 2*4 - 1
 %     renders{1}  % 2 in rows 3-5, columns 2-4
 %
-%   See also Wendlow, Fenwold, Porrith, Mundle, Sabrel.
+%   See also otk_score_template, Wendlow, Fenwold, Porrith, Mundle, Sabrel.
+
+% This file holds the help of the compiled function of the same name, and
+% its tests. Run alone, without the compiled function beside it, it says so.
+error('Halvery:notBuilt', ['Halvery: the compiled plug-in is missing; build it (tools/build.sh) ' ...
+      'and add build/mex to the path']);
+
+%!shared maps, patches
+%! maps = {zeros(5), zeros(5)};
+%! maps{1}(4, 3) = 4;
+%! patches = {ones(3), ones(3)};
+
+%!test
+%! ## The worked call: the element finds 4 one row below it.
+%! renders = {zeros(5)};  scores = zeros(1, 1);  pooled = zeros(1, 1);
+%! Halvery(1, 2, maps, {}, 1, 5, 5, 0, 0, 3, 3, 2, 1, patches, renders, 1, 0, 1, 1, 10, ...
+%!         scores, pooled, 0, 0, 0, 0);
+%! expected = zeros(5);
+%! expected(3:5, 2:4) = 2;
+%! assert ([scores pooled], [7 4]);
+%! assert (renders{1}, expected);
+%! ## A second call adds to the scores; the rest ends as after one call.
+%! Halvery(1, 2, maps, {}, 1, 5, 5, 0, 0, 3, 3, 2, 1, patches, renders, 1, 0, 1, 1, 10, ...
+%!         scores, pooled, 0, 0, 0, 0);
+%! assert ([scores pooled], [14 4]);
+%! assert (renders{1}, expected);
+
+%!test
+%! ## A negative saturation gives negative pooled values and draws nothing.
+%! renders = {zeros(5)};  scores = zeros(1, 1);  pooled = zeros(1, 1);
+%! Halvery(1, 2, maps, {}, 1, 5, 5, 0, 0, 3, 3, 2, 1, patches, renders, 1, 0, 1, 1, -2, ...
+%!         scores, pooled, 0, 0, 0, 0);
+%! assert ([scores pooled], [-5 -2]);
+%! assert (renders{1}, zeros(5));
+
+%!test
+%! ## Results are written into the caller's storage, shared or not; a
+%! ## range passed as a result loses the write.
+%! scores = zeros(1, 1);  alias = scores;  pooled = 1:1;
+%! Halvery(1, 2, maps, {}, 1, 5, 5, 0, 0, 3, 3, 2, 1, patches, {zeros(5)}, 1, 0, 1, 1, 10, ...
+%!         scores, pooled, 0, 0, 0, 0);
+%! assert ([scores alias], [7 7]);
+
+%!error id=Halvery:nargin Halvery(1, 2)
+%!error id=Halvery:badOrientation ...
+%!  Halvery(1, 2, maps, {}, 1, 5, 5, 0, 2, 3, 3, 2, 1, patches, {zeros(5)}, 1, 0, 1, 1, 10, 0, 0, 0, 0, 0, 0)

@@ -21,13 +21,29 @@
 %   mod(k + deltaOri(i), N), so orientations turn with the maps.
 %
 %   Results are written IN PLACE into the maps of argument 4, every element
-%   exactly once; nothing is returned. Pass freshly created maps (zeros):
-%   a variable sharing data with a map you pass sees the writes too. The
-%   result maps may share storage with the source maps: results are then
-%   those of the sources as they were before the call.
+%   exactly once; nothing is returned. The result maps may share storage
+%   with the source maps: results are then those of the sources as they were
+%   before the call.
+%
+%   Mundle(...) with an output argument raises Mundle:nargout: results are
+%   written into the arrays you pass, never returned. otk_warp_stacks
+%   returns its results in new arrays instead, checks every input exactly
+%   and never modifies one. Mundle is the expert, zero-copy route, with two
+%   traps:
+%   - The host shares data between variables until one of them is changed in
+%     the host language, and a plug-in's writes do not unshare it: after
+%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
+%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
+%     zeros(...).
+%   - Results written into a special host array are lost without a word: a
+%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
+%     plug-in as a temporary full copy.
+%
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   Errors (nothing is written when one is raised): Mundle:nargin (fewer
-%   than 9 inputs), Mundle:notScalar, :notFinite, :intRange (integer
+%   than 9 inputs), Mundle:nargout (an output
+%   requested), :notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (n or N below 0), :notCell, :tooFewCells,
 %   :badCell, :cellTooSmall (map grids), :notDouble, :tooShort (shift and
 %   rotation arrays), :badValue (values that do not fit an int),
@@ -39,4 +55,27 @@
 %     out{1}   % channel 0 from source channel 1, a quarter turn:
 %              % [20 10 0; 21 11 1; 22 12 2]
 %
-%   See also Sabrel, Wendlow.
+%   See also otk_warp_stacks, Sabrel, Wendlow.
+
+% This file holds the help of the compiled function of the same name, and
+% its tests. Run alone, without the compiled function beside it, it says so.
+error('Mundle:notBuilt', ['Mundle: the compiled plug-in is missing; build it (tools/build.sh) ' ...
+      'and add build/mex to the path']);
+
+%!shared ramp
+%! ramp = [0 1 2; 10 11 12; 20 21 22];
+
+%!test
+%! out = {zeros(3), zeros(3)};
+%! Mundle(1, 2, {zeros(3), ramp}, out, 3, 3, 0, 0, 1);
+%! assert (out{1}, [20 10 0; 21 11 1; 22 12 2]);
+%! assert (out{2}, zeros(3));
+
+%!test
+%! ## N = 4 and a rotation of -1: channel 0 reads channel 3.
+%! src = {zeros(3), zeros(3), zeros(3), ramp};
+%! out = {zeros(3), zeros(3), zeros(3), zeros(3)};
+%! Mundle(1, 4, src, out, 3, 3, 0, 0, 4 - 1 - 4);
+%! assert (out{1}(2, 2), 11);
+
+%!error id=Mundle:nargin Mundle(1, 2)

@@ -29,8 +29,25 @@
 %   The histogram ACCUMULATES: pass zeros(1, nBins) for a fresh density.
 %   Maps already saturated by Fenwold are saturated again.
 %
+%   Porrith(...) with an output argument raises Porrith:nargout: results are
+%   written into the arrays you pass, never returned. otk_response_density
+%   returns its results in new arrays instead, checks every input exactly
+%   and never modifies one. Porrith is the expert, zero-copy route, with two
+%   traps:
+%   - The host shares data between variables until one of them is changed in
+%     the host language, and a plug-in's writes do not unshare it: after
+%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
+%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
+%     zeros(...).
+%   - Results written into a special host array are lost without a word: a
+%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
+%     plug-in as a temporary full copy.
+%
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%
 %   Errors (nothing is written when one is raised): Porrith:nargin (fewer
-%   than 10 inputs), Porrith:notScalar, :notFinite, :intRange (integer
+%   than 10 inputs), Porrith:nargout (an output
+%   requested), :notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell,
 %   :tooFewCells, :badCell, :cellTooSmall (the grid), :notDouble, :tooShort
 %   (histogram), :margin (below 0), :nBins (below 1) and :binWidth (not a
@@ -43,4 +60,34 @@
 %     Porrith(1, 1, maps, 1, 4, 4, 0.25, 4, h, 1);
 %     h   % [0 4 0 0]: 0.4621 lies in bin 1
 %
-%   See also Fenwold, Halvery.
+%   See also otk_response_density, Fenwold, Halvery.
+
+% This file holds the help of the compiled function of the same name, and
+% its tests. Run alone, without the compiled function beside it, it says so.
+error('Porrith:notBuilt', ['Porrith: the compiled plug-in is missing; build it (tools/build.sh) ' ...
+      'and add build/mex to the path']);
+
+%!shared region
+%! region = zeros(4);
+%! region(2, 2) = 0.5;
+
+%!test
+%! h = zeros(1, 4);
+%! Porrith(1, 1, {region .* 1}, 1, 4, 4, 0.25, 4, h, 1);
+%! assert (h, [0 4 0 0]);
+
+%!test
+%! ## The histogram accumulates before it is normalised by this call's count.
+%! h = [1 0 0 0];
+%! m = zeros(4);
+%! m(2, 2) = 100;
+%! Porrith(1, 1, {m}, 1, 4, 4, 0.25, 4, h, 1);
+%! assert (h, [4 0 0 4]);
+
+%!test
+%! ## An empty region divides by a count of 0.
+%! h = zeros(1, 2);
+%! Porrith(1, 1, {zeros(3)}, 1, 3, 3, 0.5, 2, h, 1);
+%! assert (all (isnan (h)));
+
+%!error id=Porrith:nargin Porrith(1, 1)

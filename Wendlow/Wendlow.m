@@ -45,13 +45,28 @@
 %
 %   Results are written IN PLACE (overwritten, not accumulated) into
 %   arguments 21, 27, 28 and 29; nothing is returned. bestScores becomes
-%   -1000 when no candidate scores above -1000 (for instance N = 0), and then
-%   the three parameter arrays keep what they held. Pass freshly created
-%   arrays (zeros(nImages, 1)): a variable sharing data with one you pass
-%   sees the writes too.
+%   -1000 when no candidate scores above -1000 (for instance N = 0), and
+%   then the three parameter arrays keep what they held.
+%
+%   Wendlow(...) with an output argument raises Wendlow:nargout: results are
+%   written into the arrays you pass, never returned. otk_search_transform
+%   returns its results in new arrays instead, checks every input exactly
+%   and never modifies one. Wendlow is the expert, zero-copy route, with two
+%   traps:
+%   - The host shares data between variables until one of them is changed in
+%     the host language, and a plug-in's writes do not unshare it: after
+%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
+%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
+%     zeros(...).
+%   - Results written into a special host array are lost without a word: a
+%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
+%     plug-in as a temporary full copy.
+%
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   Errors (nothing is written when one is raised): Wendlow:nargin (fewer
-%   than 29 inputs), Wendlow:notScalar, :notFinite, :intRange (integer
+%   than 29 inputs), Wendlow:nargout (an output
+%   requested), :notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell,
 %   :tooFewCells, :badCell, :cellTooSmall (responseMaps), :notDouble,
 %   :tooShort (element and result arrays), :badValue (element values that
@@ -67,4 +82,36 @@
 %             10, best, 0, 0, 0, 0, 0, dx, dy, dori);
 %     [best dx dy dori]   % 1 1 1 4: a half turn, then one row and one column
 %
-%   See also Halvery, Mundle, Sabrel.
+%   See also otk_search_transform, Halvery, Mundle, Sabrel.
+
+% This file holds the help of the compiled function of the same name, and
+% its tests. Run alone, without the compiled function beside it, it says so.
+error('Wendlow:notBuilt', ['Wendlow: the compiled plug-in is missing; build it (tools/build.sh) ' ...
+      'and add build/mex to the path']);
+
+%!shared maps
+%! maps = repmat({zeros(9)}, 1, 4);
+%! maps{1}(3, 5) = 1;
+
+%!test
+%! ## The worked search: a half turn about (4, 4), then one row and column.
+%! best = zeros(1, 1);  dx = zeros(1, 1);  dy = zeros(1, 1);  dori = zeros(1, 1);
+%! Wendlow(1, 4, maps, {}, 0, 9, 9, 0, 0, 6, 4, 1, 0, {}, {}, 0, 0, 1, 1, 10, best, 0, 0, ...
+%!         0, 0, 0, dx, dy, dori);
+%! assert ([best dx dy dori], [1 1 1 4]);
+
+%!test
+%! ## No response at all: every candidate ties at 0 and the first one wins.
+%! best = zeros(1, 1);  dx = zeros(1, 1);  dy = zeros(1, 1);  dori = zeros(1, 1);
+%! Wendlow(1, 4, repmat({zeros(9)}, 1, 4), {}, 0, 9, 9, 0, 0, 6, 4, 1, 0, {}, {}, 0, 0, 1, ...
+%!         1, 10, best, 0, 0, 0, 0, 0, dx, dy, dori);
+%! assert ([best dx dy dori], [0 -1 -1 0]);
+
+%!test
+%! ## Nothing above -1000: the answer arrays keep what they held.
+%! best = zeros(1, 1);  dx = 7 + zeros(1, 1);  dy = 8 + zeros(1, 1);  dori = 9 + zeros(1, 1);
+%! Wendlow(1, 4, maps, {}, 0, 9, 9, 0, 0, 6, 4, 1, 2000, {}, {}, 0, 0, 1, 1, 10, best, 0, 0, ...
+%!         0, 0, 0, dx, dy, dori);
+%! assert ([best dx dy dori], [-1000 7 8 9]);
+
+%!error id=Wendlow:nargin Wendlow(1, 4)
