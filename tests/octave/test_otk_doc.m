@@ -39,4 +39,14 @@ for k = 1:size(words, 1)
     assert(~isempty(regexp(found, ['\<' f{1} '\>'], 'once')), sprintf('lookfor %s misses %s', words{k, 1}, f{1}));
   end
 end
+% The README's quick start runs as written and prints what it promises.
+readme = fileread(fullfile(root, 'README.md'));
+block = regexp(readme, '## Quick start\n.*?\n\n((?:    [^\n]*\n)+)', 'tokens', 'once');
+assert(~isempty(block), 'README: no quick start block');
+code = regexprep(block{1}, '(^|\n)    ', '$1');
+code = regexprep(code, 'addpath\([^)]*\);', '');
+assert(numel(strsplit(strtrim(code), '\n')) <= 5, 'the quick start is longer than five lines');
+printed = evalc(code);
+assert(~isempty(strfind(printed, 'scores = 7')) && ~isempty(strfind(printed, 'pooled = 4')), ['README quick start printed: ' printed]);
+
 printf('test_otk_doc: %d functions with help and passing tests; lookfor finds them\n', numel(names));
