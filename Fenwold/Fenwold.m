@@ -9,6 +9,8 @@
 %     5  nCols            columns of every map
 %     6  saturationLevel  the level s
 %
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%
 %   Every element v of every map becomes s*(2/(exp(-2*v/s) + 1) - 1), that
 %   is s*tanh(v/s): about v for small v, tending to +s and -s. The result is
 %   exactly s when v/s >= 40 and -s when v/s <= -40. With s = 0, positive
@@ -16,25 +18,15 @@
 %
 %   The maps are changed IN PLACE; nothing is returned. Calling twice
 %   saturates twice. A map held by two cells is saturated once per cell.
-%
-%   Fenwold(...) with an output argument raises Fenwold:nargout: results are
-%   written into the arrays you pass, never returned. otk_saturate returns
-%   its results in new arrays instead, checks every input exactly and never
-%   modifies one. Fenwold is the expert, zero-copy route, with two traps:
-%   - The host shares data between variables until one of them is changed in
-%     the host language, and a plug-in's writes do not unshare it: after
-%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
-%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
-%     zeros(...).
-%   - Results written into a special host array are lost without a word: a
-%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
-%     plug-in as a temporary full copy.
-%
-%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%   Asking for an output raises Fenwold:nargout; otk_saturate returns new
+%   arrays and never modifies its inputs. Traps of the zero-copy route:
+%   writes reach every variable sharing the data (b = a, c = {a},
+%   repmat({a}, 1, 2)), and are lost without a word in a diagonal matrix
+%   such as eye(2) or a range such as 1:3.
 %
 %   Errors (nothing is written when one is raised): Fenwold:nargin (fewer
-%   than 6 inputs), Fenwold:nargout (an output
-%   requested), :notScalar, :notFinite, :intRange (integer
+%   than 6 inputs), Fenwold:nargout (an output requested),
+%   Fenwold:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell, :tooFewCells,
 %   :badCell, :cellTooSmall (the grid), :outOfMemory. Each message names the
 %   argument and its position.
@@ -46,10 +38,7 @@
 %
 %   See also otk_saturate, Porrith, Halvery.
 
-% This file holds the help of the compiled function of the same name, and
-% its tests. Run alone, without the compiled function beside it, it says so.
-error('Fenwold:notBuilt', ['Fenwold: the compiled plug-in is missing; build it (tools/build.sh) ' ...
-      'and add build/mex to the path']);
+error('Fenwold:notBuilt', 'Fenwold: the compiled plug-in is not on the path; build it (tools/build.sh)');
 
 %!test
 %! maps = {[0 0.5; 1 100]};

@@ -32,6 +32,8 @@
 %    22  pooledValues  nImages x nElements doubles
 %    23-26 (unused)    not read
 %
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%
 %   For every element e and image i the element's response is pooled: the
 %   largest value found when its position is shifted along its orientation
 %   and its orientation is moved up to oriRange steps either way (wrapping),
@@ -44,27 +46,15 @@
 %   (RAISED, never lowered). Patch entries outside the map are clipped.
 %
 %   Results are written IN PLACE into arguments 15, 21 and 22; nothing is
-%   returned.
-%
-%   Halvery(...) with an output argument raises Halvery:nargout: results are
-%   written into the arrays you pass, never returned. otk_score_template
-%   returns its results in new arrays instead, checks every input exactly
-%   and never modifies one. Halvery is the expert, zero-copy route, with two
-%   traps:
-%   - The host shares data between variables until one of them is changed in
-%     the host language, and a plug-in's writes do not unshare it: after
-%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
-%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
-%     zeros(...).
-%   - Results written into a special host array are lost without a word: a
-%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
-%     plug-in as a temporary full copy.
-%
-%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%   returned. Asking for an output raises Halvery:nargout;
+%   otk_score_template returns new arrays and never modifies its inputs.
+%   Traps of the zero-copy route: writes reach every variable sharing the
+%   data (b = a, c = {a}, repmat({a}, 1, 2)), and are lost without a word in
+%   a diagonal matrix such as eye(2) or a range such as 1:3.
 %
 %   Errors (nothing is written when one is raised): Halvery:nargin (fewer
-%   than 26 inputs), Halvery:nargout (an output
-%   requested), :notScalar, :notFinite, :intRange (an integer
+%   than 26 inputs), Halvery:nargout (an output requested),
+%   Halvery:notScalar, :notFinite, :intRange (an integer
 %   scalar that is not a real finite scalar fitting an int),
 %   :negativeCount (nImages or N below 0), :notCell, :tooFewCells,
 %   :badCell, :cellTooSmall (grids), :notDouble, :tooShort (element and
@@ -84,10 +74,7 @@
 %
 %   See also otk_score_template, Wendlow, Fenwold, Porrith, Mundle, Sabrel.
 
-% This file holds the help of the compiled function of the same name, and
-% its tests. Run alone, without the compiled function beside it, it says so.
-error('Halvery:notBuilt', ['Halvery: the compiled plug-in is missing; build it (tools/build.sh) ' ...
-      'and add build/mex to the path']);
+error('Halvery:notBuilt', 'Halvery: the compiled plug-in is not on the path; build it (tools/build.sh)');
 
 %!shared maps, patches
 %! maps = {zeros(5), zeros(5)};

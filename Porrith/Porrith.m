@@ -14,6 +14,8 @@
 %     9  histogram        nBins doubles
 %    10  saturationLevel  the level s of the sigmoid (as in Fenwold)
 %
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%
 %   First every element of every map is saturated in place, exactly as
 %   Fenwold does. Then the saturated values q of rows margin+1 to
 %   nRows-margin-1 and columns margin+1 to nCols-margin-1 are counted (one
@@ -27,27 +29,16 @@
 %
 %   The maps and the histogram are changed IN PLACE; nothing is returned.
 %   The histogram ACCUMULATES: pass zeros(1, nBins) for a fresh density.
-%   Maps already saturated by Fenwold are saturated again.
-%
-%   Porrith(...) with an output argument raises Porrith:nargout: results are
-%   written into the arrays you pass, never returned. otk_response_density
-%   returns its results in new arrays instead, checks every input exactly
-%   and never modifies one. Porrith is the expert, zero-copy route, with two
-%   traps:
-%   - The host shares data between variables until one of them is changed in
-%     the host language, and a plug-in's writes do not unshare it: after
-%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
-%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
-%     zeros(...).
-%   - Results written into a special host array are lost without a word: a
-%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
-%     plug-in as a temporary full copy.
-%
-%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%   Maps already saturated by Fenwold are saturated again. Asking for an
+%   output raises Porrith:nargout; otk_response_density returns new arrays
+%   and never modifies its inputs. Traps of the zero-copy route: writes
+%   reach every variable sharing the data (b = a, c = {a}, repmat({a}, 1,
+%   2)), and are lost without a word in a diagonal matrix such as eye(2) or
+%   a range such as 1:3.
 %
 %   Errors (nothing is written when one is raised): Porrith:nargin (fewer
-%   than 10 inputs), Porrith:nargout (an output
-%   requested), :notScalar, :notFinite, :intRange (integer
+%   than 10 inputs), Porrith:nargout (an output requested),
+%   Porrith:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell,
 %   :tooFewCells, :badCell, :cellTooSmall (the grid), :notDouble, :tooShort
 %   (histogram), :margin (below 0), :nBins (below 1) and :binWidth (not a
@@ -62,10 +53,7 @@
 %
 %   See also otk_response_density, Fenwold, Halvery.
 
-% This file holds the help of the compiled function of the same name, and
-% its tests. Run alone, without the compiled function beside it, it says so.
-error('Porrith:notBuilt', ['Porrith: the compiled plug-in is missing; build it (tools/build.sh) ' ...
-      'and add build/mex to the path']);
+error('Porrith:notBuilt', 'Porrith: the compiled plug-in is not on the path; build it (tools/build.sh)');
 
 %!shared region
 %! region = zeros(4);

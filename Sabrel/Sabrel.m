@@ -12,6 +12,8 @@
 %     8  deltaY      n doubles: column shift of map i (truncated)
 %     9  deltaOri    n doubles: rotation of map i in steps of pi/N (truncated)
 %
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%
 %   Result element (x, y) of map i (0-based) takes the source element at the
 %   point (x, y) turned by deltaOri(i)*pi/N about the centre
 %   (floor(sx/2), floor(sy/2)), from the row axis toward the column axis,
@@ -23,26 +25,15 @@
 %   Results are written IN PLACE into the maps of argument 4, every element
 %   exactly once; nothing is returned. The result maps may be the source
 %   maps themselves: results are then those of the sources as they were
-%   before the call.
-%
-%   Sabrel(...) with an output argument raises Sabrel:nargout: results are
-%   written into the arrays you pass, never returned. otk_warp_maps returns
-%   its results in new arrays instead, checks every input exactly and never
-%   modifies one. Sabrel is the expert, zero-copy route, with two traps:
-%   - The host shares data between variables until one of them is changed in
-%     the host language, and a plug-in's writes do not unshare it: after
-%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
-%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
-%     zeros(...).
-%   - Results written into a special host array are lost without a word: a
-%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
-%     plug-in as a temporary full copy.
-%
-%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%   before the call. Asking for an output raises Sabrel:nargout;
+%   otk_warp_maps returns new arrays and never modifies its inputs. Traps of
+%   the zero-copy route: writes reach every variable sharing the data
+%   (b = a, c = {a}, repmat({a}, 1, 2)), and are lost without a word in a
+%   diagonal matrix such as eye(2) or a range such as 1:3.
 %
 %   Errors (nothing is written when one is raised): Sabrel:nargin (fewer
-%   than 9 inputs), Sabrel:nargout (an output
-%   requested), :notScalar, :notFinite, :intRange (integer
+%   than 9 inputs), Sabrel:nargout (an output requested),
+%   Sabrel:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (n below 0), :notCell, :tooFewCells, :badCell,
 %   :cellTooSmall (map lists), :notDouble, :tooShort (shift and rotation
 %   arrays), :badValue (values that do not fit an int), :N (N below 1
@@ -56,10 +47,7 @@
 %
 %   See also otk_warp_maps, Mundle, Wendlow.
 
-% This file holds the help of the compiled function of the same name, and
-% its tests. Run alone, without the compiled function beside it, it says so.
-error('Sabrel:notBuilt', ['Sabrel: the compiled plug-in is missing; build it (tools/build.sh) ' ...
-      'and add build/mex to the path']);
+error('Sabrel:notBuilt', 'Sabrel: the compiled plug-in is not on the path; build it (tools/build.sh)');
 
 %!shared src
 %! src = {[0 1 2; 10 11 12; 20 21 22]};

@@ -35,6 +35,8 @@
 %    29  bestDeltaOri  nImages doubles: rotation r of the best candidate,
 %                      in orientation steps
 %
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%
 %   The candidates are every rotation r = 0, 4, 8, ... below 2*N orientation
 %   steps (a step is pi/N) about the centre, each with every shift s, t in
 %   -1..1: 9*ceil(N/2) per image. A candidate's score is the sum over the
@@ -46,27 +48,16 @@
 %   Results are written IN PLACE (overwritten, not accumulated) into
 %   arguments 21, 27, 28 and 29; nothing is returned. bestScores becomes
 %   -1000 when no candidate scores above -1000 (for instance N = 0), and
-%   then the three parameter arrays keep what they held.
-%
-%   Wendlow(...) with an output argument raises Wendlow:nargout: results are
-%   written into the arrays you pass, never returned. otk_search_transform
-%   returns its results in new arrays instead, checks every input exactly
-%   and never modifies one. Wendlow is the expert, zero-copy route, with two
-%   traps:
-%   - The host shares data between variables until one of them is changed in
-%     the host language, and a plug-in's writes do not unshare it: after
-%     b = a, c = {a} or d = repmat({a}, 1, 2), a write into a lands in b,
-%     c{1}, d{1} and d{2} too. Make every result array on its own, e.g. with
-%     zeros(...).
-%   - Results written into a special host array are lost without a word: a
-%     diagonal matrix such as eye(2), or a range such as 1:3, reaches the
-%     plug-in as a temporary full copy.
-%
-%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%   then the three parameter arrays keep what they held. Asking for an
+%   output raises Wendlow:nargout; otk_search_transform returns new arrays
+%   and never modifies its inputs. Traps of the zero-copy route: writes
+%   reach every variable sharing the data (b = a, c = {a}, repmat({a}, 1,
+%   2)), and are lost without a word in a diagonal matrix such as eye(2) or
+%   a range such as 1:3.
 %
 %   Errors (nothing is written when one is raised): Wendlow:nargin (fewer
-%   than 29 inputs), Wendlow:nargout (an output
-%   requested), :notScalar, :notFinite, :intRange (integer
+%   than 29 inputs), Wendlow:nargout (an output requested),
+%   Wendlow:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell,
 %   :tooFewCells, :badCell, :cellTooSmall (responseMaps), :notDouble,
 %   :tooShort (element and result arrays), :badValue (element values that
@@ -84,10 +75,7 @@
 %
 %   See also otk_search_transform, Halvery, Mundle, Sabrel.
 
-% This file holds the help of the compiled function of the same name, and
-% its tests. Run alone, without the compiled function beside it, it says so.
-error('Wendlow:notBuilt', ['Wendlow: the compiled plug-in is missing; build it (tools/build.sh) ' ...
-      'and add build/mex to the path']);
+error('Wendlow:notBuilt', 'Wendlow: the compiled plug-in is not on the path; build it (tools/build.sh)');
 
 %!shared maps
 %! maps = repmat({zeros(9)}, 1, 4);

@@ -13,8 +13,9 @@ if(OpenMP_CXX_FOUND)
   target_link_libraries(toolbox_common_octave PUBLIC OpenMP::OpenMP_CXX)
 endif()
 
-foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
-  add_library(${name}_octave MODULE ${name}/${name}.cpp $<TARGET_OBJECTS:toolbox_common_octave>)
+# One plug-in, build/mex/NAME.mex, from SOURCE and the common routines.
+function(toolbox_octave_plugin name source)
+  add_library(${name}_octave MODULE ${source} $<TARGET_OBJECTS:toolbox_common_octave>)
   target_include_directories(${name}_octave PRIVATE ${CMAKE_SOURCE_DIR}/common ${OCTAVE_INCLUDE_DIR})
   set_target_properties(${name}_octave PROPERTIES
     PREFIX "" SUFFIX ".mex" OUTPUT_NAME ${name}
@@ -24,6 +25,10 @@ foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
   if(OpenMP_CXX_FOUND)
     target_link_libraries(${name}_octave PRIVATE OpenMP::OpenMP_CXX)
   endif()
+endfunction()
+
+foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
+  toolbox_octave_plugin(${name} ${name}/${name}.cpp)
 endforeach()
 
 # The help text beside each plug-in, so that help NAME works where it is
@@ -42,15 +47,7 @@ set(TOOLBOX_LAYER_PLUGINS "")
 foreach(source IN LISTS TOOLBOX_LAYER_SOURCES)
   get_filename_component(name ${source} NAME_WE)
   list(APPEND TOOLBOX_LAYER_PLUGINS ${name})
-  add_library(${name}_octave MODULE ${source} $<TARGET_OBJECTS:toolbox_common_octave>)
-  target_include_directories(${name}_octave PRIVATE ${CMAKE_SOURCE_DIR}/common ${OCTAVE_INCLUDE_DIR})
-  set_target_properties(${name}_octave PROPERTIES
-    PREFIX "" SUFFIX ".mex" OUTPUT_NAME ${name}
-    LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_MEX_DIR})
-  target_link_options(${name}_octave PRIVATE -Wl,-Bsymbolic)
-  if(OpenMP_CXX_FOUND)
-    target_link_libraries(${name}_octave PRIVATE OpenMP::OpenMP_CXX)
-  endif()
+  toolbox_octave_plugin(${name} ${source})
 endforeach()
 file(GLOB TOOLBOX_LAYER_FILES CONFIGURE_DEPENDS RELATIVE ${CMAKE_SOURCE_DIR}/otk
      ${CMAKE_SOURCE_DIR}/otk/*.m ${CMAKE_SOURCE_DIR}/otk/private/*.m)

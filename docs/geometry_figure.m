@@ -9,10 +9,7 @@ function geometry_figure(file)
   f = figure('visible', 'off', 'position', [0 0 900 470]);
 
   % Left: a map turned by Sabrel/Mundle, and its two centres.
-  subplot(1, 2, 1);
-  hold on;
-  [c, r] = meshgrid(1:n, 1:n);
-  plot(c(:), r(:), '.', 'color', [0.6 0.6 0.6], 'markersize', 8);
+  pixel_grid(1, n);
   search = floor(n / 2);            % counted from 1
   warp = floor(n / 2) + 1;          % floor(n/2) counted from 0
   plot(warp, warp, 's', 'color', [0.85 0.2 0.1], 'markersize', 14, 'linewidth', 2);
@@ -29,17 +26,10 @@ function geometry_figure(file)
   plot(cc, rr, 'p', 'color', [0.85 0.2 0.1], 'markersize', 12, 'markerfacecolor', [0.85 0.2 0.1]);
   text(warp + 0.3, warp + 2.3, 'pixel');
   text(cc - 1.6, rr + 0.7, 'after a +90 deg warp', 'color', [0.85 0.2 0.1]);
-  axis ij equal;
-  axis([0.5 n + 0.5 0.5 n + 0.5]);
-  set(gca, 'xaxislocation', 'top', 'xtick', 1:n, 'ytick', 1:n);
-  xlabel('column (counted from 1)');
-  ylabel('row (counted from 1)');
-  title('warp by +90 deg: the picture turns clockwise', 'interpreter', 'none');
+  label_grid(n, 'warp by +90 deg: the picture turns clockwise');
 
   % Right: orientations and the point transform about the search centre.
-  subplot(1, 2, 2);
-  hold on;
-  plot(c(:), r(:), '.', 'color', [0.6 0.6 0.6], 'markersize', 8);
+  pixel_grid(2, n);
   plot(search, search, 'o', 'color', [0.1 0.3 0.8], 'markersize', 14, 'linewidth', 2);
   for k = 0:N - 1
     theta = pi * k / N;
@@ -57,12 +47,25 @@ function geometry_figure(file)
   text(search + 0.3, search + 3.4, 'element, orientation 0');
   text(c1 + 0.3, r1 + 0.3, sprintf('rotation 2: (%d, %d), ori %d', r1, c1, o1), 'color', [0.1 0.3 0.8]);
   text(c2 - 0.6, r2 - 0.6, sprintf('rotation 4: (%d, %d), ori %d', r2, c2, o2), 'color', [0.1 0.3 0.8]);
+  label_grid(n, 'orientations k, N = 8; points turn counterclockwise');
+  print(f, file, '-dpngcairo', '-r90');
+  close(f);
+end
+
+function pixel_grid(panel, n)
+% One panel with a dot on every pixel of an n x n map.
+  subplot(1, 2, panel);
+  hold on;
+  [c, r] = meshgrid(1:n, 1:n);
+  plot(c(:), r(:), '.', 'color', [0.6 0.6 0.6], 'markersize', 8);
+end
+
+function label_grid(n, heading)
+% Rows down, columns right, both counted from 1, as the host shows a matrix.
   axis ij equal;
   axis([0.5 n + 0.5 0.5 n + 0.5]);
   set(gca, 'xaxislocation', 'top', 'xtick', 1:n, 'ytick', 1:n);
   xlabel('column (counted from 1)');
   ylabel('row (counted from 1)');
-  title('orientations k, N = 8; points turn counterclockwise', 'interpreter', 'none');
-  print(f, file, '-dpngcairo', '-r90');
-  close(f);
+  title(heading, 'interpreter', 'none');
 end

@@ -54,14 +54,11 @@ function [scores, pooled, renders] = otk_score_template(maps, template, varargin
 %   See also otk_template, otk_search_transform, otk_transform_template, Halvery.
 
   fname = 'otk_score_template';
+  defaults = struct('ShiftRange', 1, 'OriRange', 1, 'ShiftStep', 1, 'Saturation', Inf, 'Patches', []);
   if nargin < 2
     error('otk:nargin', '%s: expects MAPS and TEMPLATE (got %d inputs)', fname, nargin);
   end
-  m = otk_maps(fname, maps, 'MAPS (argument 1)', 'stacks');
-  t = otk_read_template(fname, template, m.N, 'TEMPLATE (argument 2)');
-  defaults = struct('ShiftRange', 1, 'OriRange', 1, 'ShiftStep', 1, 'Saturation', Inf, 'Patches', []);
-  o = otk_options(fname, defaults, varargin, 3);
-  p = otk_pooling(fname, o, m.N);
+  [m, t, o, p] = otk_template_call(fname, maps, template, defaults, varargin);
   [patches, patchHalf] = read_patches(fname, o.Patches, m.N);
 
   scores = zeros(m.nImages, 1);

@@ -52,14 +52,11 @@ function varargout = otk_search_transform(maps, template, varargin)
 %   See also otk_transform_template, otk_transform_points, otk_score_template, Wendlow.
 
   fname = 'otk_search_transform';
+  defaults = struct('ShiftRange', 0, 'OriRange', 0, 'ShiftStep', 1, 'Saturation', Inf);
   if nargin < 2
     error('otk:nargin', '%s: expects MAPS and TEMPLATE (got %d inputs)', fname, nargin);
   end
-  m = otk_maps(fname, maps, 'MAPS (argument 1)', 'stacks');
-  t = otk_read_template(fname, template, m.N, 'TEMPLATE (argument 2)');
-  defaults = struct('ShiftRange', 0, 'OriRange', 0, 'ShiftStep', 1, 'Saturation', Inf);
-  o = otk_options(fname, defaults, varargin, 3);
-  p = otk_pooling(fname, o, m.N);
+  [m, t, ~, p] = otk_template_call(fname, maps, template, defaults, varargin);
 
   score = zeros(m.nImages, 1);
   rowShift = NaN(m.nImages, 1);

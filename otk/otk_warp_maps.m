@@ -36,11 +36,8 @@ function out = otk_warp_maps(maps, rowShift, columnShift, rotation, N)
   if nargin < 5
     error('otk:nargin', '%s: expects MAPS, ROWSHIFT, COLUMNSHIFT, ROTATION and N (got %d inputs)', fname, nargin);
   end
-  m = otk_maps(fname, maps, 'MAPS (argument 1)', 'list');
+  [m, dX, dY, dO] = otk_transforms(fname, maps, 'MAPS', 'list', rowShift, columnShift, rotation);
   n = m.nImages;
-  dX = otk_whole(fname, rowShift, 'ROWSHIFT (argument 2)', n);
-  dY = otk_whole(fname, columnShift, 'COLUMNSHIFT (argument 3)', n);
-  dO = otk_whole(fname, rotation, 'ROTATION (argument 4)', n);
   N = otk_scalar(fname, N, 'N (argument 5)', 'positiveInteger');
 
   warped = otk_fresh_maps(n, 1, m.nRows, m.nCols);

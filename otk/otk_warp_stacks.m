@@ -35,11 +35,8 @@ function out = otk_warp_stacks(stacks, rowShift, columnShift, rotation)
   if nargin < 4
     error('otk:nargin', '%s: expects STACKS, ROWSHIFT, COLUMNSHIFT and ROTATION (got %d inputs)', fname, nargin);
   end
-  m = otk_maps(fname, stacks, 'STACKS (argument 1)', 'stacks');
+  [m, dX, dY, dO] = otk_transforms(fname, stacks, 'STACKS', 'stacks', rowShift, columnShift, rotation);
   n = m.nImages;
-  dX = otk_whole(fname, rowShift, 'ROWSHIFT (argument 2)', n);
-  dY = otk_whole(fname, columnShift, 'COLUMNSHIFT (argument 3)', n);
-  dO = otk_whole(fname, rotation, 'ROTATION (argument 4)', n);
 
   warped = otk_fresh_maps(n, m.N, m.nRows, m.nCols);
   Mundle(n, m.N, m.grid, warped, m.nRows, m.nCols, dX, dY, dO);
