@@ -68,9 +68,9 @@ void testTemplate(HalveryState& s)
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    (void)nlhs;
     (void)plhs;
     const Gateway g = {"Halvery", nrhs, prhs, argNames};
+    rejectOutputs(g, nlhs, "otk_score_template");
     requireInputs(g, TEMPLATE_ARGS);
 
     HalveryState s;

@@ -16,6 +16,7 @@
 #include "args.h"
 #include "pooling.h"
 #include "template_args.h"
+#include "threads.h"
 #include "transform.h"
 
 namespace {
@@ -127,9 +128,8 @@ void scoreCandidates(const WendlowState& s, std::size_t firstCandidate, std::siz
     const int nImages = s.pool.nImages;
     const double poolings =
         static_cast<double>(nImages) * static_cast<double>(candidates) * static_cast<double>(s.nPlaced);
-    (void)poolings;
-#pragma omp parallel for schedule(dynamic, 1) if (nImages > 1 && poolings >= PARALLEL_POOLINGS)
-    for (int p = 0; p < nImages; ++p) scoreImage(s, p, firstCandidate, candidates);
+    auto scoreOne = [&](long long p) { scoreImage(s, static_cast<int>(p), firstCandidate, candidates); };
+    forEachChunk(nImages, threadsFor(poolings, PARALLEL_POOLINGS), scoreOne);
 }
 
 // Reads and writes the result arrays through the caller's pointers, in the
@@ -194,9 +194,9 @@ void allocateSearch(const Gateway& g, WendlowState& s)
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    (void)nlhs;
     (void)plhs;
     const Gateway g = {"Wendlow", nrhs, prhs, argNames};
+    rejectOutputs(g, nlhs, "otk_search_transform");
     requireInputs(g, WENDLOW_ARGS);
 
     WendlowState s;

@@ -1,0 +1,32 @@
+% OTK_THREADS  Report or set the number of threads the toolbox uses.
+%
+%   n = otk_threads
+%     The number of threads each call of the toolbox may use now: the value
+%     of the environment variable OTK_NUM_THREADS when it holds a positive
+%     whole number, otherwise the number of cores this process may run on
+%     (its CPU affinity: a container or a parfor worker limited to fewer cores
+%     gets fewer).
+%
+%   previous = otk_threads(n)
+%     Uses n threads from now on in this session (n = 1: every call runs on
+%     the calling thread alone); returns the count that held before, so that
+%     otk_threads(previous) restores it.
+%
+%   otk_threads(0)  or  otk_threads([])
+%     Back to the default (the environment variable is removed).
+%
+%   The setting is the environment variable OTK_NUM_THREADS, read at every
+%   call: setenv('OTK_NUM_THREADS', '2') in MATLAB or Octave, or exporting it
+%   before the host starts, does the same. Results are bit-identical for any
+%   thread count. Calls too small to gain from threads run on the calling
+%   thread whatever the setting; a thread that cannot be started means fewer
+%   threads, never an error.
+%
+%   Errors: otk_threads:badCount (not a whole number from 0 to 4096).
+%
+%   Example:
+%     previous = otk_threads(1);   % time a serial run
+%     ...
+%     otk_threads(previous);
+%
+%   See also otk_version, Halvery, Wendlow, Sabrel, Mundle, Fenwold, Porrith.
