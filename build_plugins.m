@@ -160,14 +160,15 @@ end
 function extra = matlab_flags(flags)
 % MATLAB's mex appends to its own defaults through $CXXFLAGS (GCC, Clang,
 % MinGW) or $COMPFLAGS (Microsoft's compiler, whose /fp:precise does not
-% fuse operations without /arch:AVX2). GCC on Linux also runs the plug-ins'
-% parallel loops, as in Octave.
+% fuse operations without /arch:AVX2). On Linux the plug-ins' helper threads
+% (std::thread, never OpenMP, whose runtime would clash with MATLAB's own)
+% need -pthread.
   if ispc
     extra = {['CXXFLAGS=$CXXFLAGS ' flags], 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
   elseif ismac
     extra = {['CXXFLAGS=$CXXFLAGS ' flags]};
   else
-    extra = {['CXXFLAGS=$CXXFLAGS ' flags ' -fopenmp'], 'LDFLAGS=$LDFLAGS -fopenmp'};
+    extra = {['CXXFLAGS=$CXXFLAGS ' flags ' -pthread'], 'LDFLAGS=$LDFLAGS -pthread'};
   end
 end
 

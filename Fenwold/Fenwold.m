@@ -67,3 +67,13 @@ error('Fenwold:notBuilt', 'Fenwold: the compiled plug-in is not on the path; bui
 %! assert (maps{1}, [0 0 NaN]);
 
 %!error id=Fenwold:nargin Fenwold(1, 1)
+
+%!test
+%! ## Asking for an output is refused before anything is written.
+%! a = [1 2];
+%! try
+%!   b = Fenwold(1, 1, {a}, 1, 2, 1);
+%! catch err
+%!   assert (err.identifier, 'Fenwold:nargout');
+%! end
+%! assert (a, [1 2]);

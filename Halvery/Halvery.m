@@ -115,3 +115,4 @@ error('Halvery:notBuilt', 'Halvery: the compiled plug-in is not on the path; bui
 %!error id=Halvery:nargin Halvery(1, 2)
 %!error id=Halvery:badOrientation ...
 %!  Halvery(1, 2, maps, {}, 1, 5, 5, 0, 2, 3, 3, 2, 1, patches, {zeros(5)}, 1, 0, 1, 1, 10, 0, 0, 0, 0, 0, 0)
+%!error id=Halvery:nargout s = Halvery(1, 2)

@@ -66,3 +66,4 @@ error('Mundle:notBuilt', 'Mundle: the compiled plug-in is not on the path; build
 %! assert (out{1}(2, 2), 11);
 
 %!error id=Mundle:nargin Mundle(1, 2)
+%!error id=Mundle:nargout out = Mundle(1, 2)

@@ -79,3 +79,4 @@ error('Porrith:notBuilt', 'Porrith: the compiled plug-in is not on the path; bui
 %! assert (all (isnan (h)));
 
 %!error id=Porrith:nargin Porrith(1, 1)
+%!error id=Porrith:nargout h = Porrith(1, 1)

@@ -73,3 +73,4 @@ error('Sabrel:notBuilt', 'Sabrel: the compiled plug-in is not on the path; build
 %! assert (out{1}(2:4, 2:4), rot90(magic(4)(2:4, 2:4), 2));
 
 %!error id=Sabrel:nargin Sabrel(1, 2)
+%!error id=Sabrel:nargout out = Sabrel(1, 2)

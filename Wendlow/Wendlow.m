@@ -103,3 +103,4 @@ error('Wendlow:notBuilt', 'Wendlow: the compiled plug-in is not on the path; bui
 %! assert ([best dx dy dori], [-1000 7 8 9]);
 
 %!error id=Wendlow:nargin Wendlow(1, 4)
+%!error id=Wendlow:nargout s = Wendlow(1, 4)

@@ -12,6 +12,7 @@ outdir = getenv('TOOLBOX_MEX_DIR');
 names = strsplit(getenv('TOOLBOX_PLUGINS'), ',');
 assert(~isempty(root) && ~isempty(outdir) && ~isempty(names{1}), 'run this through ctest');
 helpDirs = cellfun(@(n) fullfile(root, n), names, 'UniformOutput', false);
+kernels = numel(names);
 layerSources = dir(fullfile(root, 'otk', '*.cpp'));
 for k = 1:numel(layerSources)
   names{end + 1} = layerSources(k).name(1:end - 4);
@@ -66,8 +67,10 @@ for k = 1:numel(names)
     assert(~isempty(strfind(help(name), upper(name))), [name ': help does not reach the plug-in']);
     expectedFiles{end + 1} = [name '.m'];
   end
-  % Loaded and callable: too few inputs is the plug-in's own error.
-  expect_error([name ':nargin'], str2func(name));
+  % Loaded and callable: too few inputs is the kernel's own error.
+  if k <= kernels
+    expect_error([name ':nargin'], str2func(name));
+  end
 end
 
 layerFiles = dir(fullfile(root, 'otk', '*.m'));
