@@ -30,3 +30,32 @@
 %     otk_threads(previous);
 %
 %   See also otk_version, Halvery, Wendlow, Sabrel, Mundle, Fenwold, Porrith.
+
+% This file holds the help of the compiled function of the same name. Run
+% alone, without the compiled function beside it, it says so.
+error('otk_threads:notBuilt', ...
+      'otk_threads: the compiled plug-in is missing; build it (tools/build.sh) and add build/mex to the path');
+
+%!test
+%! saved = getenv ('OTK_NUM_THREADS');
+%! unwind_protect
+%!   otk_threads (0);
+%!   cores = otk_threads ();
+%!   assert (cores >= 1);
+%!   assert (otk_threads (3), cores);
+%!   assert (otk_threads (), 3);
+%!   assert (getenv ('OTK_NUM_THREADS'), '3');
+%!   setenv ('OTK_NUM_THREADS', 'not a number');
+%!   assert (otk_threads (), cores);
+%!   otk_threads ([]);
+%!   assert (isempty (getenv ('OTK_NUM_THREADS')));
+%! unwind_protect_cleanup
+%!   if (isempty (saved))
+%!     unsetenv ('OTK_NUM_THREADS');
+%!   else
+%!     setenv ('OTK_NUM_THREADS', saved);
+%!   end
+%! end_unwind_protect
+%!error id=otk_threads:badCount otk_threads (1.5)
+%!error id=otk_threads:badCount otk_threads (-1)
+%!error id=otk_threads:nargin otk_threads (1, 2)
