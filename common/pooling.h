@@ -1,5 +1,15 @@
-// Oriented local-maximum pooling: the shift tables and localMaximum.
+// Oriented local-maximum pooling: the shift offsets and localMaximum.
+//
+// The offset of shift i of orientation k is floor(d*sin(theta)+0.5) columns
+// and floor(d*cos(theta)+0.5) rows, d = i*shiftStep, theta = PI*k/N. For a
+// fixed orientation both are monotone in i (d is, and rounding a product and
+// a sum preserves order), so the shifts of one element that land inside the
+// map form one run of consecutive indexes, found by bisection. Pooling visits
+// only that run: a shift outside the map reads nothing and can never win, so
+// skipping it gives the same value and the same record.
 #pragma once
+
+#include <cstddef>
 
 #include "maps.h"
 
@@ -14,8 +24,14 @@ struct PoolState {
     int shiftStep;
     double saturation;
     MapGrid responseMaps;  // nImages x N; image i, orientation o at i + nImages*o
-    int** shiftX;          // N rows of 2*shiftRange+1 row offsets
-    int** shiftY;          // N rows of 2*shiftRange+1 column offsets
+    // Filled by buildShiftTables. The tables are a cache of the offsets, held
+    // only while they are small; otherwise (nullptr) offsets are computed from
+    // sinTheta and cosTheta, with the same bits.
+    const double* sinTheta;         // N
+    const double* cosTheta;         // N
+    const int* shiftX;              // row offset of orientation k, shift i at k*(2*shiftRange+1) + i+shiftRange
+    const int* shiftY;              // column offsets, the same layout
+    const std::ptrdiff_t* shiftAt;  // shiftX + nRows*shiftY, the same layout
 };
 
 // Arg-max of one pooling. Meaningful only when the pooled value is above 0.
@@ -27,9 +43,76 @@ struct MaxRecord {
     int oriShift;
 };
 
-// Allocates and fills shiftX and shiftY (host memory for this call).
-// Callers guarantee shiftRange >= 0 and that shiftRange*|shiftStep| fits an int.
-void buildShiftTables(PoolState& s);
+// The shifts of one placement whose sample lies inside the map: first..last
+// (empty when first > last); `whole` when that is every shift.
+struct ShiftRun {
+    int first;
+    int last;
+    bool whole;
+};
+
+// floor(d*c + 0.5) as an int: one offset (|c| <= 1, so it fits).
+int shiftOffset(int d, double c);
+
+// Fills sinTheta, cosTheta and, while they hold at most maxCached entries,
+// the offset tables (host memory for this call). Callers guarantee
+// shiftRange >= 0, that shiftRange*|shiftStep| fits an int, and N >= 1.
+void buildShiftTables(PoolState& s, long long maxCached);
+
+// Row and column offset of shift i (-shiftRange..shiftRange) of orientation k.
+inline void shiftOffsets(const PoolState& s, int k, long long i, long long& dx, long long& dy)
+{
+    if (s.shiftX != nullptr) {
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(k) * (2LL * s.shiftRange + 1) + i + s.shiftRange;
+        dx = s.shiftX[at];
+        dy = s.shiftY[at];
+    } else {
+        const int d = static_cast<int>(i) * s.shiftStep;
+        dx = shiftOffset(d, s.cosTheta[k]);
+        dy = shiftOffset(d, s.sinTheta[k]);
+    }
+}
+
+// The shifts of orientation ori that take (x, y) inside the map.
+ShiftRun mapShifts(const PoolState& s, int ori, long long x, long long y);
+
+// The maps of one image: map of orientation o at maps[o*stride].
+struct ImageMaps {
+    const double* const* maps;
+    std::ptrdiff_t stride;
+};
+
+inline ImageMaps imageMaps(const PoolState& s, int image)
+{
+    return {s.responseMaps + image, s.nImages};
+}
+
+// Pools over the shifts of run (from mapShifts for the same ori, x, y) and
+// the orientations ori-oriRange..ori+oriRange, wrapped once, in ascending
+// shift, then orientation order; capped at saturation.
+double poolRun(const PoolState& s, ImageMaps m, int ori, long long x, long long y, ShiftRun run, MaxRecord& record);
+
+// The same value for a placement whose every shift is inside the map, with
+// p the linear index of (x, y); no record. Needs the cached tables.
+inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_t p)
+{
+    const long long width = 2LL * s.shiftRange + 1;
+    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(ori) * width;
+    int start = ori - s.oriRange;
+    if (start < 0) start += s.N;
+    const long long turns = 2LL * s.oriRange + 1;
+    double best = 0.0;
+    for (long long i = 0; i < width; ++i) {
+        const std::ptrdiff_t q = p + at[i];
+        int o = start;
+        for (long long j = 0; j < turns; ++j) {
+            const double v = m.maps[o * m.stride][q];
+            if (best < v) best = v;
+            if (++o == s.N) o = 0;
+        }
+    }
+    return best > s.saturation ? s.saturation : best;
+}
 
 // The largest response around (x, y) over the shifts along orientation ori and
 // the orientations ori-oriRange..ori+oriRange (wrapped once), capped at
