@@ -18,11 +18,14 @@
 
 namespace {
 
-// Below this much work (samples pooled plus patch entries drawn, about
-// WORK_PER_THREAD_NS each) a call stays on the caller's thread. Measured
-// with bench_Halvery (Threads/...): a second thread pays for itself from
-// about 40 us of work on an idle 2-core machine.
-constexpr double PARALLEL_WORK = 40000;
+// Work is counted in samples pooled plus patch entries drawn, about 1.8 ns
+// each. Each thread gets at least PARALLEL_WORK of it (some 50 us), so two
+// threads start from about 100 us of work. Measured with bench_Halvery's
+// threshold cases built with this at 1, on the 2-core machine under load
+// (two other builds running): a threaded call costs a fixed 5-6 us more,
+// and with no idle core a 2-thread call took 1.22x the 1-thread time at
+// 33 us of work, 1.13x at 90 us, so below about 100 us one thread is kept.
+constexpr double PARALLEL_WORK = 28000;
 
 // Everything one call reads and writes, filled by the gateway.
 struct HalveryState {
@@ -37,6 +40,7 @@ struct HalveryState {
     double* scores;      // nImages, accumulated in place
     double* pooledValues;  // nImages x nElements, element-major columns
     bool plainOrder;       // storage shared: plain order of reads and writes
+    bool insideFast;       // offsets cached and a narrow orientation window: poolInsideRecord
 };
 
 const char* const argNames[TEMPLATE_ARGS] = {
@@ -94,7 +98,9 @@ void testElement(const HalveryState& s, long long e, int i)
 {
     const Element& el = s.elements[e];
     MaxRecord record;
-    const double v = poolRun(s.pool, imageMaps(s.pool, i), el.ori, el.x, el.y, s.runs[e], record);
+    const ImageMaps maps = imageMaps(s.pool, i);
+    const double v = s.runs[e].whole && s.insideFast ? poolInsideRecord(s.pool, maps, el.ori, el.x, el.y, record)
+                                                     : poolRun(s.pool, maps, el.ori, el.x, el.y, s.runs[e], record);
     s.pooledValues[e * s.pool.nImages + i] = v;
     s.scores[i] = s.scores[i] + (el.weight * v - el.bias);
     if (v > 0) {
@@ -180,6 +186,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     for (long long e = 0; e < s.nElements; ++e)
         runs[e] = mapShifts(s.pool, s.elements[e].ori, s.elements[e].x, s.elements[e].y);
     s.runs = runs;
+    s.insideFast = s.pool.shiftAt != nullptr && 2 * s.pool.oriRange + 1 <= INSIDE_TURNS;
     s.plainOrder = sharesStorage(s);
     testTemplate(s);
 }

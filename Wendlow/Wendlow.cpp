@@ -55,13 +55,19 @@ constexpr int MAX_ORIENTATIONS = 1 << 30;
 // is searched in more passes, which costs nothing measurable.
 constexpr std::size_t PLACEMENT_BUDGET = std::size_t(1) << 20;
 
-// Below this much work (samples read, plus a few per pooling for its set-up)
-// a call stays on the caller's thread; above it each thread gets at least
-// this much. Measured with bench_Wendlow (ThreadThreshold/...): on an idle
-// 2-core machine two threads first beat one from about 20000 samples (some
-// 40 us of work); below that, waking a helper costs more than it saves.
-constexpr double PARALLEL_WORK = 20000;
+// Work is counted in samples read (about 1.3 ns each), plus a few per
+// pooling for its set-up and WORK_PER_PLACEMENT per placement (the point
+// transform and the bisection of its shifts). Each thread gets at least
+// PARALLEL_WORK of it (some 50 us), so two threads start from about 100 us
+// of work. Measured with bench_Wendlow's threshold cases built with this at
+// 1, on the 2-core machine under load (two other builds running): a
+// threaded call costs a fixed 5-10 us more, and with no idle core a 2-thread
+// call took 1.28x the 1-thread time at 64 us of work, 1.03x at 132 us, so
+// below about 100 us one thread is kept.
+constexpr double PARALLEL_WORK = 38000;
 constexpr double WORK_PER_POOLING = 4;
+constexpr double WORK_PER_PLACEMENT = 40;
+
 
 // Where one element lands under one candidate and the shifts that keep it
 // inside the maps. Positions are 64-bit because elements may lie anywhere in
@@ -87,7 +93,7 @@ struct WendlowState {
     long long nPlaced;        // elements placed per candidate (0 when there is no image)
     long long candidatesPerPass;
     long long elementsPerPass;
-    Placement* placements;    // a pass's candidate q, element k at q*elementsPerPass + k
+    Placement* placements;    // a pass's element k under candidate q at k*candidatesPerPass + q
     double* transformScores;  // candidate q of image p at q*nImages + p
 };
 
@@ -97,54 +103,59 @@ int rotationCount(int N)
 }
 
 // The placements of elements firstElement.. under candidates firstCandidate..:
-// rotation about (nRows/2, nCols/2), then the shift.
+// rotation about (nRows/2, nCols/2), then the shift. Element-major, so that
+// scoring visits one element under neighbouring candidates in a row and
+// finds its samples still in cache.
 void placeElements(const WendlowState& s, long long firstCandidate, long long candidates, long long firstElement,
                    long long elements)
 {
     const int cx = s.pool.nRows / 2;
     const int cy = s.pool.nCols / 2;
-    for (long long q = 0; q < candidates; ++q) {
+    auto placeCandidate = [&](long long q) {
         const long long candidate = firstCandidate + q;
         const int r = ROTATION_STEP * static_cast<int>(candidate / SHIFTS_PER_ROTATION);
         const int dx = static_cast<int>(candidate % SHIFTS_PER_ROTATION) / 3 - 1;
         const int dy = static_cast<int>(candidate % 3) - 1;
-        Placement* out = s.placements + q * s.elementsPerPass;
         for (long long k = 0; k < elements; ++k) {
             const Element& el = s.elements[firstElement + k];
             long long xyo[3];
             geometricTransform(s.pool.N, cx, cy, el.x, el.y, el.ori, dx, dy, r, xyo);
             const int ori = static_cast<int>(xyo[2]);
-            out[k] = {xyo[0], xyo[1], ori, mapShifts(s.pool, ori, xyo[0], xyo[1])};
+            s.placements[k * s.candidatesPerPass + q] = {xyo[0], xyo[1], ori, mapShifts(s.pool, ori, xyo[0], xyo[1])};
         }
-    }
+    };
+    const double work = static_cast<double>(candidates) * static_cast<double>(elements) * WORK_PER_PLACEMENT;
+    forEachChunk(candidates, threadsFor(work, PARALLEL_WORK), placeCandidate);
+}
+
+double poolPlacement(const PoolState& pool, ImageMaps maps, const Placement& at, bool fast)
+{
+    if (at.run.whole && fast) return poolInside(pool, maps, at.ori, linearIndex(at.x, at.y, pool.nRows, pool.nCols));
+    MaxRecord record;
+    return poolRun(pool, maps, at.ori, at.x, at.y, at.run, record);
 }
 
 // Scores on image p of the pass's candidates qFrom..qTo-1 over the pass's
-// elements, continuing each candidate's sum over the earlier elements. Writes
-// only image p's slots of those candidates, so chunks may run concurrently.
+// elements, continuing each candidate's sum over the earlier elements: every
+// slot still adds its elements in ascending order. Writes only image p's
+// slots of those candidates, so chunks may run concurrently.
 void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, long long firstCandidate,
                 long long firstElement, long long elements)
 {
     const PoolState& pool = s.pool;
     const ImageMaps maps = imageMaps(pool, p);
-    const bool cached = pool.shiftAt != nullptr;
-    for (long long q = qFrom; q < qTo; ++q) {
-        const Placement* placed = s.placements + q * s.elementsPerPass;
-        const Element* el = s.elements + firstElement;
-        double& slot = s.transformScores[(firstCandidate + q) * pool.nImages + p];
-        double score = firstElement == 0 ? 0.0 : slot;
-        for (long long k = 0; k < elements; ++k) {
-            const Placement& at = placed[k];
-            double v;
-            if (at.run.whole && cached) {
-                v = poolInside(pool, maps, at.ori, linearIndex(at.x, at.y, pool.nRows, pool.nCols));
-            } else {
-                MaxRecord record;
-                v = poolRun(pool, maps, at.ori, at.x, at.y, at.run, record);
-            }
-            score = score + (el[k].weight * v - el[k].bias);
+    const bool fast = pool.shiftAt != nullptr && 2 * pool.oriRange + 1 <= INSIDE_TURNS;
+    double* slots = s.transformScores + firstCandidate * pool.nImages + p;  // candidate q at q*nImages
+    if (firstElement == 0)
+        for (long long q = qFrom; q < qTo; ++q) slots[q * pool.nImages] = 0.0;
+    for (long long k = 0; k < elements; ++k) {
+        const Placement* placed = s.placements + k * s.candidatesPerPass;
+        const Element& el = s.elements[firstElement + k];
+        for (long long q = qFrom; q < qTo; ++q) {
+            const double v = poolPlacement(pool, maps, placed[q], fast);
+            double& slot = slots[q * pool.nImages];
+            slot = slot + (el.weight * v - el.bias);
         }
-        slot = score;
     }
 }
 
@@ -158,17 +169,14 @@ void scorePass(const WendlowState& s, long long firstCandidate, long long candid
     const double work = static_cast<double>(nImages) * static_cast<double>(candidates) *
                         static_cast<double>(elements) * samples;
     const int threads = threadsFor(work, PARALLEL_WORK);
-    long long pieces = 1;
-    if (nImages < threads) {
-        pieces = (4LL * threads + nImages - 1) / nImages;
-        if (pieces > candidates) pieces = candidates;
-    }
+    long long runs = 1;
+    if (nImages < threads) runs = std::min(candidates, (4LL * threads + nImages - 1) / nImages);
     auto scoreOne = [&](long long c) {
-        const long long piece = c % pieces;
-        scoreChunk(s, static_cast<int>(c / pieces), candidates * piece / pieces, candidates * (piece + 1) / pieces,
+        const long long run = c % runs;
+        scoreChunk(s, static_cast<int>(c / runs), candidates * run / runs, candidates * (run + 1) / runs,
                    firstCandidate, firstElement, elements);
     };
-    forEachChunk(nImages * pieces, threads, scoreOne);
+    forEachChunk(nImages * runs, threads, scoreOne);
 }
 
 // Reads and writes the result arrays through the caller's pointers, in the
@@ -221,6 +229,11 @@ void searchTransforms(const WendlowState& s)
 struct Scratch {
     std::unique_ptr<void, void (*)(void*)> placements{nullptr, std::free};
     std::unique_ptr<void, void (*)(void*)> scores{nullptr, std::free};
+    void release()
+    {
+        placements.reset();
+        scores.reset();
+    }
 };
 
 // The pass sizes, the placement table and the score buffer (sized by the
@@ -248,13 +261,13 @@ void allocateSearch(const Gateway& g, WendlowState& s, Scratch& scratch)
     scratch.placements.reset(placed > 0 ? std::malloc(placed * sizeof(Placement)) : nullptr);
     scratch.scores.reset(scores > 0 ? std::malloc(scores * sizeof(double)) : nullptr);
     if ((placed > 0 && !scratch.placements) || (scores > 0 && !scratch.scores)) {
-        scratch.placements.reset();
-        scratch.scores.reset();
+        scratch.release();
         gatewayError(g, "outOfMemory", "cannot allocate the search tables (%zu placements, %zu scores)", placed,
                      scores);
     }
     s.placements = static_cast<Placement*>(scratch.placements.get());
     s.transformScores = static_cast<double*>(scratch.scores.get());
+
 }
 
 }  // namespace

@@ -92,25 +92,96 @@ inline ImageMaps imageMaps(const PoolState& s, int image)
 // shift, then orientation order; capped at saturation.
 double poolRun(const PoolState& s, ImageMaps m, int ori, long long x, long long y, ShiftRun run, MaxRecord& record);
 
-// The same value for a placement whose every shift is inside the map, with
-// p the linear index of (x, y); no record. Needs the cached tables.
-inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_t p)
+// Orientation windows up to this wide are pooled from a small table of map
+// pointers; wider ones go through poolRun.
+constexpr int INSIDE_TURNS = 9;
+
+// The value of a pooling is the largest of +0 and every sample that is not
+// a NaN: `best < v` never takes a NaN, and the only samples that compare
+// equal with other bits are zeros, which never beat the starting +0. So the
+// value does not depend on the order of the samples (only the record
+// would), and poolInside keeps one running maximum per orientation offset,
+// each in ascending shift order, taken together in ascending offset order:
+// independent maxima instead of one long chain of dependent ones.
+template <int TURNS>
+double poolInsideWindow(const PoolState& s, const double* const* window, const std::ptrdiff_t* at, long long width)
 {
-    const long long width = 2LL * s.shiftRange + 1;
-    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(ori) * width;
-    int start = ori - s.oriRange;
-    if (start < 0) start += s.N;
-    const long long turns = 2LL * s.oriRange + 1;
-    double best = 0.0;
+    double best[TURNS];
+    for (int j = 0; j < TURNS; ++j) best[j] = 0.0;
     for (long long i = 0; i < width; ++i) {
-        const std::ptrdiff_t q = p + at[i];
-        int o = start;
-        for (long long j = 0; j < turns; ++j) {
-            const double v = m.maps[o * m.stride][q];
-            if (best < v) best = v;
-            if (++o == s.N) o = 0;
+        const std::ptrdiff_t q = at[i];
+        for (int j = 0; j < TURNS; ++j) {
+            const double v = window[j][q];
+            best[j] = v > best[j] ? v : best[j];  // best < v, as a maximum instruction
         }
     }
+    double all = 0.0;
+    for (int j = 0; j < TURNS; ++j) all = best[j] > all ? best[j] : all;
+    return all > s.saturation ? s.saturation : all;
+}
+
+// The value of poolRun for a placement whose every shift is inside the map,
+// with p the linear index of (x, y); no record. Needs the cached tables and
+// 2*oriRange+1 <= INSIDE_TURNS.
+inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_t p)
+{
+    const int turns = 2 * s.oriRange + 1;
+    const double* window[INSIDE_TURNS];
+    int o = ori - s.oriRange;
+    if (o < 0) o += s.N;
+    for (int j = 0; j < turns; ++j) {
+        window[j] = m.maps[o * m.stride] + p;
+        if (++o == s.N) o = 0;
+    }
+    const long long width = 2LL * s.shiftRange + 1;
+    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(ori) * width;
+    switch (turns) {
+    case 1: return poolInsideWindow<1>(s, window, at, width);
+    case 3: return poolInsideWindow<3>(s, window, at, width);
+    case 5: return poolInsideWindow<5>(s, window, at, width);
+    case 7: return poolInsideWindow<7>(s, window, at, width);
+    default: return poolInsideWindow<9>(s, window, at, width);
+    }
+}
+
+// poolRun for a placement whose every shift is inside the map, with the
+// record: the same samples in the same order, from precomputed offsets.
+// Needs the cached tables and 2*oriRange+1 <= INSIDE_TURNS.
+inline double poolInsideRecord(const PoolState& s, ImageMaps m, int ori, long long x, long long y, MaxRecord& record)
+{
+    const int turns = 2 * s.oriRange + 1;
+    const std::ptrdiff_t p = linearIndex(x, y, s.nRows, s.nCols);
+    const double* window[INSIDE_TURNS];
+    int wrapped[INSIDE_TURNS];
+    int o = ori - s.oriRange;
+    if (o < 0) o += s.N;
+    for (int j = 0; j < turns; ++j) {
+        wrapped[j] = o;
+        window[j] = m.maps[o * m.stride] + p;
+        if (++o == s.N) o = 0;
+    }
+    const long long width = 2LL * s.shiftRange + 1;
+    const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(ori) * width;
+    const std::ptrdiff_t* at = s.shiftAt + first;
+    double best = 0.0;
+    long long winI = -1;
+    int winJ = 0;
+    for (long long i = 0; i < width; ++i) {
+        const std::ptrdiff_t q = at[i];
+        for (int j = 0; j < turns; ++j) {
+            const double v = window[j][q];
+            if (best < v) {
+                best = v;
+                winI = i;
+                winJ = j;
+            }
+        }
+    }
+    if (winI >= 0)
+        record = {static_cast<int>(winI - s.shiftRange), static_cast<int>(x + s.shiftX[first + winI]),
+                  static_cast<int>(y + s.shiftY[first + winI]), wrapped[winJ], winJ - s.oriRange};
+    else
+        record = {0, 0, 0, 0, 0};
     return best > s.saturation ? s.saturation : best;
 }
 

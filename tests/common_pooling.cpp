@@ -208,8 +208,17 @@ TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
                 EXPECT_EQ(r.ori, win.ori) << "seed " << seed << " trial " << trial;
             }
             const ShiftRun run = mapShifts(p.s, ori, x, y);
-            if (run.whole && p.s.shiftAt != nullptr) {
+            if (run.whole && p.s.shiftAt != nullptr && 2 * oriRange + 1 <= INSIDE_TURNS) {
                 EXPECT_EQ(poolInside(p.s, imageMaps(p.s, 1), ori, linearIndex(x, y, nRows, nCols)), expected);
+                MaxRecord inside;
+                EXPECT_EQ(poolInsideRecord(p.s, imageMaps(p.s, 1), ori, x, y, inside), expected);
+                if (v > 0) {
+                    EXPECT_EQ(inside.x, win.row);
+                    EXPECT_EQ(inside.y, win.col);
+                    EXPECT_EQ(inside.ori, win.ori);
+                    EXPECT_EQ(inside.shift, r.shift);
+                    EXPECT_EQ(inside.oriShift, r.oriShift);
+                }
             }
         }
     }

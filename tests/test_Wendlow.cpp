@@ -237,7 +237,7 @@ TEST(Wendlow, TheSameBitsForAnyThreadCount)
     const unsigned seed = 5;
     std::mt19937 rng(seed);
     for (int nImages : {9, 1, 2}) {
-        TemplateCall c = randomCall(rng, nImages, 16, 150);
+        TemplateCall c = randomCall(rng, nImages, 16, 400);
         const Results expected = reference(c);
         for (int threads : {1, 2, 8}) {
             setenv("OTK_NUM_THREADS", std::to_string(threads).c_str(), 1);

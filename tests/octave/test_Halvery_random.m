@@ -48,7 +48,7 @@ for trial = 1:40
 end
 
 % A call with work enough for helper threads: the same bits for 1, 2 and 8.
-nImages = 6; N = 4; n = 40; nElements = 200;
+nImages = 6; N = 4; n = 40; nElements = 400;
 maps = cell(nImages, N);
 for k = 1:numel(maps)
   maps{k} = rand(n) - 0.2;
