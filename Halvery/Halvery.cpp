@@ -186,7 +186,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     for (long long e = 0; e < s.nElements; ++e)
         runs[e] = mapShifts(s.pool, s.elements[e].ori, s.elements[e].x, s.elements[e].y);
     s.runs = runs;
-    s.insideFast = s.pool.shiftAt != nullptr && 2 * s.pool.oriRange + 1 <= INSIDE_TURNS;
+    s.insideFast = insideWindow(s.pool);
     s.plainOrder = sharesStorage(s);
     testTemplate(s);
 }

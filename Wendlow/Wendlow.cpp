@@ -144,7 +144,7 @@ void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, lo
 {
     const PoolState& pool = s.pool;
     const ImageMaps maps = imageMaps(pool, p);
-    const bool fast = pool.shiftAt != nullptr && 2 * pool.oriRange + 1 <= INSIDE_TURNS;
+    const bool fast = insideWindow(pool);
     double* slots = s.transformScores + firstCandidate * pool.nImages + p;  // candidate q at q*nImages
     if (firstElement == 0)
         for (long long q = qFrom; q < qTo; ++q) slots[q * pool.nImages] = 0.0;

@@ -18,7 +18,7 @@
 
 namespace {
 
-const bench::Case cases[] = {
+const std::vector<bench::Case> cases = {
     // name, images, side, N, elements, shiftRange, oriRange, patchHalf
     {"hard", 16, 64, 16, 60, 2, 1, 5},
     {"big256", 4, 256, 16, 300, 2, 1, 8},
@@ -58,34 +58,14 @@ void checkAgreement(const bench::Case& k)
     }
 }
 
-void thresholdCase(benchmark::State& state, int images, int threads)
-{
-    const TemplateCall c = bench::makeCall({"threshold", images, 32, 4, THRESHOLD_ELEMENTS, 2, 1, 2});
-    const std::vector<standin::Array> in = c.inputs(26);
-    bench::setThreads(threads);
-    bench::timed(state, "threshold", [&] { kernelRun(in); });
-    unsetenv(THREADS_VARIABLE);
-    state.counters["work"] = static_cast<double>(images) * THRESHOLD_ELEMENTS * (15 + 25);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    for (const bench::Case& k : cases) {
-        checkAgreement(k);
-        bench::registerCase("Halvery", k, plainRun, kernelRun);
-    }
+    std::vector<bench::ThresholdCase> thresholds;
     for (int images : thresholdImages)
-        for (int threads : {1, 2})
-            benchmark::RegisterBenchmark(("Halvery/threshold_" + std::to_string(threads) + "threads/" +
-                                          std::to_string(images) + "img")
-                                             .c_str(),
-                                         [=](benchmark::State& state) { thresholdCase(state, images, threads); })
-                ->UseRealTime()
-                ->Unit(benchmark::kMicrosecond);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+        thresholds.push_back({std::to_string(images) + "img",
+                              {"threshold", images, 32, 4, THRESHOLD_ELEMENTS, 2, 1, 2},
+                              static_cast<double>(images) * THRESHOLD_ELEMENTS * (15 + 25)});
+    return bench::runAll(argc, argv, "Halvery", cases, thresholds, checkAgreement, plainRun, kernelRun);
 }

@@ -17,7 +17,7 @@
 
 namespace {
 
-const bench::Case cases[] = {
+const std::vector<bench::Case> cases = {
     // name, images, side, N, elements, shiftRange, oriRange, patchHalf
     {"hard", 16, 64, 16, 60, 2, 1, 0},
     {"big256", 4, 256, 16, 200, 2, 1, 0},
@@ -28,8 +28,8 @@ const bench::Case cases[] = {
     {"tiny", 1, 9, 4, 1, 0, 0, 0},
 };
 
-// The samples of the threshold cases: one image, N = 4 (18 candidates),
-// shiftRange 2, oriRange 1 (15 samples a pooling), the given elements.
+// The threshold cases: one image, N = 4 (18 candidates), shiftRange 2,
+// oriRange 1 (15 samples a pooling), the given elements.
 const int thresholdElements[] = {5, 10, 25, 50, 100, 200};
 
 void plainRun(const TemplateCall& c)
@@ -59,34 +59,13 @@ void checkAgreement(const bench::Case& k)
     }
 }
 
-void thresholdCase(benchmark::State& state, int elements, int threads)
-{
-    const TemplateCall c = bench::makeCall({"threshold", 1, 32, 4, elements, 2, 1, 0});
-    const std::vector<standin::Array> in = c.inputs(29);
-    bench::setThreads(threads);
-    bench::timed(state, "threshold", [&] { kernelRun(in); });
-    unsetenv(THREADS_VARIABLE);
-    state.counters["samples"] = 18.0 * elements * 15;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    for (const bench::Case& k : cases) {
-        checkAgreement(k);
-        bench::registerCase("Wendlow", k, plainRun, kernelRun);
-    }
+    std::vector<bench::ThresholdCase> thresholds;
     for (int elements : thresholdElements)
-        for (int threads : {1, 2})
-            benchmark::RegisterBenchmark(("Wendlow/threshold_" + std::to_string(threads) + "threads/" +
-                                          std::to_string(elements) + "el")
-                                             .c_str(),
-                                         [=](benchmark::State& state) { thresholdCase(state, elements, threads); })
-                ->UseRealTime()
-                ->Unit(benchmark::kMicrosecond);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+        thresholds.push_back({std::to_string(elements) + "el", {"threshold", 1, 32, 4, elements, 2, 1, 0},
+                              18.0 * elements * (15 + 4 + 40)});
+    return bench::runAll(argc, argv, "Wendlow", cases, thresholds, checkAgreement, plainRun, kernelRun);
 }

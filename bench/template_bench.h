@@ -16,6 +16,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "template_call.h"
 #include "threads.h"
@@ -120,6 +121,43 @@ inline void registerCase(const std::string& kernel, const Case& k, const std::fu
         })->UseRealTime()->Unit(benchmark::kMicrosecond);
         if (cores == 1) break;
     }
+}
+
+// A call just around the work where a kernel starts helper threads, at 1
+// and at 2 threads; `work` is what the kernel counts for it.
+struct ThresholdCase {
+    std::string label;
+    Case call;
+    double work;
+};
+
+// Checks and registers every case, then the threshold cases, and runs the
+// benchmarks the command line selects.
+inline int runAll(int argc, char** argv, const std::string& kernel, const std::vector<Case>& cases,
+                  const std::vector<ThresholdCase>& thresholds, const std::function<void(const Case&)>& check,
+                  const std::function<void(const TemplateCall&)>& plainRun,
+                  const std::function<void(const std::vector<standin::Array>&)>& kernelRun)
+{
+    for (const Case& k : cases) {
+        check(k);
+        registerCase(kernel, k, plainRun, kernelRun);
+    }
+    for (const ThresholdCase& t : thresholds)
+        for (int threads : {1, 2}) {
+            const std::string name = kernel + "/threshold_" + std::to_string(threads) + "threads/" + t.label;
+            benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
+                const TemplateCall c = makeCall(t.call);
+                const std::vector<standin::Array> in = c.inputs(29);
+                setThreads(threads);
+                timed(state, "threshold", [&] { kernelRun(in); });
+                unsetenv(THREADS_VARIABLE);
+                state.counters["work"] = t.work;
+            })->UseRealTime()->Unit(benchmark::kMicrosecond);
+        }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace bench

@@ -96,6 +96,13 @@ double poolRun(const PoolState& s, ImageMaps m, int ori, long long x, long long 
 // pointers; wider ones go through poolRun.
 constexpr int INSIDE_TURNS = 9;
 
+// Whether poolInside and poolInsideRecord may serve this call: offsets
+// cached, window narrow (compared without forming 2*oriRange+1).
+inline bool insideWindow(const PoolState& s)
+{
+    return s.shiftAt != nullptr && s.oriRange <= (INSIDE_TURNS - 1) / 2;
+}
+
 // The value of a pooling is the largest of +0 and every sample that is not
 // a NaN: `best < v` never takes a NaN, and the only samples that compare
 // equal with other bits are zeros, which never beat the starting +0. So the
@@ -121,8 +128,7 @@ double poolInsideWindow(const PoolState& s, const double* const* window, const s
 }
 
 // The value of poolRun for a placement whose every shift is inside the map,
-// with p the linear index of (x, y); no record. Needs the cached tables and
-// 2*oriRange+1 <= INSIDE_TURNS.
+// with p the linear index of (x, y); no record. Needs insideWindow(s).
 inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_t p)
 {
     const int turns = 2 * s.oriRange + 1;
@@ -146,7 +152,7 @@ inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_
 
 // poolRun for a placement whose every shift is inside the map, with the
 // record: the same samples in the same order, from precomputed offsets.
-// Needs the cached tables and 2*oriRange+1 <= INSIDE_TURNS.
+// Needs insideWindow(s).
 inline double poolInsideRecord(const PoolState& s, ImageMaps m, int ori, long long x, long long y, MaxRecord& record)
 {
     const int turns = 2 * s.oriRange + 1;

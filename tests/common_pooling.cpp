@@ -208,7 +208,7 @@ TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
                 EXPECT_EQ(r.ori, win.ori) << "seed " << seed << " trial " << trial;
             }
             const ShiftRun run = mapShifts(p.s, ori, x, y);
-            if (run.whole && p.s.shiftAt != nullptr && 2 * oriRange + 1 <= INSIDE_TURNS) {
+            if (run.whole && insideWindow(p.s)) {
                 EXPECT_EQ(poolInside(p.s, imageMaps(p.s, 1), ori, linearIndex(x, y, nRows, nCols)), expected);
                 MaxRecord inside;
                 EXPECT_EQ(poolInsideRecord(p.s, imageMaps(p.s, 1), ori, x, y, inside), expected);
