@@ -114,15 +114,18 @@ template <int TURNS>
 double poolInsideWindow(const PoolState& s, const double* const* window, const std::ptrdiff_t* at, long long width)
 {
     double best[TURNS];
+#pragma GCC unroll 9
     for (int j = 0; j < TURNS; ++j) best[j] = 0.0;
     for (long long i = 0; i < width; ++i) {
         const std::ptrdiff_t q = at[i];
+#pragma GCC unroll 9
         for (int j = 0; j < TURNS; ++j) {
             const double v = window[j][q];
             best[j] = v > best[j] ? v : best[j];  // best < v, as a maximum instruction
         }
     }
     double all = 0.0;
+#pragma GCC unroll 9
     for (int j = 0; j < TURNS; ++j) all = best[j] > all ? best[j] : all;
     return all > s.saturation ? s.saturation : all;
 }
@@ -150,6 +153,28 @@ inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_
     }
 }
 
+// The arg-max of poolInsideRecord: winning shift position (0-based, -1
+// when nothing wins) and orientation offset position.
+template <int TURNS>
+double poolInsideWinner(const double* const* window, const std::ptrdiff_t* at, long long width, long long& winI,
+                        int& winJ)
+{
+    double best = 0.0;
+    for (long long i = 0; i < width; ++i) {
+        const std::ptrdiff_t q = at[i];
+#pragma GCC unroll 9
+        for (int j = 0; j < TURNS; ++j) {
+            const double v = window[j][q];
+            if (best < v) {
+                best = v;
+                winI = i;
+                winJ = j;
+            }
+        }
+    }
+    return best;
+}
+
 // poolRun for a placement whose every shift is inside the map, with the
 // record: the same samples in the same order, from precomputed offsets.
 // Needs insideWindow(s).
@@ -169,19 +194,15 @@ inline double poolInsideRecord(const PoolState& s, ImageMaps m, int ori, long lo
     const long long width = 2LL * s.shiftRange + 1;
     const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(ori) * width;
     const std::ptrdiff_t* at = s.shiftAt + first;
-    double best = 0.0;
     long long winI = -1;
     int winJ = 0;
-    for (long long i = 0; i < width; ++i) {
-        const std::ptrdiff_t q = at[i];
-        for (int j = 0; j < turns; ++j) {
-            const double v = window[j][q];
-            if (best < v) {
-                best = v;
-                winI = i;
-                winJ = j;
-            }
-        }
+    double best;
+    switch (turns) {
+    case 1: best = poolInsideWinner<1>(window, at, width, winI, winJ); break;
+    case 3: best = poolInsideWinner<3>(window, at, width, winI, winJ); break;
+    case 5: best = poolInsideWinner<5>(window, at, width, winI, winJ); break;
+    case 7: best = poolInsideWinner<7>(window, at, width, winI, winJ); break;
+    default: best = poolInsideWinner<9>(window, at, width, winI, winJ); break;
     }
     if (winI >= 0)
         record = {static_cast<int>(winI - s.shiftRange), static_cast<int>(x + s.shiftX[first + winI]),
