@@ -111,7 +111,8 @@ inline bool insideWindow(const PoolState& s)
 // each in ascending shift order, taken together in ascending offset order:
 // independent maxima instead of one long chain of dependent ones.
 template <int TURNS>
-double poolInsideWindow(const PoolState& s, const double* const* window, const std::ptrdiff_t* at, long long width)
+double poolInsideWindow(const PoolState& s, const double* const* window, const std::ptrdiff_t* at, long long width,
+                        bool capped = true)
 {
     double best[TURNS];
 #pragma GCC unroll 9
@@ -127,6 +128,7 @@ double poolInsideWindow(const PoolState& s, const double* const* window, const s
     double all = 0.0;
 #pragma GCC unroll 9
     for (int j = 0; j < TURNS; ++j) all = best[j] > all ? best[j] : all;
+    if (!capped) return all;
     return all > s.saturation ? s.saturation : all;
 }
 
@@ -153,24 +155,24 @@ inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_
     }
 }
 
-// The arg-max of poolInsideRecord: winning shift position (0-based, -1
-// when nothing wins) and orientation offset position.
+// The largest sample of poolInsideRecord and where it was first met, in
+// shift, then orientation order (-1 when nothing beats +0). The largest
+// value is found first, without branches; the winner of `best < v` is then
+// the first sample equal to it (above 0 no other bits compare equal).
 template <int TURNS>
-double poolInsideWinner(const double* const* window, const std::ptrdiff_t* at, long long width, long long& winI,
-                        int& winJ)
+double poolInsideWinner(const PoolState& s, const double* const* window, const std::ptrdiff_t* at, long long width,
+                        long long& winI, int& winJ)
 {
-    double best = 0.0;
+    const double best = poolInsideWindow<TURNS>(s, window, at, width, false);
+    if (!(best > 0)) return best;
     for (long long i = 0; i < width; ++i) {
         const std::ptrdiff_t q = at[i];
-#pragma GCC unroll 9
-        for (int j = 0; j < TURNS; ++j) {
-            const double v = window[j][q];
-            if (best < v) {
-                best = v;
+        for (int j = 0; j < TURNS; ++j)
+            if (window[j][q] == best) {
                 winI = i;
                 winJ = j;
+                return best;
             }
-        }
     }
     return best;
 }
@@ -198,11 +200,11 @@ inline double poolInsideRecord(const PoolState& s, ImageMaps m, int ori, long lo
     int winJ = 0;
     double best;
     switch (turns) {
-    case 1: best = poolInsideWinner<1>(window, at, width, winI, winJ); break;
-    case 3: best = poolInsideWinner<3>(window, at, width, winI, winJ); break;
-    case 5: best = poolInsideWinner<5>(window, at, width, winI, winJ); break;
-    case 7: best = poolInsideWinner<7>(window, at, width, winI, winJ); break;
-    default: best = poolInsideWinner<9>(window, at, width, winI, winJ); break;
+    case 1: best = poolInsideWinner<1>(s, window, at, width, winI, winJ); break;
+    case 3: best = poolInsideWinner<3>(s, window, at, width, winI, winJ); break;
+    case 5: best = poolInsideWinner<5>(s, window, at, width, winI, winJ); break;
+    case 7: best = poolInsideWinner<7>(s, window, at, width, winI, winJ); break;
+    default: best = poolInsideWinner<9>(s, window, at, width, winI, winJ); break;
     }
     if (winI >= 0)
         record = {static_cast<int>(winI - s.shiftRange), static_cast<int>(x + s.shiftX[first + winI]),
