@@ -18,11 +18,11 @@
 
 namespace {
 
-// Work is counted in samples pooled plus patch entries drawn, about 1.8 ns
+// Work is counted in samples pooled plus patch entries drawn, about 2 ns
 // each. Each thread gets at least PARALLEL_WORK of it (some 50 us), so two
 // threads start from about 100 us of work. Measured with bench_Halvery's
 // threshold cases built with this at 1, on the 2-core machine under load
-// (two other builds running): a threaded call costs a fixed 5-6 us more,
+// (load average 5 to 8): a threaded call costs a fixed 5-6 us more,
 // and with no idle core a 2-thread call took 1.22x the 1-thread time at
 // 33 us of work, 1.13x at 90 us, so below about 100 us one thread is kept.
 constexpr double PARALLEL_WORK = 28000;

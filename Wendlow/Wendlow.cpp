@@ -55,15 +55,15 @@ constexpr int MAX_ORIENTATIONS = 1 << 30;
 // is searched in more passes, which costs nothing measurable.
 constexpr std::size_t PLACEMENT_BUDGET = std::size_t(1) << 20;
 
-// Work is counted in samples read (about 1.3 ns each), plus a few per
+// Work is counted in samples read (about 1.1 ns each), plus a few per
 // pooling for its set-up and WORK_PER_PLACEMENT per placement (the point
 // transform and the bisection of its shifts). Each thread gets at least
-// PARALLEL_WORK of it (some 50 us), so two threads start from about 100 us
+// PARALLEL_WORK of it (some 40 us), so two threads start from about 80 us
 // of work. Measured with bench_Wendlow's threshold cases built with this at
-// 1, on the 2-core machine under load (two other builds running): a
+// 1, on the 2-core machine under load (load average 5 to 8): a
 // threaded call costs a fixed 5-10 us more, and with no idle core a 2-thread
 // call took 1.28x the 1-thread time at 64 us of work, 1.03x at 132 us, so
-// below about 100 us one thread is kept.
+// below about 80 to 100 us one thread is kept.
 constexpr double PARALLEL_WORK = 38000;
 constexpr double WORK_PER_POOLING = 4;
 constexpr double WORK_PER_PLACEMENT = 40;

@@ -415,3 +415,14 @@ TEST(Wendlow, LargeTemplatesAreSearchedInPasses)
     c.response(1, static_cast<int>(xyo[2]), static_cast<int>(xyo[0]), static_cast<int>(xyo[1])) = 1;
     EXPECT_EQ(runResults(c), (Results{{20000, 20000}, {0, 0}, {0, 0}, {0, 60}}));
 }
+
+TEST(Wendlow, AHugeShiftRangeVisitsOnlyTheShiftsInsideTheMaps)
+{
+    // Orientation 0 shifts along the rows: of 2*10^8 + 1 shifts, the nine
+    // that land in column 4 + t read every row. The first candidate reaching
+    // column 5 (row shift -1, column shift +1) finds the response at (3, 5).
+    TemplateCall c = workedCall();
+    c.shiftRange = 100000000;
+    EXPECT_EQ(runResults(c), (Results{{1}, {-1}, {1}, {0}}));
+    EXPECT_LE(allocationsOfLastCall(), 12u);
+}
