@@ -84,7 +84,7 @@ void clampRun(long long& first, long long& last, long long R, long long base, lo
 
 }  // namespace
 
-ShiftRun mapShifts(const PoolState& s, int ori, long long x, long long y)
+ShiftRun mapShiftsBisected(const PoolState& s, int ori, long long x, long long y)
 {
     const long long R = s.shiftRange;
     long long first = -R, last = R;

@@ -73,8 +73,26 @@ inline void shiftOffsets(const PoolState& s, int k, long long i, long long& dx, 
     }
 }
 
-// The shifts of orientation ori that take (x, y) inside the map.
-ShiftRun mapShifts(const PoolState& s, int ori, long long x, long long y);
+// The shifts of orientation ori that take (x, y) inside the map, found by
+// bisection (any placement).
+ShiftRun mapShiftsBisected(const PoolState& s, int ori, long long x, long long y);
+
+// The same; a placement whose first and last shift are inside has every
+// shift inside (the offsets are monotone), which the cached tables tell at
+// once.
+inline ShiftRun mapShifts(const PoolState& s, int ori, long long x, long long y)
+{
+    if (s.shiftX != nullptr) {
+        const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(ori) * (2LL * s.shiftRange + 1);
+        const std::ptrdiff_t last = first + 2LL * s.shiftRange;
+        const long long x0 = x + s.shiftX[first], x1 = x + s.shiftX[last];
+        const long long y0 = y + s.shiftY[first], y1 = y + s.shiftY[last];
+        if (x0 >= 1 && x0 <= s.nRows && x1 >= 1 && x1 <= s.nRows && y0 >= 1 && y0 <= s.nCols && y1 >= 1 &&
+            y1 <= s.nCols)
+            return {-s.shiftRange, s.shiftRange, true};
+    }
+    return mapShiftsBisected(s, ori, x, y);
+}
 
 // The maps of one image: map of orientation o at maps[o*stride].
 struct ImageMaps {

@@ -208,6 +208,14 @@ TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
                 EXPECT_EQ(r.ori, win.ori) << "seed " << seed << " trial " << trial;
             }
             const ShiftRun run = mapShifts(p.s, ori, x, y);
+            const ShiftRun bisected = mapShiftsBisected(p.s, ori, x, y);
+            if (bisected.first <= bisected.last) {
+                EXPECT_EQ(run.first, bisected.first);
+                EXPECT_EQ(run.last, bisected.last);
+            } else {
+                EXPECT_GT(run.first, run.last);
+            }
+            EXPECT_EQ(run.whole, bisected.whole);
             if (run.whole && insideWindow(p.s)) {
                 EXPECT_EQ(poolInside(p.s, imageMaps(p.s, 1), ori, linearIndex(x, y, nRows, nCols)), expected);
                 MaxRecord inside;
