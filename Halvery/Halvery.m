@@ -24,7 +24,7 @@
 %    14  patches       N cell list: the drawing patch of orientation k-1
 %    15  renderMaps    nImages cell list of nRows x nCols render maps
 %    16  shiftRange    shifts -shiftRange..shiftRange along the orientation
-%    17  oriRange      orientation offsets -oriRange..oriRange (at most N)
+%    17  oriRange      orientation offsets -oriRange..oriRange (0 to N)
 %    18  shiftStep     pixels per shift
 %    19  nElements     number of elements (floored; below 1: none)
 %    20  saturation    upper bound of every pooled value
@@ -60,7 +60,7 @@
 %   :badCell, :cellTooSmall (grids), :notDouble, :tooShort (element and
 %   result arrays), :badValue (element rows, columns or orientations that
 %   do not fit an int), :badOrientation (an element orientation outside
-%   0..N-1), :shiftRange (below 0), :oriRange (above N), :shiftStep
+%   0..N-1), :shiftRange (below 0), :oriRange (below 0 or above N), :shiftStep
 %   (shiftRange*shiftStep too large), :patchHalf (too large),
 %   :outOfMemory. Each message names the argument and its position.
 %

@@ -23,7 +23,7 @@
 %    14  patches       not read (Halvery's; accepted as it comes)
 %    15  renderMaps    not read (Halvery's; accepted as it comes)
 %    16  shiftRange    pooling shifts -shiftRange..shiftRange (see Halvery)
-%    17  oriRange      pooling orientation offsets (at most N)
+%    17  oriRange      pooling orientation offsets (0 to N)
 %    18  shiftStep     pixels per pooling shift
 %    19  nElements     number of elements (floored; below 1: none)
 %    20  saturation    upper bound of every pooled value
@@ -61,7 +61,7 @@
 %   scalars), :negativeCount (nImages or N below 0), :notCell,
 %   :tooFewCells, :badCell, :cellTooSmall (responseMaps), :notDouble,
 %   :tooShort (element and result arrays), :badValue (element values that
-%   do not fit an int), :shiftRange (below 0), :oriRange (above N),
+%   do not fit an int), :shiftRange (below 0), :oriRange (below 0 or above N),
 %   :shiftStep (shiftRange*shiftStep too large), :N (N above 2^30, where
 %   rotations no longer fit an int), :outOfMemory. Each
 %   message names the argument and its position.
