@@ -167,10 +167,26 @@ void fillBinEdges(double* edges, int lastBin, double w)
     for (int b = 1; b <= lastBin; ++b) edges[b] = binEdge(b, w);
 }
 
+// The last b in 0..lastBin with q not below edges[b], by halving.
+int searchEdges(double q, const double* edges, int lastBin)
+{
+    int low = 0, high = lastBin + 1;  // !(q < edges[low]); q < edges[high] when high <= lastBin
+    while (high - low > 1) {
+        const int mid = low + (high - low) / 2;
+        if (q < edges[mid])
+            high = mid;
+        else
+            low = mid;
+    }
+    return low;
+}
+
+namespace {
+
 // The last b in 0..lastBin with q not below edges[b]; NaN is below nothing
 // and goes last, as the division sends it. q * invWidth guesses the bin to
 // within one nearly always; otherwise the edges are searched.
-int binByEdges(double q, const double* edges, int lastBin, double invWidth)
+inline int guessBin(double q, const double* edges, int lastBin, double invWidth)
 {
     const double t = q * invWidth;
     const int b = t < lastBin ? (t >= 1.0 ? static_cast<int>(t) : 0) : lastBin;
@@ -180,15 +196,14 @@ int binByEdges(double q, const double* edges, int lastBin, double invWidth)
         if (b == lastBin || q < edges[b + 1]) return b;
         if (b + 1 == lastBin || q < edges[b + 2]) return b + 1;
     }
-    int low = 0, high = lastBin + 1;  // !(q < edges[low]), q < edges[high] (or high past the end)
-    while (high - low > 1) {
-        const int mid = low + (high - low) / 2;
-        if (q < edges[mid])
-            high = mid;
-        else
-            low = mid;
-    }
-    return low;
+    return searchEdges(q, edges, lastBin);
+}
+
+}  // namespace
+
+int binByEdges(double q, const double* edges, int lastBin, double invWidth)
+{
+    return guessBin(q, edges, lastBin, invWidth);
 }
 
 // Adds 1.0 to h count times, with the bits of count plain additions. While
@@ -315,7 +330,7 @@ void countRun(const PorrithState& s, const double* run, long long* counts)
 {
     const int lastBin = s.nBins - 1;
     if (s.edges != nullptr) {
-        for (long long r = 0; r < s.regionRows; ++r) ++counts[binByEdges(run[r], s.edges, lastBin, s.invWidth)];
+        for (long long r = 0; r < s.regionRows; ++r) ++counts[guessBin(run[r], s.edges, lastBin, s.invWidth)];
     } else {
         for (long long r = 0; r < s.regionRows; ++r) ++counts[binOf(run[r], s.binWidth, lastBin)];
     }
