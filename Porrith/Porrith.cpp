@@ -188,8 +188,13 @@ namespace {
 // within one nearly always; otherwise the edges are searched.
 inline int guessBin(double q, const double* edges, int lastBin, double invWidth)
 {
-    const double t = q * invWidth;
-    const int b = t < lastBin ? (t >= 1.0 ? static_cast<int>(t) : 0) : lastBin;
+    // Clamped without branches (NaN goes last): a branch here would be
+    // mispredicted for every value of bin 0 that follows one above it.
+    const double top = lastBin;
+    double t = q * invWidth;
+    t = t < top ? t : top;
+    t = t > 0.0 ? t : 0.0;
+    const int b = static_cast<int>(t);
     if (q < edges[b]) {
         if (b > 0 && !(q < edges[b - 1])) return b - 1;
     } else {
@@ -329,8 +334,11 @@ void binDirect(const PorrithState& s)
 void countRun(const PorrithState& s, const double* run, long long* counts)
 {
     const int lastBin = s.nBins - 1;
+    const long long rows = s.regionRows;
     if (s.edges != nullptr) {
-        for (long long r = 0; r < s.regionRows; ++r) ++counts[guessBin(run[r], s.edges, lastBin, s.invWidth)];
+        const double* edges = s.edges;
+        const double invWidth = s.invWidth;
+        for (long long r = 0; r < rows; ++r) ++counts[guessBin(run[r], edges, lastBin, invWidth)];
     } else {
         for (long long r = 0; r < s.regionRows; ++r) ++counts[binOf(run[r], s.binWidth, lastBin)];
     }
