@@ -16,8 +16,7 @@ constexpr double LEVEL = 1.0;
 
 void runFenwold(benchmark::State& state)
 {
-    Grid grid(static_cast<int>(state.range(CASE_IMAGES)), static_cast<int>(state.range(CASE_N)),
-              static_cast<int>(state.range(CASE_SIDE)));
+    Grid grid(state);
     useThreads(state.range(CASE_THREADS));
     const std::vector<standin::Array> in = {standin::scalar(grid.nImages), standin::scalar(grid.N), grid.cells,
                                             standin::scalar(grid.side),    standin::scalar(grid.side),
@@ -30,23 +29,13 @@ void runFenwold(benchmark::State& state)
     perElement(state, grid.elements());
 }
 
-// The plain loops: each pixel through every map, the defining steps.
+// The plain loops (saturation_bench.h).
 void plainBaseline(benchmark::State& state)
 {
-    Grid grid(static_cast<int>(state.range(CASE_IMAGES)), static_cast<int>(state.range(CASE_N)),
-              static_cast<int>(state.range(CASE_SIDE)));
-    const int n = grid.side;
+    Grid grid(state);
     for (auto _ : state) {
         grid.refill(state);
-        for (int i = 1; i <= n; ++i)
-            for (int j = 1; j <= n; ++j) {
-                const long long p = i + static_cast<long long>(n) * (j - 1) - 1;
-                for (int k = 0; k < grid.N; ++k)
-                    for (int l = 0; l < grid.nImages; ++l) {
-                        double* map = grid.table[l + grid.nImages * k];
-                        map[p] = plainSigmoid(map[p], LEVEL);
-                    }
-            }
+        plainSaturation(grid, LEVEL);
         benchmark::ClobberMemory();
     }
     perElement(state, grid.elements());
@@ -55,8 +44,7 @@ void plainBaseline(benchmark::State& state)
 // The floor: one exp per element in storage order and nothing else.
 void bareExp(benchmark::State& state)
 {
-    Grid grid(static_cast<int>(state.range(CASE_IMAGES)), static_cast<int>(state.range(CASE_N)),
-              static_cast<int>(state.range(CASE_SIDE)));
+    Grid grid(state);
     const long long count = static_cast<long long>(grid.side) * grid.side;
     for (auto _ : state) {
         grid.refill(state);
@@ -113,15 +101,12 @@ BENCHMARK(thresholdProbe)->Name("ThresholdProbe")->Apply(thresholdSizes);
 int main(int argc, char** argv)
 {
     std::vector<RatioReporter::Pair> pairs;
-    for (int side : {256, 512, 16}) {
-        const int N = side == 16 ? 2 : 16;
-        const std::string size = std::to_string(side) + "^2 x " + std::to_string(N);
-        const std::string one = caseName("Fenwold", side, N, 1), all = caseName("Fenwold", side, N, 0);
-        const std::string plain = caseName("PlainBaseline", side, N, 1), bare = caseName("BareExp", side, N, 1);
-        pairs.push_back({"Fenwold 1 thread / bare exp, " + size, one, bare});
-        pairs.push_back({"Fenwold 1 thread / plain baseline, " + size, one, plain});
-        pairs.push_back({"Fenwold all threads / plain baseline, " + size, all, plain});
-        pairs.push_back({"Fenwold all threads / Fenwold 1 thread, " + size, all, one});
+    for (const CaseSize& c : caseSizes()) {
+        const std::string one = caseName("Fenwold", c, 1), all = caseName("Fenwold", c, 0);
+        pairs.push_back({"Fenwold 1 thread / bare exp, " + c.label, one, caseName("BareExp", c, 1)});
+        pairs.push_back({"Fenwold 1 thread / plain baseline, " + c.label, one, caseName("PlainBaseline", c, 1)});
+        pairs.push_back({"Fenwold all threads / plain baseline, " + c.label, all, caseName("PlainBaseline", c, 1)});
+        pairs.push_back({"Fenwold all threads / Fenwold 1 thread, " + c.label, all, one});
     }
     for (long long n : {4096, 8192, 16384, 32768, 65536, 131072, 262144}) {
         const std::string base = "ThresholdProbe/elements:" + std::to_string(n) + "/threads:";

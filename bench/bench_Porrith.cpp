@@ -19,8 +19,7 @@ constexpr int N_BINS = 20;
 
 void runPorrith(benchmark::State& state)
 {
-    Grid grid(static_cast<int>(state.range(CASE_IMAGES)), static_cast<int>(state.range(CASE_N)),
-              static_cast<int>(state.range(CASE_SIDE)));
+    Grid grid(state);
     useThreads(state.range(CASE_THREADS));
     const standin::Array histogram = standin::zeros(1, N_BINS);
     const std::vector<standin::Array> in = {
@@ -40,8 +39,7 @@ void runPorrith(benchmark::State& state)
 // Fenwold's whole work on the same maps: the saturation pass of the plug-in.
 void runSaturation(benchmark::State& state)
 {
-    Grid grid(static_cast<int>(state.range(CASE_IMAGES)), static_cast<int>(state.range(CASE_N)),
-              static_cast<int>(state.range(CASE_SIDE)));
+    Grid grid(state);
     useThreads(state.range(CASE_THREADS));
     const SaturationMaps m = {grid.nImages, grid.N, grid.table.data(), grid.side, grid.side, LEVEL};
     for (auto _ : state) {
@@ -57,22 +55,13 @@ void runSaturation(benchmark::State& state)
 // The plain loops of a call, written out here.
 void plainBaseline(benchmark::State& state)
 {
-    Grid grid(static_cast<int>(state.range(CASE_IMAGES)), static_cast<int>(state.range(CASE_N)),
-              static_cast<int>(state.range(CASE_SIDE)));
+    Grid grid(state);
     const int n = grid.side;
     std::vector<double> h(N_BINS);
     for (auto _ : state) {
         grid.refill(state);
         h.assign(N_BINS, 0.0);
-        for (int i = 1; i <= n; ++i)
-            for (int j = 1; j <= n; ++j) {
-                const long long p = i + static_cast<long long>(n) * (j - 1) - 1;
-                for (int k = 0; k < grid.N; ++k)
-                    for (int l = 0; l < grid.nImages; ++l) {
-                        double* map = grid.table[l + grid.nImages * k];
-                        map[p] = plainSigmoid(map[p], LEVEL);
-                    }
-            }
+        plainSaturation(grid, LEVEL);
         int count = 0;
         for (int r = MARGIN + 1; r < n - MARGIN; ++r)
             for (int c = MARGIN + 1; c < n - MARGIN; ++c) {
@@ -101,17 +90,14 @@ BENCHMARK(plainBaseline)->Name("PlainBaseline")->Apply(serialCases);
 int main(int argc, char** argv)
 {
     std::vector<RatioReporter::Pair> pairs;
-    for (int side : {256, 512, 16}) {
-        const int N = side == 16 ? 2 : 16;
-        const std::string size = std::to_string(side) + "^2 x " + std::to_string(N);
-        const std::string one = caseName("Porrith", side, N, 1), all = caseName("Porrith", side, N, 0);
-        const std::string fen1 = caseName("FenwoldPass", side, N, 1), fenAll = caseName("FenwoldPass", side, N, 0);
-        const std::string plain = caseName("PlainBaseline", side, N, 1);
-        pairs.push_back({"Porrith 1 thread / Fenwold 1 thread, " + size, one, fen1});
-        pairs.push_back({"Porrith all threads / Fenwold all threads, " + size, all, fenAll});
-        pairs.push_back({"Porrith 1 thread / plain baseline, " + size, one, plain});
-        pairs.push_back({"Porrith all threads / plain baseline, " + size, all, plain});
-        pairs.push_back({"Porrith all threads / Porrith 1 thread, " + size, all, one});
+    for (const CaseSize& c : caseSizes()) {
+        const std::string one = caseName("Porrith", c, 1), all = caseName("Porrith", c, 0);
+        const std::string plain = caseName("PlainBaseline", c, 1);
+        pairs.push_back({"Porrith 1 thread / Fenwold 1 thread, " + c.label, one, caseName("FenwoldPass", c, 1)});
+        pairs.push_back({"Porrith all threads / Fenwold all threads, " + c.label, all, caseName("FenwoldPass", c, 0)});
+        pairs.push_back({"Porrith 1 thread / plain baseline, " + c.label, one, plain});
+        pairs.push_back({"Porrith all threads / plain baseline, " + c.label, all, plain});
+        pairs.push_back({"Porrith all threads / Porrith 1 thread, " + c.label, all, one});
     }
     return runWithRatios(argc, argv, pairs);
 }

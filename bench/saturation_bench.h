@@ -26,15 +26,19 @@ namespace bench {
 enum CaseArg { CASE_SIDE = 0, CASE_N = 1, CASE_IMAGES = 2, CASE_THREADS = 3 };
 
 // The hard sizes of the pipeline (N = 16 orientations of 256² and 512²
-// maps) and a tiny call, each at 1 thread and at all threads.
+// maps) and a tiny call.
+struct CaseSize {
+    int side, N;
+    std::string label;
+};
+inline std::vector<CaseSize> caseSizes() { return {{256, 16, "256^2 x 16"}, {512, 16, "512^2 x 16"}, {16, 2, "16^2 x 2"}}; }
+
+// Every size at 1 thread and at all threads.
 inline void saturationCases(benchmark::internal::Benchmark* b)
 {
     b->ArgNames({"side", "N", "images", "threads"});
-    for (int threads : {1, 0}) {
-        b->Args({256, 16, 1, threads});
-        b->Args({512, 16, 1, threads});
-        b->Args({16, 2, 1, threads});
-    }
+    for (int threads : {1, 0})
+        for (const CaseSize& c : caseSizes()) b->Args({c.side, c.N, 1, threads});
     b->UseRealTime();
 }
 
@@ -42,7 +46,7 @@ inline void saturationCases(benchmark::internal::Benchmark* b)
 inline void serialCases(benchmark::internal::Benchmark* b)
 {
     b->ArgNames({"side", "N", "images", "threads"});
-    for (auto side : {256, 512, 16}) b->Args({side, side == 16 ? 2 : 16, 1, 1});
+    for (const CaseSize& c : caseSizes()) b->Args({c.side, c.N, 1, 1});
     b->UseRealTime();
 }
 
@@ -84,6 +88,12 @@ struct Grid {
             table.push_back(standin::values(standin::cellContent(cells, k)).data());
         }
     }
+    // The grid of a case: its images, N and side arguments.
+    explicit Grid(const benchmark::State& state)
+        : Grid(static_cast<int>(state.range(CASE_IMAGES)), static_cast<int>(state.range(CASE_N)),
+               static_cast<int>(state.range(CASE_SIDE)))
+    {
+    }
     long long elements() const { return static_cast<long long>(nImages) * N * side * side; }
     void refill()
     {
@@ -100,6 +110,22 @@ struct Grid {
         if (pause) state.ResumeTiming();
     }
 };
+
+// The plain saturation of a grid: each pixel through every map (grid column
+// outer, grid row inner), pixels along rows, the defining steps.
+inline void plainSaturation(Grid& grid, double level)
+{
+    const int n = grid.side;
+    for (int i = 1; i <= n; ++i)
+        for (int j = 1; j <= n; ++j) {
+            const long long p = i + static_cast<long long>(n) * (j - 1) - 1;
+            for (int k = 0; k < grid.N; ++k)
+                for (int l = 0; l < grid.nImages; ++l) {
+                    double* map = grid.table[l + grid.nImages * k];
+                    map[p] = plainSigmoid(map[p], level);
+                }
+        }
+}
 
 // Nanoseconds per element, from the real time of the case: the inverted
 // rate of elements per second, with elements counted in billions.
@@ -167,9 +193,9 @@ private:
 
 // The name Google Benchmark gives a case of a family registered with the
 // argument names of saturationCases.
-inline std::string caseName(const std::string& family, int side, int N, int threads)
+inline std::string caseName(const std::string& family, const CaseSize& c, int threads)
 {
-    return family + "/side:" + std::to_string(side) + "/N:" + std::to_string(N) + "/images:1/threads:" +
+    return family + "/side:" + std::to_string(c.side) + "/N:" + std::to_string(c.N) + "/images:1/threads:" +
            std::to_string(threads) + "/real_time";
 }
 

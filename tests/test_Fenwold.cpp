@@ -62,6 +62,18 @@ struct FenwoldCall {
 
 void run(const std::vector<Array>& in) { call("Fenwold", mexFunction, in); }
 
+// One map of rows x cols holding values, at the given level.
+FenwoldCall oneMap(int rows, int cols, const std::vector<double>& values, double level)
+{
+    FenwoldCall c(1, 1, rows, cols);
+    c.map(0) = values;
+    c.nImages = c.N = 1;
+    c.nRows = rows;
+    c.nCols = cols;
+    c.level = level;
+    return c;
+}
+
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 using standin::sameBits;
 
@@ -96,12 +108,7 @@ TEST(Fenwold, SaturatesTheFirstRowsByColsOfEveryCellInPlace)
 
 TEST(Fenwold, KnownValuesAndZeroLevel)
 {
-    FenwoldCall c(1, 1, 1, 3);
-    c.map(0) = {1, -1, 100};
-    c.nImages = c.N = 1;
-    c.nRows = 1;
-    c.nCols = 3;
-    c.level = 2;
+    FenwoldCall c = oneMap(1, 3, {1, -1, 100}, 2);
     run(c.inputs());
     // 0.92423431452002 to the last bit of the exp steps (tanh's rounds to
     // one bit below).
@@ -231,12 +238,7 @@ TEST(Fenwold, WorkedValuesToTheLastBit)
 {
     // Each differs in the last bits from s*tanh(v/s); 19 at level 1 is
     // exactly 1 by the exp steps, one bit below by tanh.
-    FenwoldCall c(1, 1, 2, 3);
-    c.map(0) = {0.3, 2.5, -1.491, 1e-3, 19.0, 0.5};
-    c.nImages = c.N = 1;
-    c.nRows = 2;
-    c.nCols = 3;
-    c.level = 1.7;
+    FenwoldCall c = oneMap(2, 3, {0.3, 2.5, -1.491, 1e-3, 19.0, 0.5}, 1.7);
     run(c.inputs());
     EXPECT_TRUE(sameBits(c.map(0)[0], 0x1.300ce094f98bfp-2));
     EXPECT_TRUE(sameBits(c.map(0)[1], 0x1.878b7fa842fe9p+0));
@@ -251,7 +253,7 @@ TEST(Fenwold, WorkedValuesToTheLastBit)
 
 TEST(Fenwold, SameBitsForOneTwoAndEightThreads)
 {
-    // A 3 x 5 grid of 71 x 83 maps (88,395 elements with 1 to 8 threads'
+    // A 3 x 5 grid of 71 x 83 maps (88,395 elements, fewer than 8 threads'
     // worth of work), and a 4 x 8 grid of 33 x 250 (264,000): chunks
     // straddle maps. Values spread over both signs and past the limits.
     const unsigned seed = 77;
