@@ -284,7 +284,7 @@ void planBinning(PorrithState& s)
     s.fused = !cellsShareStorage(m);
     // Binning a value costs about a quarter of saturating one.
     const double work = static_cast<double>(s.fused ? elements : 0) + 0.25 * static_cast<double>(s.values);
-    s.threads = threadsFor(work, SATURATION_PER_THREAD);
+    s.threads = saturationThreads(work);
     // Each chunk's counts are zeroed and merged: keep that below an eighth
     // of the binning.
     const long long units = cells * m.nCols;

@@ -26,6 +26,14 @@ constexpr long long SATURATION_CHUNK = 16384;
 
 }  // namespace
 
+int saturationThreads(double work)
+{
+    // Small calls do not even ask: finding the cores is a system call that
+    // costs a tiny call a good part of its time.
+    if (work < 2 * SATURATION_PER_THREAD) return 1;
+    return threadsFor(work, SATURATION_PER_THREAD);
+}
+
 void saturateRun(double* v, long long n, double s)
 {
     // The plain loop: the divisions overlap the exp calls of neighbouring
@@ -58,7 +66,7 @@ void sigmoidSaturate(const SaturationMaps& m)
     const long long total = cells * count;
     if (total == 0) return;
     const double s = m.saturationLevel;
-    int threads = threadsFor(static_cast<double>(total), SATURATION_PER_THREAD);
+    int threads = saturationThreads(static_cast<double>(total));
     if (threads > 1 && cellsShareStorage(m)) threads = 1;
     if (threads <= 1) {
         for (long long k = 0; k < cells; ++k) saturateRun(m.responseMaps[k], count, s);

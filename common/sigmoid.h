@@ -28,6 +28,10 @@ struct SaturationMaps {
 // sigmoid.cpp for the measurement.
 extern const double SATURATION_PER_THREAD;
 
+// Threads for work worth that many saturated elements: 1 below
+// 2*SATURATION_PER_THREAD, otherwise threadsFor's count.
+int saturationThreads(double work);
+
 // One value through the sigmoid: s*tanh(v/s), computed the exp way so that
 // the limits (exactly s past |v/s| = 40, and the IEEE results at s = 0) are
 // the ones this sequence gives. Kept inline so every loop order shares it.

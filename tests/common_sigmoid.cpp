@@ -211,7 +211,7 @@ TEST_F(SigmoidPass, SameBitsForOneTwoAndEightThreads)
     const std::size_t mapSize = static_cast<std::size_t>(perMap) + 5;
     for (int threads : {1, 2, 8}) {
         ThreadSetting setting(threads);
-        ASSERT_EQ(threadsFor(static_cast<double>(cells) * perMap, SATURATION_PER_THREAD), threads);
+        ASSERT_EQ(saturationThreads(static_cast<double>(cells) * perMap), threads);
         Grid a(1, cells, nRows, nCols, 2.3, distinctCells(cells), mapSize, 5);
         Grid b(1, cells, nRows, nCols, 2.3, distinctCells(cells), mapSize, 5);
         sigmoidSaturate(a.m);
