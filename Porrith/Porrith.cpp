@@ -59,7 +59,7 @@ struct PorrithState {
     long long values;      // values binned: region size times cells
     BinRoute route;
     bool fused;            // saturate and bin each column in one visit
-    double* edges;         // nBins+1 bin edges, or nullptr to divide
+    double* edges;         // nBins+2 bin edges, or nullptr to divide
     double invWidth;       // 1/binWidth, only to guess a bin near its edges
     long long chunks;      // chunks of columns, each with its own counts
     long long* counts;     // chunks x nBins
@@ -160,11 +160,15 @@ double binEdge(int b, double w)
     return fromBits(from);
 }
 
-// edges[0] = -Inf, edges[b] = binEdge(b) for b = 1..lastBin.
+// edges[0] = -Inf, edges[b] = binEdge(b) for b = 1..lastBin, and two +Inf
+// past the end (lastBin + 3 entries), so that the lookup needs no test for
+// the last bin.
 void fillBinEdges(double* edges, int lastBin, double w)
 {
     edges[0] = -HUGE_VAL;
     for (int b = 1; b <= lastBin; ++b) edges[b] = binEdge(b, w);
+    edges[lastBin + 1] = HUGE_VAL;
+    edges[lastBin + 2] = HUGE_VAL;
 }
 
 // The last b in 0..lastBin with q not below edges[b], by halving.
@@ -195,11 +199,13 @@ inline int guessBin(double q, const double* edges, int lastBin, double invWidth)
     t = t < top ? t : top;
     t = t > 0.0 ? t : 0.0;
     const int b = static_cast<int>(t);
+    // Past the last edge stand two +Inf: every finite value is below them,
+    // and +Inf and NaN, below neither, are left to the search.
     if (q < edges[b]) {
         if (b > 0 && !(q < edges[b - 1])) return b - 1;
     } else {
-        if (b == lastBin || q < edges[b + 1]) return b;
-        if (b + 1 == lastBin || q < edges[b + 2]) return b + 1;
+        if (q < edges[b + 1]) return b;
+        if (q < edges[b + 2]) return b + 1;
     }
     return searchEdges(q, edges, lastBin);
 }
@@ -294,7 +300,7 @@ void planBinning(PorrithState& s)
     s.counts = static_cast<long long*>(
         allocZeroed(static_cast<std::size_t>(s.chunks) * static_cast<std::size_t>(s.nBins), sizeof(long long)));
     if (std::isfinite(s.binWidth) && s.values / VALUES_PER_EDGE >= s.nBins) {
-        s.edges = static_cast<double*>(allocZeroed(static_cast<std::size_t>(s.nBins) + 1, sizeof(double)));
+        s.edges = static_cast<double*>(allocZeroed(static_cast<std::size_t>(s.nBins) + 2, sizeof(double)));
         s.invWidth = 1.0 / s.binWidth;
     }
 }

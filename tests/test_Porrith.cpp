@@ -406,7 +406,7 @@ TEST(Porrith, LookupByEdgesGivesTheDivisionBin)
     for (double w : {0.25, 0.1, 0.0123, 4.9e-324, 1e-310, 1e300}) {
         for (int nBins : {1, 2, 7, 300}) {
             const int lastBin = nBins - 1;
-            std::vector<double> edges(static_cast<std::size_t>(nBins) + 1);
+            std::vector<double> edges(static_cast<std::size_t>(nBins) + 2);
             fillBinEdges(edges.data(), lastBin, w);
             std::vector<double> qs = {0.0, -0.0, -1.0, -HUGE_VAL, HUGE_VAL, NAN, DBL_MIN, 4.9e-324, DBL_MAX};
             for (int b = 1; b <= lastBin && b < 40; ++b)
