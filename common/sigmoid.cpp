@@ -8,13 +8,13 @@
 #include "threads.h"
 
 // Measured with bench_Fenwold's ThresholdProbe (the same elements in 4
-// chunks on 2 threads against 1 thread, real time, medians of 3, on the
-// 2-core machine while other builds kept it loaded at about 5): 2 threads
-// took 0.87 of the time at 4,096 elements, 1.05 at 8,192, 0.70 at 16,384,
-// 0.87 at 32,768, 0.74 at 65,536 and 0.79 at 262,144. A helper pays for its
-// wake-up from a few thousand elements on; 16,384 per thread (about 70 us
-// of work) keeps a margin, so calls below 32,768 elements stay on the
-// caller's thread.
+// chunks on 2 threads against 1 thread, real time, medians of 5, on the
+// 2-core machine while other builds kept its load average near 8): 2
+// threads took 0.92 of the time at 4,096 elements, 0.81 at 8,192 and at
+// 16,384, 0.83 at 32,768, 0.75 at 65,536, 0.77 at 131,072 and 0.86 at
+// 262,144. A helper pays for its wake-up from a few thousand elements on;
+// 16,384 per thread (about 70 us of work) keeps a margin, so calls below
+// 32,768 elements stay on the caller's thread.
 const double SATURATION_PER_THREAD = 16384;
 
 namespace {
