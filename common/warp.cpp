@@ -1,6 +1,7 @@
 #include "warp.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "threads.h"
@@ -19,60 +20,114 @@ namespace {
 // reads them.
 constexpr long long BLOCK = 1024;
 
-// Pieces of one map are at least this long, so that a piece's setup (its
-// cos and sin, its first column) stays negligible.
+// Pieces of one map hold at least this many elements, so that a piece's
+// setup (its cos and sin) stays negligible.
 constexpr long long MIN_PIECE = 4096;
 
-// floor(v) for |v| < 2^62, without a library call.
-inline long long floorToInt(double v)
-{
-    const long long t = static_cast<long long>(v);  // toward zero
-    return t - (v < static_cast<double>(t) ? 1 : 0);
-}
+// Adding and then subtracting 1.5 * 2^52 rounds a double of magnitude below
+// 2^51 to a whole number (to nearest) in plain double arithmetic, which
+// vectorises where a conversion to a 64-bit integer does not.
+constexpr double ROUNDER = 6755399441055744.0;
+static_assert(FLT_EVAL_METHOD == 0, "the rounding needs double arithmetic in double precision");
 
-// Visits elements e0..e1-1 in storage order and hands each one's sampled
-// position to store(e, row, col). A coordinate whose closed-form floor
-// argument v has a fractional part within margin of 0 or 1 is recomputed by
-// geometricTransform, which then decides both coordinates.
-template <class Store>
-long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Store store)
+// Rows of one column handled at a time: the positions live in small arrays
+// on the stack, filled by one loop the compiler vectorises.
+constexpr long long SEGMENT = 64;
+
+// Calls use(x0', length, rows, cols, offsets) for consecutive segments of
+// rows x0..x1-1 of column y: rows[j] and cols[j] are the sampled position of
+// row x0' + j as whole doubles, offsets[j] the source offset row + sx*col,
+// or -1 outside the map (exact below 2^53: any map that fits in memory). A
+// coordinate whose closed-form floor argument has a fractional part within
+// margin of 0 or 1 is recomputed by geometricTransform, which then decides
+// both coordinates. Returns the number recomputed.
+//
+// The larger of two distances is taken with a quiet comparison
+// (std::isgreater): it raises no floating-point exception, so the compiler
+// may evaluate both sides of the selection and vectorise the loop.
+template <class Use>
+long long walkColumn(const SampleGeometry& g, long long y, long long x0, long long x1, Use use)
 {
     long long recomputed = 0;
-    const long long rows = g.sx;
-    const double low = g.margin;
-    const double high = 1.0 - g.margin;
-    long long y = e0 / rows;
-    long long x = e0 - y * rows;
-    for (long long e = e0; e < e1; ++y, x = 0) {
-        const double dv = static_cast<double>(y - g.cy);
-        const double dvSin = dv * g.sinT;
-        const double dvCos = dv * g.cosT;
-        const long long end = std::min(e1, e + (rows - x));
-        double du = static_cast<double>(x - g.cx);  // exact integers; += 1 stays exact
-        for (; e < end; ++e, ++x, du += 1.0) {
-            const double vr = g.rowBase + (du * g.cosT - dvSin);
-            const double vc = g.colBase + (du * g.sinT + dvCos);
-            long long r = floorToInt(vr);
-            long long c = floorToInt(vc);
-            const double fr = vr - static_cast<double>(r);
-            const double fc = vc - static_cast<double>(c);
-            if (!(fr > low && fr < high && fc > low && fc < high)) {
-                long long xyo[3];
-                geometricTransform(g.N, g.cx, g.cy, static_cast<int>(x), static_cast<int>(y), 0, g.p.dX, g.p.dY,
-                                   g.p.dO, xyo);
-                r = xyo[0];
-                c = xyo[1];
-                ++recomputed;
-            }
-            store(e, r, c);
+    const double cosT = g.cosT, sinT = g.sinT, rowBase = g.rowBase, colBase = g.colBase;
+    const double sx = g.sx, sy = g.sy;
+    const double dv = static_cast<double>(y - g.cy);
+    const double dvSin = dv * sinT;
+    const double dvCos = dv * cosT;
+    // Fractional parts within margin of 0 or 1 lie at least limit from 0.5.
+    const double limit = 0.5 - g.margin;
+    double rows[SEGMENT], cols[SEGMENT], offsets[SEGMENT], offCentre[SEGMENT];
+    for (long long s0 = x0; s0 < x1; s0 += SEGMENT) {
+        const int length = static_cast<int>(std::min(SEGMENT, x1 - s0));
+        const double du0 = static_cast<double>(s0 - g.cx);  // du0 + j is exact
+        // All SEGMENT entries, used or not: a fixed trip count is what lets
+        // the compiler vectorise at -O2.
+        for (int j = 0; j < SEGMENT; ++j) {
+            const double du = du0 + j;
+            const double vr = rowBase + (du * cosT - dvSin);
+            const double vc = colBase + (du * sinT + dvCos);
+            // v - 0.5 is exact, and rounded to the nearest whole number it
+            // is floor(v) unless v is whole; then it may be v - 1, the
+            // fractional part comes out 1, and the element is recomputed.
+            const double r = ((vr - 0.5) + ROUNDER) - ROUNDER;
+            const double c = ((vc - 0.5) + ROUNDER) - ROUNDER;
+            const double offRow = std::fabs((vr - r) - 0.5);  // 0.5 at an integer
+            const double offCol = std::fabs((vc - c) - 0.5);
+            offCentre[j] = std::isgreater(offRow, offCol) ? offRow : offCol;
+            rows[j] = r;
+            cols[j] = c;
         }
+        for (int j = 0; j < length; ++j) {
+            if (offCentre[j] < limit) continue;
+            long long xyo[3];
+            geometricTransform(g.N, g.cx, g.cy, static_cast<int>(s0 + j), static_cast<int>(y), 0, g.p.dX, g.p.dY,
+                               g.p.dO, xyo);
+            rows[j] = static_cast<double>(xyo[0]);
+            cols[j] = static_cast<double>(xyo[1]);
+            ++recomputed;
+        }
+        for (int j = 0; j < length; ++j) {
+            const double r = rows[j], c = cols[j];
+            offsets[j] = r >= 0.0 && r < sx && c >= 0.0 && c < sy ? r + sx * c : -1.0;
+        }
+        use(s0, length, rows, cols, offsets);
     }
     return recomputed;
 }
 
-inline bool inside(const SampleGeometry& g, long long r, long long c)
+// Elements e0..e1-1 in storage order, as use(e0', length, rows, cols, offsets).
+template <class Use>
+long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Use use)
 {
-    return r >= 0 && r < g.sx && c >= 0 && c < g.sy;
+    long long recomputed = 0;
+    const long long rows = g.sx;
+    for (long long y = e0 / rows; y * rows < e1; ++y) {
+        const long long first = y * rows;
+        const long long x0 = std::max(e0 - first, 0LL), x1 = std::min(e1 - first, rows);
+        recomputed += walkColumn(g, y, x0, x1,
+                                 [&](long long x, int length, const double* r, const double* c, const double* o) {
+                                     use(first + x, length, r, c, o);
+                                 });
+    }
+    return recomputed;
+}
+
+// A rotation reads the source along slanted lines: a result column touches
+// a new cache line of the source at nearly every element. Tiles of
+// TILE_ROWS x TILE_COLUMNS keep a tile's source footprint within the first-
+// level cache, so neighbouring result columns reuse it.
+constexpr long long TILE_ROWS = SEGMENT;
+
+// Rows and columns of the tiles of an sx-row map: TILE_ROWS rows (all rows
+// of a shorter map), and as many columns as fill BLOCK elements.
+inline long long tileRows(long long sx)
+{
+    return std::min(sx, TILE_ROWS);
+}
+
+inline long long tileColumns(long long sx)
+{
+    return std::max(1LL, BLOCK / tileRows(sx));
 }
 
 }  // namespace
@@ -140,17 +195,18 @@ SampleGeometry sampleGeometry(int N, int sx, int sy, const WarpParams& p)
 
 long long samplePositions(const SampleGeometry& g, long long e0, long long e1, long long* rows, long long* cols)
 {
-    return walkSamples(g, e0, e1, [&](long long e, long long r, long long c) {
-        rows[e - e0] = r;
-        cols[e - e0] = c;
+    return walkSamples(g, e0, e1, [&](long long e, int length, const double* r, const double* c, const double*) {
+        for (int j = 0; j < length; ++j) {
+            rows[e - e0 + j] = static_cast<long long>(r[j]);
+            cols[e - e0 + j] = static_cast<long long>(c[j]);
+        }
     });
 }
 
 long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, long long* offsets)
 {
-    const long long rows = g.sx;
-    return walkSamples(g, e0, e1, [&](long long e, long long r, long long c) {
-        offsets[e - e0] = inside(g, r, c) ? r + rows * c : -1;
+    return walkSamples(g, e0, e1, [&](long long e, int length, const double*, const double*, const double* o) {
+        for (int j = 0; j < length; ++j) offsets[e - e0 + j] = static_cast<long long>(o[j]);
     });
 }
 
@@ -162,12 +218,21 @@ void applySampleOffsets(const long long* offsets, long long count, const double*
     }
 }
 
-void warpElements(const SampleGeometry& g, long long e0, long long e1, const double* source, double* result)
+void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result)
 {
-    const long long rows = g.sx;
-    walkSamples(g, e0, e1, [&](long long e, long long r, long long c) {
-        result[e] = inside(g, r, c) ? source[r + rows * c] : 0.0;
-    });
+    const long long rows = g.sx, tr = tileRows(rows), tc = tileColumns(rows);
+    for (long long ty = y0; ty < y1; ty += tc)
+        for (long long tx = 0; tx < rows; tx += tr)
+            for (long long y = ty; y < std::min(ty + tc, y1); ++y) {
+                double* column = result + rows * y;
+                walkColumn(g, y, tx, std::min(tx + tr, rows), [&](long long x, int length, const double*, const double*,
+                                                                  const double* o) {
+                    for (int j = 0; j < length; ++j) {
+                        const long long from = static_cast<long long>(o[j]);
+                        column[x + j] = from >= 0 ? source[from] : 0.0;
+                    }
+                });
+            }
 }
 
 namespace {
@@ -178,8 +243,9 @@ inline int sourceChannel(const WarpState& s, int k, int dO)
     return s.channels == 1 ? 0 : wrapOrientation(s.N, static_cast<long long>(k) + dO);
 }
 
-// Elements e0..e1-1 of every map of group g.
-void warpGroupRange(const WarpState& s, int g, long long e0, long long e1)
+// Columns y0..y1-1 of every map of group g: tile by tile, the source
+// offsets of the tile once, then every map of the group through them.
+void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1)
 {
     const int first = s.groupStart[g];
     const int last = s.groupStart[g + 1];
@@ -188,17 +254,30 @@ void warpGroupRange(const WarpState& s, int g, long long e0, long long e1)
     const long long n = s.n;
     if (last - first == 1 && s.channels == 1) {
         const int i = s.order[first];
-        warpElements(geo, e0, e1, s.sI[i], s.rI[i]);
+        warpColumns(geo, y0, y1, s.sI[i], s.rI[i]);
         return;
     }
+    const long long rows = s.sx, tr = tileRows(rows), tc = tileColumns(rows);
     long long offsets[BLOCK];
-    for (long long b = e0; b < e1; b += BLOCK) {
-        const long long len = std::min(BLOCK, e1 - b);
-        sampleOffsets(geo, b, b + len, offsets);
-        for (int v = first; v < last; ++v) {
-            const long long i = s.order[v];
-            for (int k = 0; k < s.channels; ++k)
-                applySampleOffsets(offsets, len, s.sI[i + n * sourceChannel(s, k, p.dO)], s.rI[i + n * k] + b);
+    for (long long ty = y0; ty < y1; ty += tc) {
+        const long long ty1 = std::min(ty + tc, y1);
+        for (long long tx = 0; tx < rows; tx += tr) {
+            const long long tx1 = std::min(tx + tr, rows), height = tx1 - tx;
+            for (long long y = ty; y < ty1; ++y) {
+                long long* column = offsets + (y - ty) * height;
+                walkColumn(geo, y, tx, tx1, [&](long long x, int length, const double*, const double*, const double* o) {
+                    for (int j = 0; j < length; ++j) column[x - tx + j] = static_cast<long long>(o[j]);
+                });
+            }
+            for (int v = first; v < last; ++v) {
+                const long long i = s.order[v];
+                for (int k = 0; k < s.channels; ++k) {
+                    const double* source = s.sI[i + n * sourceChannel(s, k, p.dO)];
+                    double* result = s.rI[i + n * k];
+                    for (long long y = ty; y < ty1; ++y)
+                        applySampleOffsets(offsets + (y - ty) * height, height, source, result + tx + rows * y);
+                }
+            }
         }
     }
 }
@@ -211,39 +290,49 @@ void warpPlainOrder(const WarpState& s)
     for (int i = 0; i < s.n; ++i) {
         const SampleGeometry geo = sampleGeometry(s.N, s.sx, s.sy, s.params[i]);
         for (int k = 0; k < s.channels; ++k)
-            warpElements(geo, 0, s.count, s.sI[i + n * sourceChannel(s, k, s.params[i].dO)], s.rI[i + n * k]);
+            warpColumns(geo, 0, s.sy, s.sI[i + n * sourceChannel(s, k, s.params[i].dO)], s.rI[i + n * k]);
     }
 }
 
 }  // namespace
 
-void warpAll(const WarpState& s)
+int warpThreads(const WarpState& s)
+{
+    if (s.count == 0 || s.n == 0 || s.plainOrder) return 1;
+    // Work: the positions of every group plus every element written.
+    const double maps = static_cast<double>(s.n) * s.channels;
+    return threadsFor((maps + s.groups) * static_cast<double>(s.count), WARP_MIN_PER_THREAD);
+}
+
+void warpAllOn(const WarpState& s, int threads)
 {
     if (s.count == 0 || s.n == 0) return;
     if (s.plainOrder) {
         warpPlainOrder(s);
         return;
     }
-    // Work: the positions of every group plus every element written.
-    const double maps = static_cast<double>(s.n) * s.channels;
-    const double work = (maps + s.groups) * static_cast<double>(s.count);
-    const int threads = threadsFor(work, WARP_MIN_PER_THREAD);
-
     // Enough chunks for the threads to balance: whole groups when there are
-    // many, pieces of each map's elements when there are few (one big map
-    // still uses every thread). Pieces are disjoint ranges of the same
-    // elements in every map, so no two chunks write the same storage.
+    // many, ranges of columns when there are few (one big map still uses
+    // every thread). Ranges are disjoint columns of the same maps, so no two
+    // chunks write the same storage.
+    const long long columns = s.sy;
     long long pieces = 1;
     if (threads > 1 && s.groups < 4LL * threads) {
+        const long long minColumns = (MIN_PIECE + s.sx - 1) / s.sx;
         pieces = (4LL * threads + s.groups - 1) / s.groups;
-        pieces = std::max(1LL, std::min(pieces, s.count / MIN_PIECE));
+        pieces = std::max(1LL, std::min(pieces, columns / minColumns));
     }
-    const long long pieceLength = (s.count + pieces - 1) / pieces;
+    const long long pieceColumns = (columns + pieces - 1) / pieces;
     auto chunk = [&](long long c) {
         const int g = static_cast<int>(c / pieces);
-        const long long e0 = (c % pieces) * pieceLength;
-        const long long e1 = std::min(s.count, e0 + pieceLength);
-        if (e0 < e1) warpGroupRange(s, g, e0, e1);
+        const long long y0 = (c % pieces) * pieceColumns;
+        const long long y1 = std::min(columns, y0 + pieceColumns);
+        if (y0 < y1) warpGroupColumns(s, g, y0, y1);
     };
     forEachChunk(static_cast<long long>(s.groups) * pieces, threads, chunk);
+}
+
+void warpAll(const WarpState& s)
+{
+    warpAllOn(s, warpThreads(s));
 }

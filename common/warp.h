@@ -58,9 +58,10 @@ long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, lon
 // result[e] = source[offsets[e]], or 0.0 where offsets[e] is -1.
 void applySampleOffsets(const long long* offsets, long long count, const double* source, double* result);
 
-// Elements e0..e1-1 of one result map sampled straight from its source
-// through g, without an offset table.
-void warpElements(const SampleGeometry& g, long long e0, long long e1, const double* source, double* result);
+// Columns y0..y1-1 of one result map sampled straight from its source
+// through g, without an offset table, in tiles that keep the source reads
+// close together.
+void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result);
 
 // Everything one call of Sabrel or Mundle reads and writes, filled by the
 // gateway (readWarpCall, then prepareWarp); released by finishWarp.
@@ -86,6 +87,14 @@ struct WarpState {
 // of i's transform, 0 outside. On several threads when the call is large and
 // its results share no storage; the bits never depend on the thread count.
 void warpAll(const WarpState& s);
+
+// The threads warpAll uses: 1 for small calls and for results that share
+// storage, otherwise one per WARP_MIN_PER_THREAD elements of work, up to
+// the configured count.
+int warpThreads(const WarpState& s);
+
+// warpAll on exactly `threads` threads (at most), for measuring.
+void warpAllOn(const WarpState& s, int threads);
 
 // Elements per thread below which a warp stays on the caller's thread.
 extern const double WARP_MIN_PER_THREAD;

@@ -169,7 +169,7 @@ TEST(SampleOffsets, OutsideIsMinusOneAndZeroWhateverTheResultHeld)
     applySampleOffsets(offsets, 3, source, result);
     EXPECT_EQ(std::vector<double>(result, result + 3), (std::vector<double>{6, 7, 0}));
     double direct[] = {-1, -1, -1};
-    warpElements(g, 1, 3, source, direct);
+    warpColumns(g, 1, 3, source, direct);
     EXPECT_EQ(std::vector<double>(direct, direct + 3), (std::vector<double>{-1, 7, 0}));
 }
 
