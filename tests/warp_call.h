@@ -5,6 +5,8 @@
 // benchmarks measure them as the baseline.
 #pragma once
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "standin.h"
@@ -19,6 +21,13 @@ inline auto smallRandom(unsigned seed)
         return static_cast<int>((seed >> 16) % static_cast<unsigned>(range));
     };
 }
+
+// OTK_NUM_THREADS for as long as it lives; the thread layer reads it at
+// every call.
+struct ThreadCount {
+    explicit ThreadCount(int threads) { setenv("OTK_NUM_THREADS", std::to_string(threads).c_str(), 1); }
+    ~ThreadCount() { unsetenv("OTK_NUM_THREADS"); }
+};
 
 inline double plainSample(const double* source, int sx, int sy, const long long xyo[3])
 {
