@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     warpbench::registerCase("sabrel_in_place_8maps_N16_256sq", Case(8, 16, false, 256, 3u), sabrelInPlace);
     warpbench::registerCase("sabrel_tiny_call_1map_4x4", Case(1, 16, false, 4, 4u), sabrel);
     benchmark::RegisterBenchmark("threshold_1map_side_threads", forcedThreads)
-        ->ArgsProduct({{48, 96, 128, 181, 256, 362}, {1, 2}})
+        ->ArgsProduct({{64, 128, 181, 256, 362, 512, 724}, {1, 2}})
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
     return warpbench::runWithSummary(argc, argv);

@@ -254,6 +254,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, std::map<std::string, double>> nsPerPixel;  // case -> runner -> ns
     std::map<std::string, double> pixels;                              // case -> pixels per call
+    std::map<std::string, std::map<std::string, double>> cpuPerPixel;  // the caller thread's CPU time
     std::vector<std::string> cases;
 
     void ReportRuns(const std::vector<Run>& runs) override
@@ -264,19 +265,29 @@ public:
             if (r.run_type == Run::RT_Aggregate && !median) continue;
             const auto it = r.counters.find("ns_per_px");
             if (it == r.counters.end()) continue;
-            std::string name = r.run_name.function_name;
+            // <case>/<runner>, or <family>/<arg>.../<last arg> for the
+            // threshold cases; without the /real_time suffix.
+            std::string name = r.benchmark_name();
+            const std::string suffix = "/real_time";
+            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                name.resize(name.size() - suffix.size());
+            if (median && name.size() > 7 && name.compare(name.size() - 7, 7, "_median") == 0) name.resize(name.size() - 7);
             const std::size_t slash = name.rfind('/');
             const std::string kase = name.substr(0, slash), runner = name.substr(slash + 1);
             if (!nsPerPixel.count(kase)) cases.push_back(kase);
             nsPerPixel[kase][runner] = it->second.value;
             const auto px = r.counters.find("px_per_call");
-            if (px != r.counters.end()) pixels[kase] = px->second.value;
+            if (px != r.counters.end()) {
+                pixels[kase] = px->second.value;
+                cpuPerPixel[kase][runner] = r.GetAdjustedCPUTime() * 1000 / px->second.value;  // us -> ns
+            }
         }
     }
 
     void summary(const std::string& startLoad) const
     {
-        std::printf("\nns per output pixel, and ratios (x < 1: faster than the reference)\n");
+        std::printf("\nns per output pixel (wall clock), and ratios (x < 1: faster than the reference); cpu: the\n"
+                    "calling thread's CPU time per pixel, which a loaded machine disturbs less (1-thread runners)\n");
         std::printf("load average at start: %s\nload average at end:   %s\n", startLoad.c_str(),
                     loadAverage().c_str());
         for (const std::string& kase : cases) {
@@ -284,12 +295,19 @@ public:
             auto get = [&m](const std::string& k) { return m.count(k) ? m.at(k) : 0.0; };
             const double plain = get("plain_baseline"), affine = get("opencv_warpAffine_nearest_1thread"),
                          one = get("product_1thread");
+            const auto& cpu = cpuPerPixel.at(kase);
+            const double cpuAffine = cpu.count("opencv_warpAffine_nearest_1thread") ? cpu.at("opencv_warpAffine_nearest_1thread") : 0;
             std::printf("%s\n", kase.c_str());
             for (const auto& [runner, ns] : m) {
                 std::printf("  %-36s %9.3f ns/px %10.2f us/call", runner.c_str(), ns, ns * pixels.at(kase) / 1000);
                 if (plain > 0) std::printf("   /plain %7.3f", ns / plain);
                 if (affine > 0) std::printf("   /warpAffine(1 thread) %6.3f", ns / affine);
                 if (one > 0 && runner.rfind("product_", 0) == 0) std::printf("   speed-up over 1 thread %5.2f", one / ns);
+                const bool single = runner.find("_1thread") != std::string::npos || runner == "plain_baseline";
+                if (single && cpu.count(runner)) {
+                    std::printf("   cpu %7.3f ns/px", cpu.at(runner));
+                    if (cpuAffine > 0) std::printf(" /warpAffine %6.3f", cpu.at(runner) / cpuAffine);
+                }
                 std::printf("\n");
             }
         }

@@ -34,10 +34,9 @@ static_assert(FLT_EVAL_METHOD == 0, "the rounding needs double arithmetic in dou
 // on the stack, filled by one loop the compiler vectorises.
 constexpr long long SEGMENT = 64;
 
-// Calls use(x0', length, rows, cols, offsets) for consecutive segments of
-// rows x0..x1-1 of column y: rows[j] and cols[j] are the sampled position of
-// row x0' + j as whole doubles, offsets[j] the source offset row + sx*col,
-// or -1 outside the map (exact below 2^53: any map that fits in memory). A
+// Calls use(x0', length, rows, cols) for consecutive segments of rows
+// x0..x1-1 of column y: rows[j] and cols[j] are the sampled position of row
+// x0' + j as whole doubles. A
 // coordinate whose closed-form floor argument has a fractional part within
 // margin of 0 or 1 is recomputed by geometricTransform, which then decides
 // both coordinates. Returns the number recomputed.
@@ -50,13 +49,12 @@ long long walkColumn(const SampleGeometry& g, long long y, long long x0, long lo
 {
     long long recomputed = 0;
     const double cosT = g.cosT, sinT = g.sinT, rowBase = g.rowBase, colBase = g.colBase;
-    const double sx = g.sx, sy = g.sy;
     const double dv = static_cast<double>(y - g.cy);
     const double dvSin = dv * sinT;
     const double dvCos = dv * cosT;
     // Fractional parts within margin of 0 or 1 lie at least limit from 0.5.
     const double limit = 0.5 - g.margin;
-    double rows[SEGMENT], cols[SEGMENT], offsets[SEGMENT], offCentre[SEGMENT];
+    double rows[SEGMENT], cols[SEGMENT], offCentre[SEGMENT];
     for (long long s0 = x0; s0 < x1; s0 += SEGMENT) {
         const int length = static_cast<int>(std::min(SEGMENT, x1 - s0));
         const double du0 = static_cast<double>(s0 - g.cx);  // du0 + j is exact
@@ -86,16 +84,24 @@ long long walkColumn(const SampleGeometry& g, long long y, long long x0, long lo
             cols[j] = static_cast<double>(xyo[1]);
             ++recomputed;
         }
-        for (int j = 0; j < length; ++j) {
-            const double r = rows[j], c = cols[j];
-            offsets[j] = r >= 0.0 && r < sx && c >= 0.0 && c < sy ? r + sx * c : -1.0;
-        }
-        use(s0, length, rows, cols, offsets);
+        use(s0, length, rows, cols);
     }
     return recomputed;
 }
 
-// Elements e0..e1-1 in storage order, as use(e0', length, rows, cols, offsets).
+// The source offset of a position (whole doubles), or -1 outside the map.
+// Exact: an offset inside a map that fits in memory is below 2^53.
+inline long long sourceOffset(double r, double c, long long sx, long long sy)
+{
+    const long long row = static_cast<long long>(r), col = static_cast<long long>(c);
+    // One unsigned comparison tests both bounds; no branch to mispredict
+    // where a column crosses the map's edge.
+    const bool in = (static_cast<unsigned long long>(row) < static_cast<unsigned long long>(sx)) &
+                    (static_cast<unsigned long long>(col) < static_cast<unsigned long long>(sy));
+    return in ? row + sx * col : -1;
+}
+
+// Elements e0..e1-1 in storage order, as use(e0', length, rows, cols).
 template <class Use>
 long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Use use)
 {
@@ -105,8 +111,8 @@ long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Use u
         const long long first = y * rows;
         const long long x0 = std::max(e0 - first, 0LL), x1 = std::min(e1 - first, rows);
         recomputed += walkColumn(g, y, x0, x1,
-                                 [&](long long x, int length, const double* r, const double* c, const double* o) {
-                                     use(first + x, length, r, c, o);
+                                 [&](long long x, int length, const double* r, const double* c) {
+                                     use(first + x, length, r, c);
                                  });
     }
     return recomputed;
@@ -195,7 +201,7 @@ SampleGeometry sampleGeometry(int N, int sx, int sy, const WarpParams& p)
 
 long long samplePositions(const SampleGeometry& g, long long e0, long long e1, long long* rows, long long* cols)
 {
-    return walkSamples(g, e0, e1, [&](long long e, int length, const double* r, const double* c, const double*) {
+    return walkSamples(g, e0, e1, [&](long long e, int length, const double* r, const double* c) {
         for (int j = 0; j < length; ++j) {
             rows[e - e0 + j] = static_cast<long long>(r[j]);
             cols[e - e0 + j] = static_cast<long long>(c[j]);
@@ -205,8 +211,9 @@ long long samplePositions(const SampleGeometry& g, long long e0, long long e1, l
 
 long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, long long* offsets)
 {
-    return walkSamples(g, e0, e1, [&](long long e, int length, const double*, const double*, const double* o) {
-        for (int j = 0; j < length; ++j) offsets[e - e0 + j] = static_cast<long long>(o[j]);
+    const long long sx = g.sx, sy = g.sy;
+    return walkSamples(g, e0, e1, [&](long long e, int length, const double* r, const double* c) {
+        for (int j = 0; j < length; ++j) offsets[e - e0 + j] = sourceOffset(r[j], c[j], sx, sy);
     });
 }
 
@@ -221,15 +228,16 @@ void applySampleOffsets(const long long* offsets, long long count, const double*
 void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result)
 {
     const long long rows = g.sx, tr = tileRows(rows), tc = tileColumns(rows);
+    const long long sx = g.sx, sy = g.sy;
     for (long long ty = y0; ty < y1; ty += tc)
         for (long long tx = 0; tx < rows; tx += tr)
             for (long long y = ty; y < std::min(ty + tc, y1); ++y) {
                 double* column = result + rows * y;
-                walkColumn(g, y, tx, std::min(tx + tr, rows), [&](long long x, int length, const double*, const double*,
-                                                                  const double* o) {
+                walkColumn(g, y, tx, std::min(tx + tr, rows), [&](long long x, int length, const double* r, const double* c) {
                     for (int j = 0; j < length; ++j) {
-                        const long long from = static_cast<long long>(o[j]);
-                        column[x + j] = from >= 0 ? source[from] : 0.0;
+                        const long long from = sourceOffset(r[j], c[j], sx, sy);
+                        const double v = source[from >= 0 ? from : 0];
+                        column[x + j] = from >= 0 ? v : 0.0;
                     }
                 });
             }
@@ -258,6 +266,7 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1)
         return;
     }
     const long long rows = s.sx, tr = tileRows(rows), tc = tileColumns(rows);
+    const long long sx = s.sx, sy = s.sy;
     long long offsets[BLOCK];
     for (long long ty = y0; ty < y1; ty += tc) {
         const long long ty1 = std::min(ty + tc, y1);
@@ -265,8 +274,8 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1)
             const long long tx1 = std::min(tx + tr, rows), height = tx1 - tx;
             for (long long y = ty; y < ty1; ++y) {
                 long long* column = offsets + (y - ty) * height;
-                walkColumn(geo, y, tx, tx1, [&](long long x, int length, const double*, const double*, const double* o) {
-                    for (int j = 0; j < length; ++j) column[x - tx + j] = static_cast<long long>(o[j]);
+                walkColumn(geo, y, tx, tx1, [&](long long x, int length, const double* r, const double* c) {
+                    for (int j = 0; j < length; ++j) column[x - tx + j] = sourceOffset(r[j], c[j], sx, sy);
                 });
             }
             for (int v = first; v < last; ++v) {
@@ -317,9 +326,9 @@ void warpAllOn(const WarpState& s, int threads)
     // chunks write the same storage.
     const long long columns = s.sy;
     long long pieces = 1;
-    if (threads > 1 && s.groups < 4LL * threads) {
+    if (threads > 1 && s.groups < 8LL * threads) {
         const long long minColumns = (MIN_PIECE + s.sx - 1) / s.sx;
-        pieces = (4LL * threads + s.groups - 1) / s.groups;
+        pieces = (8LL * threads + s.groups - 1) / s.groups;
         pieces = std::max(1LL, std::min(pieces, columns / minColumns));
     }
     const long long pieceColumns = (columns + pieces - 1) / pieces;
