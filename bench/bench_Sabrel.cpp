@@ -12,18 +12,6 @@ using warpbench::Case;
 
 namespace {
 
-void sabrel(const std::vector<standin::Array>& in)
-{
-    standin::call("Sabrel", mexFunction, in);
-}
-
-void sabrelInPlace(const std::vector<standin::Array>& in)
-{
-    std::vector<standin::Array> same = in;
-    same[3] = same[2];
-    standin::call("Sabrel", mexFunction, same);
-}
-
 // One map of side x side on exactly `threads` threads, past the threshold
 // test, to see where a second thread starts to pay.
 void forcedThreads(benchmark::State& state)
@@ -47,11 +35,9 @@ void forcedThreads(benchmark::State& state)
 
 int main(int argc, char** argv)
 {
-    for (int side : {256, 512})
-        warpbench::registerCase("sabrel_8maps_each_own_transform_N16_" + std::to_string(side) + "sq", Case(8, 16, false, side, 1u), sabrel);
-    warpbench::registerCase("sabrel_1map_N16_1024sq", Case(1, 16, false, 1024, 2u), sabrel);
-    warpbench::registerCase("sabrel_in_place_8maps_N16_256sq", Case(8, 16, false, 256, 3u), sabrelInPlace);
-    warpbench::registerCase("sabrel_tiny_call_1map_4x4", Case(1, 16, false, 4, 4u), sabrel);
+    warpbench::registerHardCases("sabrel", mexFunction, false, 8);
+    warpbench::registerCase("sabrel_1map_N16_1024sq", Case(1, 16, false, 1024, 2u),
+                            [](const std::vector<standin::Array>& in) { standin::call("Sabrel", mexFunction, in); });
     benchmark::RegisterBenchmark("threshold_1map_side_threads", forcedThreads)
         ->ArgsProduct({{64, 128, 181, 256, 362, 512, 724}, {1, 2}})
         ->UseRealTime()

@@ -76,6 +76,16 @@ inline std::vector<standin::Array> inputs(const Case& c)
     return {scalar(c.n), scalar(c.N), s, r, scalar(c.sx), scalar(c.sy), column(dX), column(dY), column(dO)};
 }
 
+// The gateway on a case's inputs, or with the source grid passed as the
+// results too (warped in place).
+inline void callWarp(const char* name, Gateway_fn fn, const std::vector<standin::Array>& in, bool inPlace)
+{
+    if (!inPlace) return standin::call(name, fn, in);
+    std::vector<standin::Array> same = in;
+    same[3] = same[2];
+    standin::call(name, fn, same);
+}
+
 // The baseline: per output pixel the polar steps of the definition
 // (atan2, sqrt, cos, sin, floor(v + 0.5)), then the nearest source pixel or
 // 0; walked in storage order so that it is not slowed by strided writes.
@@ -240,6 +250,24 @@ void registerCase(const std::string& name, Case proto, Run run)
 #endif
 }
 
+// The hard cases both plug-ins share, named for what they hold: n maps (or
+// images of N = 16 channels), each its own transform, at 256^2 and 512^2;
+// the same at 256^2 warped in place; and a tiny call on 4 x 4 (N = 2 for
+// stacks, so that it stays tiny).
+inline void registerHardCases(const std::string& plugin, Gateway_fn fn, bool stacks, int n)
+{
+    const std::string what = std::to_string(n) + (stacks ? "images" : "maps");
+    auto call = [plugin, fn](bool inPlace) {
+        return [plugin, fn, inPlace](const std::vector<standin::Array>& in) { callWarp(plugin.c_str(), fn, in, inPlace); };
+    };
+    for (int side : {256, 512})
+        registerCase(plugin + "_" + what + "_each_own_transform_N16_" + std::to_string(side) + "sq",
+                     Case(n, 16, stacks, side, 1u), call(false));
+    registerCase(plugin + "_in_place_" + what + "_N16_256sq", Case(n, 16, stacks, 256, 3u), call(true));
+    registerCase(plugin + "_tiny_call_1" + (stacks ? "image_N2" : "map") + "_4x4", Case(1, stacks ? 2 : 16, stacks, 4, 4u),
+                 call(false));
+}
+
 inline std::string loadAverage()
 {
     std::ifstream f("/proc/loadavg");
@@ -286,6 +314,7 @@ public:
 
     void summary(const std::string& startLoad) const
     {
+        if (cases.empty()) return;
         std::printf("\nns per output pixel (wall clock), and ratios (x < 1: faster than the reference); cpu: the\n"
                     "calling thread's CPU time per pixel, which a loaded machine disturbs less (1-thread runners)\n");
         std::printf("load average at start: %s\nload average at end:   %s\n", startLoad.c_str(),

@@ -237,11 +237,7 @@ TEST(Mundle, CellsOneElementShortWriteNothing)
         for (int pos : {2, 3}) {
             const WarpCall c = stacks(2, 2);
             std::vector<Array> in = c.inputs();
-            const Array full = pos == 2 ? c.sources : c.results;
-            Array grid = cell(2, 2);
-            for (int j = 0; j < 4; ++j)
-                setCell(grid, j, j == k ? matrix(8, 1, std::vector<double>(8, 5.0)) : cellContent(full, j));
-            in[pos] = grid;
+            in[pos] = gridWithShortCell(pos == 2 ? c.sources : c.results, 2, 2, k);
             EXPECT_EQ(errorId(c, in), "Mundle:cellTooSmall") << "cell " << k << " of argument " << pos + 1;
         }
 }

@@ -279,12 +279,7 @@ TEST(Sabrel, ResultCellsOneElementShortWriteNothing)
         for (int pos : {2, 3}) {
             WarpCall c = twoMaps();
             std::vector<Array> in = c.inputs();
-            // Result and source cells hold 3 x 3 maps; one of them holds 8 elements.
-            const Array shortCell = pos == 2 ? c.sources : c.results;
-            Array grid = cell(2, 1);
-            for (int j = 0; j < 2; ++j)
-                setCell(grid, j, j == k ? matrix(1, 8, std::vector<double>(8, 5.0)) : cellContent(shortCell, j));
-            in[pos] = grid;
+            in[pos] = gridWithShortCell(pos == 2 ? c.sources : c.results, 2, 1, k);
             EXPECT_EQ(errorId(c, in), "Sabrel:cellTooSmall") << "cell " << k << " of argument " << pos + 1;
         }
 }

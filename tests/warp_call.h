@@ -66,6 +66,16 @@ inline void plainWarpOrientedMaps(int n, int N, const std::vector<double*>& sI, 
                 }
 }
 
+// A copy of an R x C grid whose cell k holds 8 elements: one short of a
+// 3 x 3 map.
+inline standin::Array gridWithShortCell(const standin::Array& grid, int R, int C, int k)
+{
+    standin::Array copy = standin::cell(R, C);
+    for (int j = 0; j < R * C; ++j)
+        standin::setCell(copy, j, j == k ? standin::matrix(1, 8, std::vector<double>(8, 5.0)) : standin::cellContent(grid, j));
+    return copy;
+}
+
 struct WarpCall {
     int n = 1;
     int N = 2;
