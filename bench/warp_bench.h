@@ -296,10 +296,9 @@ public:
             // <case>/<runner>, or <family>/<arg>.../<last arg> for the
             // threshold cases; without the /real_time suffix.
             std::string name = r.benchmark_name();
-            const std::string suffix = "/real_time";
-            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                name.resize(name.size() - suffix.size());
-            if (median && name.size() > 7 && name.compare(name.size() - 7, 7, "_median") == 0) name.resize(name.size() - 7);
+            for (const std::string suffix : {"_median", "/real_time"})
+                if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                    name.resize(name.size() - suffix.size());
             const std::size_t slash = name.rfind('/');
             const std::string kase = name.substr(0, slash), runner = name.substr(slash + 1);
             if (!nsPerPixel.count(kase)) cases.push_back(kase);

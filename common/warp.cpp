@@ -32,7 +32,7 @@ static_assert(FLT_EVAL_METHOD == 0, "the rounding needs double arithmetic in dou
 
 // Rows of one column handled at a time: the positions live in small arrays
 // on the stack, filled by one loop the compiler vectorises.
-constexpr long long SEGMENT = 64;
+constexpr long long SEGMENT = 32;
 
 // Calls use(x0', length, rows, cols) for consecutive segments of rows
 // x0..x1-1 of column y: rows[j] and cols[j] are the sampled position of row
