@@ -7,11 +7,15 @@
 #include "threads.h"
 #include "transform.h"
 
-// Measured with bench_Sabrel's thread-threshold cases on the 2-core machine:
-// handing a call to a helper costs about 15-30 us of wake-up and hand-back,
-// and one element costs 1-4 ns, so a share below some 64k elements gains
-// nothing and a loaded machine can make it lose.
-const double WARP_MIN_PER_THREAD = 65536;
+// Work is counted in elements written plus elements whose position is
+// computed (a single map: 2 per element). Measured with bench_Sabrel's
+// threshold cases (one map on 1 and on 2 threads, medians of 5 runs, the
+// 2-core machine under a load average of 5): a 128^2 map (work 32k) took
+// 48 us on 2 threads against 89 us on one, 1.87x; a 64^2 map takes 14 us,
+// too short to split (and it stays one piece). So a thread's share is at
+// least 16k units, about 25 us of work: below 32k a call stays on the
+// caller's thread.
+const double WARP_MIN_PER_THREAD = 16384;
 
 namespace {
 
