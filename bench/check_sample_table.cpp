@@ -7,10 +7,12 @@
 // (which must be 0) and how many the fast path recomputed.
 //
 // Not a test: it runs for minutes. Build target check_sample_table; run
-// `nice build/bench/check_sample_table` (an argument limits N for a quick run).
+// `nice build/bench/check_sample_table [maxN] [plain]` (maxN limits N for a
+// quick run; plain checks the 2-lane path instead of the AVX2 one).
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "transform.h"
@@ -101,6 +103,8 @@ void rotation(int N, int dO, Tally& t)
 int main(int argc, char** argv)
 {
     const int maxN = argc > 1 ? std::atoi(argv[1]) : 64;
+    const bool wide = useWideSampling(!(argc > 2 && std::string(argv[2]) == "plain"));
+    std::printf("positions computed %s\n", wide ? "4 at a time (AVX2)" : "2 at a time (SSE2)");
     Tally t;
     for (int N = 1; N <= maxN; ++N) {
         for (int dO = 0; dO < 2 * N; ++dO) rotation(N, dO, t);

@@ -38,6 +38,73 @@ static_assert(FLT_EVAL_METHOD == 0, "the rounding needs double arithmetic in dou
 // on the stack, filled by one loop the compiler vectorises.
 constexpr long long SEGMENT = 32;
 
+// What one segment's positions start from: the first row's offset from the
+// centre, the moved centres, the rotation, and the column's share.
+struct SegmentStart {
+    double du0, rowBase, colBase, cosT, sinT, dvSin, dvCos;
+};
+
+#if defined(__GNUC__)
+#define WARP_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define WARP_ALWAYS_INLINE inline
+#endif
+
+// The closed-form positions of SEGMENT consecutive rows, all of them (a
+// fixed trip count is what lets the compiler vectorise at -O2), and how far
+// each floor argument's fractional part lies from 0.5 (0.5 at an integer).
+WARP_ALWAYS_INLINE void segmentBody(const SegmentStart& start, double* __restrict rows, double* __restrict cols,
+                                    double* __restrict offCentre)
+{
+    const SegmentStart s = start;  // locals: no store can change them
+    for (int j = 0; j < SEGMENT; ++j) {
+        const double du = s.du0 + j;
+        const double vr = s.rowBase + (du * s.cosT - s.dvSin);
+        const double vc = s.colBase + (du * s.sinT + s.dvCos);
+        // v - 0.5 is exact, and rounded to the nearest whole number it is
+        // floor(v) unless v is whole; then it may be v - 1, the fractional
+        // part comes out 1, and the element is recomputed.
+        const double r = ((vr - 0.5) + ROUNDER) - ROUNDER;
+        const double c = ((vc - 0.5) + ROUNDER) - ROUNDER;
+        const double offRow = std::fabs((vr - r) - 0.5);
+        const double offCol = std::fabs((vc - c) - 0.5);
+        offCentre[j] = std::isgreater(offRow, offCol) ? offRow : offCol;
+        rows[j] = r;
+        cols[j] = c;
+    }
+}
+
+void segmentPlain(const SegmentStart& s, double* rows, double* cols, double* offCentre)
+{
+    segmentBody(s, rows, cols, offCentre);
+}
+
+// The same loop on 4 lanes where the processor has AVX2, chosen at run
+// time, so the default build still runs on any x86-64. The operations are
+// the same IEEE additions, multiplications and comparisons, never fused
+// (-ffp-contract=off, and the avx2 target does not include FMA): the same
+// bits on either path.
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2"))) void segmentAvx2(const SegmentStart& s, double* rows, double* cols, double* offCentre)
+{
+    segmentBody(s, rows, cols, offCentre);
+}
+
+const bool wideAvailable = __builtin_cpu_supports("avx2");
+#else
+const bool wideAvailable = false;
+#endif
+
+bool wideChosen = wideAvailable;
+
+inline void segmentPositions(const SegmentStart& s, double* rows, double* cols, double* offCentre)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    if (wideChosen) return segmentAvx2(s, rows, cols, offCentre);
+#endif
+    segmentPlain(s, rows, cols, offCentre);
+}
+
 // Calls use(x0', length, rows, cols) for consecutive segments of rows
 // x0..x1-1 of column y: rows[j] and cols[j] are the sampled position of row
 // x0' + j as whole doubles. A
@@ -62,23 +129,8 @@ long long walkColumn(const SampleGeometry& g, long long y, long long x0, long lo
     for (long long s0 = x0; s0 < x1; s0 += SEGMENT) {
         const int length = static_cast<int>(std::min(SEGMENT, x1 - s0));
         const double du0 = static_cast<double>(s0 - g.cx);  // du0 + j is exact
-        // All SEGMENT entries, used or not: a fixed trip count is what lets
-        // the compiler vectorise at -O2.
-        for (int j = 0; j < SEGMENT; ++j) {
-            const double du = du0 + j;
-            const double vr = rowBase + (du * cosT - dvSin);
-            const double vc = colBase + (du * sinT + dvCos);
-            // v - 0.5 is exact, and rounded to the nearest whole number it
-            // is floor(v) unless v is whole; then it may be v - 1, the
-            // fractional part comes out 1, and the element is recomputed.
-            const double r = ((vr - 0.5) + ROUNDER) - ROUNDER;
-            const double c = ((vc - 0.5) + ROUNDER) - ROUNDER;
-            const double offRow = std::fabs((vr - r) - 0.5);  // 0.5 at an integer
-            const double offCol = std::fabs((vc - c) - 0.5);
-            offCentre[j] = std::isgreater(offRow, offCol) ? offRow : offCol;
-            rows[j] = r;
-            cols[j] = c;
-        }
+        const SegmentStart start = {du0, rowBase, colBase, cosT, sinT, dvSin, dvCos};
+        segmentPositions(start, rows, cols, offCentre);
         for (int j = 0; j < length; ++j) {
             if (offCentre[j] < limit) continue;
             long long xyo[3];
@@ -141,6 +193,12 @@ inline long long tileColumns(long long sx)
 }
 
 }  // namespace
+
+bool useWideSampling(bool wide)
+{
+    wideChosen = wide && wideAvailable;
+    return wideChosen;
+}
 
 // Why the closed form may be trusted away from integers, and how far.
 //

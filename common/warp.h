@@ -55,6 +55,12 @@ long long samplePositions(const SampleGeometry& g, long long e0, long long e1, l
 // the position lies outside the map. Returns the recomputed count.
 long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, long long* offsets);
 
+// The positions are computed 4 at a time where the processor has AVX2 (the
+// default), otherwise 2 at a time, with the same bits. For the check program
+// and tests: chooses the path (AVX2 only where available) and returns
+// whether AVX2 is now used. Not while a warp runs.
+bool useWideSampling(bool wide);
+
 // result[e] = source[offsets[e]], or 0.0 where offsets[e] is -1.
 void applySampleOffsets(const long long* offsets, long long count, const double* source, double* result);
 

@@ -97,20 +97,25 @@ TEST(SamplePositions, ForcedRecomputationAndTheClosedFormAgree)
 {
     // Every rotation of small N, odd and even sizes, shifts near and far:
     // recomputing every element (margin 1) gives the defining positions, and
-    // so does the closed form with its derived margin.
-    const int sizes[][2] = {{1, 1}, {2, 3}, {5, 4}, {9, 9}, {16, 7}};
+    // so does the closed form with its derived margin, on the 2-lane and the
+    // 4-lane (AVX2) path alike.
+    const int sizes[][2] = {{1, 1}, {2, 3}, {5, 4}, {9, 9}, {16, 7}, {40, 3}};
     const int shifts[] = {0, -3, 1 << 20, INT_MAX - 9, INT_MIN + 3};
-    for (const auto& size : sizes)
-        for (int N : {1, 2, 3, 4, 6, 16})
-            for (int dO = -2 * N; dO <= 2 * N; ++dO)
-                for (int shift : shifts) {
-                    const WarpParams p = {shift, -shift / 3, dO};
-                    const long long count = static_cast<long long>(size[0]) * size[1];
-                    const Positions forced = positions(N, size[0], size[1], p, 1.0);
-                    ASSERT_EQ(forced.recomputed, count);
-                    const Positions fast = positions(N, size[0], size[1], p);
-                    ASSERT_TRUE(samePositions(forced, fast)) << N << " " << dO << " " << shift << " " << size[0];
-                }
+    for (bool wide : {false, true})
+        for (const auto& size : sizes)
+            for (int N : {1, 2, 3, 4, 6, 16})
+                for (int dO = -2 * N; dO <= 2 * N; ++dO)
+                    for (int shift : shifts) {
+                        const WarpParams p = {shift, -shift / 3, dO};
+                        const long long count = static_cast<long long>(size[0]) * size[1];
+                        const Positions forced = positions(N, size[0], size[1], p, 1.0);
+                        ASSERT_EQ(forced.recomputed, count);
+                        useWideSampling(wide);
+                        const Positions fast = positions(N, size[0], size[1], p);
+                        useWideSampling(true);
+                        ASSERT_TRUE(samePositions(forced, fast)) << N << " " << dO << " " << shift << " " << size[0]
+                                                                 << (wide ? " wide" : " plain");
+                    }
 }
 
 TEST(SamplePositions, NearIntegersDeferToTheDefiningTransform)
