@@ -126,11 +126,11 @@ bool sameParams(const WarpParams& p, const WarpParams& q)
 
 // Maps or images sorted by transform (ties in index order), so that one
 // evaluation of the positions serves a whole group; group g is
-// order[groupStart[g] .. groupStart[g + 1] - 1].
-void groupByTransform(WarpState& s)
+// order[groupStart[g] .. groupStart[g + 1] - 1]. order holds n ints, start
+// n + 1.
+void groupByTransform(WarpState& s, int* order, int* start)
 {
     const WarpParams* params = s.params;
-    int* order = allocInts(static_cast<std::size_t>(s.n));
     for (int i = 0; i < s.n; ++i) order[i] = i;
     std::sort(order, order + s.n, [params](int a, int b) {
         const WarpParams& p = params[a];
@@ -140,7 +140,6 @@ void groupByTransform(WarpState& s)
         if (p.dO != q.dO) return p.dO < q.dO;
         return a < b;
     });
-    int* start = allocInts(static_cast<std::size_t>(s.n) + 1);
     int groups = 0;
     for (int v = 0; v < s.n; ++v)
         if (v == 0 || !sameParams(params[order[v]], params[order[v - 1]])) start[groups++] = v;
@@ -179,9 +178,13 @@ void readWarpCall(const Gateway& g, WarpGrid grid, WarpState& s)
 void prepareWarp(const Gateway& g, WarpState& s)
 {
     if (s.count == 0 || s.n == 0) return;
+    // Every host allocation comes before the copies' plain one, the last
+    // thing here that can raise: an error leaves nothing of ours to release.
+    int* order = allocInts(static_cast<std::size_t>(s.n));
+    int* start = allocInts(static_cast<std::size_t>(s.n) + 1);
     const long long maps = static_cast<long long>(s.n) * s.channels;
     s.plainOrder = isolateSources(g, s, maps);
-    if (!s.plainOrder) groupByTransform(s);
+    if (!s.plainOrder) groupByTransform(s, order, start);
 }
 
 void finishWarp(WarpState& s)
