@@ -145,13 +145,13 @@ long long walkColumn(const SampleGeometry& g, long long y, long long x0, long lo
     return recomputed;
 }
 
-// The source offset of a position (whole doubles), or -1 outside the map.
-// Exact: an offset inside a map that fits in memory is below 2^53.
+// The source offset of a position given as whole doubles (below 2^53, so
+// converted exactly), or -1 outside the map.
 inline long long sourceOffset(double r, double c, long long sx, long long sy)
 {
     const long long row = static_cast<long long>(r), col = static_cast<long long>(c);
-    // One unsigned comparison tests both bounds; no branch to mispredict
-    // where a column crosses the map's edge.
+    // An unsigned comparison tests both bounds of a coordinate; no branch to
+    // mispredict where a column crosses the map's edge.
     const bool in = (static_cast<unsigned long long>(row) < static_cast<unsigned long long>(sx)) &
                     (static_cast<unsigned long long>(col) < static_cast<unsigned long long>(sy));
     return in ? row + sx * col : -1;
@@ -222,8 +222,9 @@ bool useWideSampling(bool wide)
 // Closed form, fl(A + fl(fl(du*c) - fl(dv*s))), c and s within lambda*u of
 // cos t and sin t, du and dv exact:
 //     E_fast <= (|du| + |dv|)*(lambda + 3)*u + |A|*u.
-// The fractional part f = v - floor(v) is exact but for v in (-1, 0), where
-// it is off by at most u.
+// The fractional part f = v - floor(v) and its distance |f - 0.5| from 0.5,
+// which the test uses, are exact but for v in (-1, 0) or f below 1/4, where
+// they are off by at most u.
 //
 // When the closed-form value lies farther than E_def + E_fast + u from every
 // integer, X lies farther than E_def from it on the same side, and so does
