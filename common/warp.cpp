@@ -1,11 +1,16 @@
 #include "warp.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cfloat>
 #include <cmath>
 
 #include "threads.h"
 #include "transform.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // Work is counted in elements written plus elements whose position is
 // computed (a single map: 2 per element). Measured with bench_Sabrel's
@@ -27,6 +32,10 @@ constexpr long long BLOCK = 1024;
 // Pieces of one map hold at least this many elements, so that a piece's
 // setup (its cos and sin) stays negligible.
 constexpr long long MIN_PIECE = 4096;
+
+// Results larger than this (far beyond a second-level cache, near the size
+// of a last-level one) are written with stores that bypass the caches.
+constexpr double STREAM_BYTES = 8 << 20;
 
 // Adding and then subtracting 1.5 * 2^52 rounds a double of magnitude below
 // 2^51 to a whole number (to nearest) in plain double arithmetic, which
@@ -157,6 +166,40 @@ inline long long sourceOffset(double r, double c, long long sx, long long sy)
     return in ? row + sx * col : -1;
 }
 
+// Writes length values to dst; with stream set, by stores that bypass the
+// caches (for calls whose results are far larger than they are: a normal
+// store first reads the line it writes, a third of a warp's memory
+// traffic). Streamed stores are made visible by streamed().
+inline void storeSegment(double* dst, const double* values, long long length, bool stream)
+{
+#if defined(__SSE2__)
+    if (stream) {
+        long long e = 0;
+        if (length > 0 && (reinterpret_cast<std::uintptr_t>(dst) & 15) != 0) {
+            dst[0] = values[0];
+            e = 1;
+        }
+        for (; e + 1 < length; e += 2) _mm_stream_pd(dst + e, _mm_loadu_pd(values + e));
+        if (e < length) dst[e] = values[e];
+        return;
+    }
+#else
+    (void)stream;
+#endif
+    for (long long e = 0; e < length; ++e) dst[e] = values[e];
+}
+
+// Orders the streamed stores of this thread before whatever follows (the
+// end of a chunk, which another thread then relies on).
+inline void streamed(bool stream)
+{
+#if defined(__SSE2__)
+    if (stream) _mm_sfence();
+#else
+    (void)stream;
+#endif
+}
+
 // Elements e0..e1-1 in storage order, as use(e0', length, rows, cols).
 template <class Use>
 long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Use use)
@@ -280,15 +323,8 @@ long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, lon
     });
 }
 
-void applySampleOffsets(const long long* offsets, long long count, const double* source, double* result)
-{
-    for (long long e = 0; e < count; ++e) {
-        const long long from = offsets[e];
-        result[e] = from >= 0 ? source[from] : 0.0;
-    }
-}
-
-void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result)
+void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result,
+                 bool stream)
 {
     const long long rows = g.sx, tr = tileRows(rows), tc = tileColumns(rows);
     const long long sx = g.sx, sy = g.sy;
@@ -297,13 +333,16 @@ void warpColumns(const SampleGeometry& g, long long y0, long long y1, const doub
             for (long long y = ty; y < std::min(ty + tc, y1); ++y) {
                 double* column = result + rows * y;
                 walkColumn(g, y, tx, std::min(tx + tr, rows), [&](long long x, int length, const double* r, const double* c) {
+                    double values[SEGMENT];
                     for (int j = 0; j < length; ++j) {
                         const long long from = sourceOffset(r[j], c[j], sx, sy);
                         const double v = source[from >= 0 ? from : 0];
-                        column[x + j] = from >= 0 ? v : 0.0;
+                        values[j] = from >= 0 ? v : 0.0;
                     }
+                    storeSegment(column + x, values, length, stream);
                 });
             }
+    streamed(stream);
 }
 
 namespace {
@@ -316,7 +355,7 @@ inline int sourceChannel(const WarpState& s, int k, int dO)
 
 // Columns y0..y1-1 of every map of group g: tile by tile, the source
 // offsets of the tile once, then every map of the group through them.
-void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1)
+void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1, bool stream)
 {
     const int first = s.groupStart[g];
     const int last = s.groupStart[g + 1];
@@ -325,7 +364,7 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1)
     const long long n = s.n;
     if (last - first == 1 && s.channels == 1) {
         const int i = s.order[first];
-        warpColumns(geo, y0, y1, s.sI[i], s.rI[i]);
+        warpColumns(geo, y0, y1, s.sI[i], s.rI[i], stream);
         return;
     }
     const long long rows = s.sx, tr = tileRows(rows), tc = tileColumns(rows);
@@ -346,12 +385,17 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1)
                 for (int k = 0; k < s.channels; ++k) {
                     const double* source = s.sI[i + n * sourceChannel(s, k, p.dO)];
                     double* result = s.rI[i + n * k];
-                    for (long long y = ty; y < ty1; ++y)
-                        applySampleOffsets(offsets + (y - ty) * height, height, source, result + tx + rows * y);
+                    for (long long y = ty; y < ty1; ++y) {
+                        const long long* o = offsets + (y - ty) * height;
+                        double values[SEGMENT];
+                        for (long long j = 0; j < height; ++j) values[j] = o[j] >= 0 ? source[o[j]] : 0.0;
+                        storeSegment(result + tx + rows * y, values, height, stream);
+                    }
                 }
             }
         }
     }
+    streamed(stream);
 }
 
 // Results that share storage: every map whole, in the plain order of
@@ -362,7 +406,7 @@ void warpPlainOrder(const WarpState& s)
     for (int i = 0; i < s.n; ++i) {
         const SampleGeometry geo = sampleGeometry(s.N, s.sx, s.sy, s.params[i]);
         for (int k = 0; k < s.channels; ++k)
-            warpColumns(geo, 0, s.sy, s.sI[i + n * sourceChannel(s, k, s.params[i].dO)], s.rI[i + n * k]);
+            warpColumns(geo, 0, s.sy, s.sI[i + n * sourceChannel(s, k, s.params[i].dO)], s.rI[i + n * k], false);
     }
 }
 
@@ -395,11 +439,14 @@ void warpAllOn(const WarpState& s, int threads)
         pieces = std::max(1LL, std::min(pieces, columns / minColumns));
     }
     const long long pieceColumns = (columns + pieces - 1) / pieces;
+    // Results of more than STREAM_BYTES go past the caches.
+    const bool stream = static_cast<double>(s.n) * s.channels * static_cast<double>(s.count) * sizeof(double) >
+                        STREAM_BYTES;
     auto chunk = [&](long long c) {
         const int g = static_cast<int>(c / pieces);
         const long long y0 = (c % pieces) * pieceColumns;
         const long long y1 = std::min(columns, y0 + pieceColumns);
-        if (y0 < y1) warpGroupColumns(s, g, y0, y1);
+        if (y0 < y1) warpGroupColumns(s, g, y0, y1, stream);
     };
     forEachChunk(static_cast<long long>(s.groups) * pieces, threads, chunk);
 }

@@ -61,13 +61,12 @@ long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, lon
 // whether AVX2 is now used. Not while a warp runs.
 bool useWideSampling(bool wide);
 
-// result[e] = source[offsets[e]], or 0.0 where offsets[e] is -1.
-void applySampleOffsets(const long long* offsets, long long count, const double* source, double* result);
-
 // Columns y0..y1-1 of one result map sampled straight from its source
 // through g, without an offset table, in tiles that keep the source reads
-// close together.
-void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result);
+// close together; with stream set, written past the caches (for results
+// far larger than they are).
+void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result,
+                 bool stream);
 
 // Everything one call of Sabrel or Mundle reads and writes, filled by the
 // gateway (readWarpCall, then prepareWarp); released by finishWarp.

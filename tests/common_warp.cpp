@@ -170,12 +170,11 @@ TEST(SampleOffsets, OutsideIsMinusOneAndZeroWhateverTheResultHeld)
     sampleOffsets(g, 0, 3, offsets);
     EXPECT_EQ(std::vector<long long>(offsets, offsets + 3), (std::vector<long long>{1, 2, -1}));
     const double source[] = {5, 6, 7};
-    double result[] = {-1, -1, -1};
-    applySampleOffsets(offsets, 3, source, result);
-    EXPECT_EQ(std::vector<double>(result, result + 3), (std::vector<double>{6, 7, 0}));
-    double direct[] = {-1, -1, -1};
-    warpColumns(g, 1, 3, source, direct);
-    EXPECT_EQ(std::vector<double>(direct, direct + 3), (std::vector<double>{-1, 7, 0}));
+    for (bool stream : {false, true}) {
+        double direct[] = {-1, -1, -1};
+        warpColumns(g, 1, 3, source, direct, stream);
+        EXPECT_EQ(std::vector<double>(direct, direct + 3), (std::vector<double>{-1, 7, 0}));
+    }
 }
 
 TEST(PrepareWarp, CopiesOnlySourcesThatShareAResultBlock)

@@ -241,3 +241,16 @@ TEST(Mundle, CellsOneElementShortWriteNothing)
             EXPECT_EQ(errorId(c, in), "Mundle:cellTooSmall") << "cell " << k << " of argument " << pos + 1;
         }
 }
+
+TEST(Mundle, ResultsBeyondTheCachesAreWrittenAlike)
+{
+    // Two channels of 730 x 730, 8.5 MB of results: written with stores
+    // that bypass the caches.
+    WarpCall c = stacks(1, 2, 730);
+    c.deltaX = {3};
+    c.deltaY = {-2};
+    c.deltaOri = {3};
+    const auto expected = c.expected();
+    run(c.inputs());
+    for (int k = 0; k < 2; ++k) EXPECT_TRUE(sameBits(c.result(k), expected[k])) << k;
+}

@@ -283,3 +283,12 @@ TEST(Sabrel, ResultCellsOneElementShortWriteNothing)
             EXPECT_EQ(errorId(c, in), "Sabrel:cellTooSmall") << "cell " << k << " of argument " << pos + 1;
         }
 }
+
+TEST(Sabrel, ResultsBeyondTheCachesAreWrittenAlike)
+{
+    // 8.4 MB of results: written with stores that bypass the caches.
+    WarpCall c = bigCall(1, 1030, 1025, 7u);
+    const auto expected = c.expected();
+    run(c.inputs());
+    EXPECT_TRUE(sameBits(c.result(0), expected[0]));
+}
