@@ -68,6 +68,9 @@ constexpr double PARALLEL_WORK = 38000;
 constexpr double WORK_PER_POOLING = 4;
 constexpr double WORK_PER_PLACEMENT = 40;
 
+// Elements placed per chunk of the placement step.
+constexpr long long PLACEMENT_BLOCK = 256;
+
 
 // Where one element lands under one candidate and the shifts that keep it
 // inside the maps. Positions are 64-bit because elements may lie anywhere in
@@ -105,27 +108,41 @@ int rotationCount(int N)
 // The placements of elements firstElement.. under candidates firstCandidate..:
 // rotation about (nRows/2, nCols/2), then the shift. Element-major, so that
 // scoring visits one element under neighbouring candidates in a row and
-// finds its samples still in cache.
+// finds its samples still in cache. An element is turned once per rotation
+// and then moved by each of that rotation's shifts: the trigonometry is the
+// costly part, and the two steps give the bits of the one-step transform.
 void placeElements(const WendlowState& s, long long firstCandidate, long long candidates, long long firstElement,
                    long long elements)
 {
     const int cx = s.pool.nRows / 2;
     const int cy = s.pool.nCols / 2;
-    auto placeCandidate = [&](long long q) {
-        const long long candidate = firstCandidate + q;
-        const int r = ROTATION_STEP * static_cast<int>(candidate / SHIFTS_PER_ROTATION);
-        const int dx = static_cast<int>(candidate % SHIFTS_PER_ROTATION) / 3 - 1;
-        const int dy = static_cast<int>(candidate % 3) - 1;
-        for (long long k = 0; k < elements; ++k) {
+    const long long lastCandidate = firstCandidate + candidates;  // exclusive
+    const long long firstRotation = firstCandidate / SHIFTS_PER_ROTATION;
+    const long long rotations = (lastCandidate - 1) / SHIFTS_PER_ROTATION - firstRotation + 1;
+    const long long blocks = (elements + PLACEMENT_BLOCK - 1) / PLACEMENT_BLOCK;
+    auto placeBlock = [&](long long chunk) {
+        const long long rot = firstRotation + chunk / blocks;
+        const long long kFrom = (chunk % blocks) * PLACEMENT_BLOCK;
+        const long long kTo = std::min(elements, kFrom + PLACEMENT_BLOCK);
+        const int r = ROTATION_STEP * static_cast<int>(rot);
+        const long long cFrom = std::max(firstCandidate, rot * SHIFTS_PER_ROTATION);
+        const long long cTo = std::min(lastCandidate, (rot + 1) * SHIFTS_PER_ROTATION);
+        for (long long k = kFrom; k < kTo; ++k) {
             const Element& el = s.elements[firstElement + k];
-            long long xyo[3];
-            geometricTransform(s.pool.N, cx, cy, el.x, el.y, el.ori, dx, dy, r, xyo);
-            const int ori = static_cast<int>(xyo[2]);
-            s.placements[k * s.candidatesPerPass + q] = {xyo[0], xyo[1], ori, mapShifts(s.pool, ori, xyo[0], xyo[1])};
+            const TurnedPoint turned = turnPoint(s.pool.N, cx, cy, el.x, el.y, el.ori, r);
+            Placement* row = s.placements + k * s.candidatesPerPass;
+            for (long long c = cFrom; c < cTo; ++c) {
+                const int dx = static_cast<int>(c % SHIFTS_PER_ROTATION) / 3 - 1;
+                const int dy = static_cast<int>(c % 3) - 1;
+                long long xyo[3];
+                shiftTurnedPoint(turned, cx, cy, dx, dy, xyo);
+                const int ori = static_cast<int>(xyo[2]);
+                row[c - firstCandidate] = {xyo[0], xyo[1], ori, mapShifts(s.pool, ori, xyo[0], xyo[1])};
+            }
         }
     };
     const double work = static_cast<double>(candidates) * static_cast<double>(elements) * WORK_PER_PLACEMENT;
-    forEachChunk(candidates, threadsFor(work, PARALLEL_WORK), placeCandidate);
+    forEachChunk(rotations * blocks, threadsFor(work, PARALLEL_WORK), placeBlock);
 }
 
 double poolPlacement(const PoolState& pool, ImageMaps maps, const Placement& at, bool fast)

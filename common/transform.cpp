@@ -13,10 +13,10 @@ int wrapOrientation(int N, long long o)
     return static_cast<int>(r);
 }
 
-void geometricTransform(int N, int cx, int cy, int x, int y, int iOri, int deltaX, int deltaY,
-                        int deltaOri, long long xyo[3])
+TurnedPoint turnPoint(int N, int cx, int cy, int x, int y, int iOri, int deltaOri)
 {
-    xyo[2] = wrapOrientation(N, static_cast<long long>(iOri) + deltaOri);
+    TurnedPoint t;
+    t.ori = wrapOrientation(N, static_cast<long long>(iOri) + deltaOri);
 
     const long long du = static_cast<long long>(x) - cx;
     const long long dv = static_cast<long long>(y) - cy;
@@ -28,8 +28,24 @@ void geometricTransform(int N, int cx, int cy, int x, int y, int iOri, int delta
                                 static_cast<unsigned __int128>(static_cast<__int128>(du) * du);
     const double radius = std::sqrt(static_cast<double>(d));
 
+    // Stored as doubles, as the one-step form rounds them before adding the
+    // centre (no contraction: the build forbids it).
+    t.rowOffset = radius * std::cos(alpha);
+    t.colOffset = radius * std::sin(alpha);
+    return t;
+}
+
+void shiftTurnedPoint(const TurnedPoint& t, int cx, int cy, int deltaX, int deltaY, long long xyo[3])
+{
+    xyo[2] = t.ori;
     const double rowCentre = static_cast<double>(static_cast<long long>(cx) + deltaX);
     const double colCentre = static_cast<double>(static_cast<long long>(cy) + deltaY);
-    xyo[0] = static_cast<long long>(std::floor((0.5 + rowCentre) + radius * std::cos(alpha)));
-    xyo[1] = static_cast<long long>(std::floor((0.5 + colCentre) + radius * std::sin(alpha)));
+    xyo[0] = static_cast<long long>(std::floor((0.5 + rowCentre) + t.rowOffset));
+    xyo[1] = static_cast<long long>(std::floor((0.5 + colCentre) + t.colOffset));
+}
+
+void geometricTransform(int N, int cx, int cy, int x, int y, int iOri, int deltaX, int deltaY,
+                        int deltaOri, long long xyo[3])
+{
+    shiftTurnedPoint(turnPoint(N, cx, cy, x, y, iOri, deltaOri), cx, cy, deltaX, deltaY, xyo);
 }

@@ -11,5 +11,19 @@
 void geometricTransform(int N, int cx, int cy, int x, int y, int iOri, int deltaX, int deltaY,
                         int deltaOri, long long xyo[3]);
 
+// geometricTransform in two steps, for callers that move one turned point by
+// several shifts: turnPoint does the rotation (the polar angle and distance
+// and their products), shiftTurnedPoint adds a moved centre and rounds.
+// shiftTurnedPoint(turnPoint(...), cx, cy, deltaX, deltaY) gives exactly the
+// bits of geometricTransform with the same arguments: both steps form the
+// same stored doubles in the same order.
+struct TurnedPoint {
+    double rowOffset;  // radius * cos(alpha)
+    double colOffset;  // radius * sin(alpha)
+    int ori;           // (iOri + deltaOri) modulo N
+};
+TurnedPoint turnPoint(int N, int cx, int cy, int x, int y, int iOri, int deltaOri);
+void shiftTurnedPoint(const TurnedPoint& t, int cx, int cy, int deltaX, int deltaY, long long xyo[3]);
+
 // (iOri + deltaOri) modulo N, taken in 0..N-1, in constant time. N >= 1.
 int wrapOrientation(int N, long long iOriPlusDelta);
