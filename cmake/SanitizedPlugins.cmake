@@ -1,0 +1,58 @@
+# The Octave plug-ins once more, built with the address and undefined-
+# behaviour sanitizers into build/mex-asan, and every Octave test run against
+# them inside octave-cli with the sanitizer runtime preloaded (the host itself
+# is not instrumented, so the runtime must come first). Any report fails the
+# test: -fno-sanitize-recover=all stops at the first, and the output is
+# searched as well in case a report comes from a child process a test
+# tolerates. GCC's "undefined" leaves float-to-int overflow out, hence
+# float-cast-overflow. Octave's own SIGSEGV handler would swallow the report
+# of a wild access, so the sanitizer keeps that signal; leak checking is off
+# because the host itself does not free everything at exit.
+option(TOOLBOX_SANITIZED_PLUGINS "Run the Octave tests against sanitized plug-ins too (build/mex-asan)" ON)
+if(NOT TOOLBOX_SANITIZED_PLUGINS OR NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  return()
+endif()
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+                OUTPUT_VARIABLE TOOLBOX_ASAN_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT IS_ABSOLUTE "${TOOLBOX_ASAN_RUNTIME}" OR NOT EXISTS "${TOOLBOX_ASAN_RUNTIME}")
+  message(STATUS "No libasan.so beside ${CMAKE_CXX_COMPILER}: no sanitized plug-in tests")
+  return()
+endif()
+
+set(TOOLBOX_PLUGIN_SANITIZE -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all
+                            -fno-omit-frame-pointer -g)
+set(TOOLBOX_ASAN_MEX_DIR ${CMAKE_BINARY_DIR}/mex-asan)
+set(TOOLBOX_ASAN_ENVIRONMENT
+    "LD_PRELOAD=${TOOLBOX_ASAN_RUNTIME}"
+    "ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=0"
+    "UBSAN_OPTIONS=print_stacktrace=1")
+set(TOOLBOX_SANITIZER_REPORT "ERROR: AddressSanitizer|runtime error:|SUMMARY: UndefinedBehaviorSanitizer")
+
+find_package(Threads)
+add_library(toolbox_common_asan OBJECT ${TOOLBOX_COMMON_SOURCES})
+set_target_properties(toolbox_common_asan PROPERTIES POSITION_INDEPENDENT_CODE ON)
+target_include_directories(toolbox_common_asan PUBLIC ${CMAKE_SOURCE_DIR}/common ${OCTAVE_INCLUDE_DIR})
+target_compile_options(toolbox_common_asan PUBLIC ${TOOLBOX_PLUGIN_SANITIZE})
+foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
+  set(target ${name}_octave_asan)
+  add_library(${target} MODULE ${CMAKE_SOURCE_DIR}/${name}/${name}.cpp)
+  target_link_libraries(${target} PRIVATE toolbox_common_asan)
+  target_link_options(${target} PRIVATE -Wl,-Bsymbolic ${TOOLBOX_PLUGIN_SANITIZE})
+  set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".mex" OUTPUT_NAME ${name}
+                                             LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_ASAN_MEX_DIR})
+  if(Threads_FOUND)
+    target_link_libraries(${target} PRIVATE Threads::Threads)
+  endif()
+  if(OpenMP_CXX_FOUND)
+    target_link_libraries(${target} PRIVATE OpenMP::OpenMP_CXX)
+  endif()
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${name}/${name}.m)
+    configure_file(${CMAKE_SOURCE_DIR}/${name}/${name}.m ${TOOLBOX_ASAN_MEX_DIR}/${name}.m COPYONLY)
+  endif()
+endforeach()
+toolbox_add_alloc_probe(TARGET alloc_probe_asan OUTPUT_DIR ${CMAKE_BINARY_DIR}/test-mex-asan
+                        OPTIONS ${TOOLBOX_PLUGIN_SANITIZE})
+
+toolbox_add_octave_tests(PREFIX asan_ MEX_DIR ${TOOLBOX_ASAN_MEX_DIR} PROBE_DIR ${CMAKE_BINARY_DIR}/test-mex-asan
+                         ENVIRONMENT ${TOOLBOX_ASAN_ENVIRONMENT} TIMEOUT 90
+                         FAIL_REGULAR_EXPRESSION "${TOOLBOX_SANITIZER_REPORT}")
