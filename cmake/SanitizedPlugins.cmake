@@ -56,3 +56,5 @@ toolbox_add_alloc_probe(TARGET alloc_probe_asan OUTPUT_DIR ${CMAKE_BINARY_DIR}/t
 toolbox_add_octave_tests(PREFIX asan_ MEX_DIR ${TOOLBOX_ASAN_MEX_DIR} PROBE_DIR ${CMAKE_BINARY_DIR}/test-mex-asan
                          ENVIRONMENT ${TOOLBOX_ASAN_ENVIRONMENT} TIMEOUT 90
                          FAIL_REGULAR_EXPRESSION "${TOOLBOX_SANITIZER_REPORT}")
+toolbox_add_fuzz_test(NAME fuzz_asan MEX_DIR ${TOOLBOX_ASAN_MEX_DIR} ASAN_RUNTIME ${TOOLBOX_ASAN_RUNTIME})
+set(TOOLBOX_FUZZ_REGISTERED TRUE)
