@@ -77,9 +77,10 @@ function [make, results, copies, plain, reference] = setup(name)
       reference = @halvery_shared_reference;
     case 'Wendlow'
       % Every read (elements and maps) comes before the selection writes.
+      % Of the maps, those of the first and the last image and orientation.
       make = @wendlow_call;
       results = {21, 27, 28, 29};
-      copies = [{9, 10, 11, 12, 13, 22, 24, 25, 26}, cells(3, 8)];
+      copies = {9, 10, 11, 12, 13, 22, 24, 25, 26, [3 1], [3 8]};
     case {'Sabrel', 'Mundle'}
       channels = 1 + strcmp(name, 'Mundle');
       make = @() warp_call(channels);
