@@ -149,8 +149,5 @@ function e = fenwold_shared_reference(a, R, I)
   for k = 1:numel(locs)
     mem{slot(k)} = sat_sigmoid(mem{slot(k)}, a{6});
   end
-  e = a;
-  for k = 1:numel(locs)
-    e = set_arg_at(e, locs{k}, mem{slot(k)});
-  end
+  e = args_from_slots(a, locs, mem, slot);
 end

@@ -15,32 +15,38 @@ function e = halvery_shared_reference(a, R, I)
   patchSlots = slot(nImages * N + (1:N));
   renderSlots = slot(nImages * N + N + (1:nImages));
   scoreSlot = slot(end - 1); pooledSlot = slot(end);
+  % The element values as the caller passed them, truncated, all at once.
+  elements = fix([ori(1:nElements); ex(1:nElements); ey(1:nElements)]);
   [sx, sy] = shift_tables_reference(N, shiftRange, shiftStep);
-  side = 2 * patchHalf + 1;
-  pos = 1;
   for el = 1:nElements
-    o = fix(ori(el)); x = fix(ex(el)); y = fix(ey(el));
     for img = 1:nImages
       maps = reshape(mem(mapSlots), nImages, N);
-      [v, win] = pool_reference(maps, img, o, x, y, sx, sy, nRows, nCols, N, shiftRange, oriRange, saturation);
-      mem{pooledSlot}(pos) = v; pos = pos + 1;
+      [v, win] = pool_reference(maps, img, elements(1, el), elements(2, el), elements(3, el), sx, sy, ...
+                                nRows, nCols, N, shiftRange, oriRange, saturation);
+      mem{pooledSlot}(img + nImages * (el - 1)) = v;
       mem{scoreSlot}(img) = mem{scoreSlot}(img) + (w(el) * v - b(el));
       if v > 0
-        amp = sqrt(v);
-        patch = patchSlots(win(3) + 1); render = renderSlots(img);
-        for r = max(win(1) - patchHalf, 1):min(win(1) + patchHalf, nRows)
-          for c = max(win(2) - patchHalf, 1):min(win(2) + patchHalf, nCols)
-            p = mem{patch}(r - win(1) + patchHalf + 1 + side * (c - win(2) + patchHalf)) * amp;
-            if p > mem{render}(r + nRows * (c - 1))
-              mem{render}(r + nRows * (c - 1)) = p;
-            end
-          end
-        end
+        mem = raise_render(mem, renderSlots(img), patchSlots(win(3) + 1), win, sqrt(v), patchHalf, nRows, nCols);
       end
     end
   end
-  e = a;
-  for k = 1:numel(locs)
-    e = set_arg_at(e, locs{k}, mem{slot(k)});
+  e = args_from_slots(a, locs, mem, slot);
+end
+
+function mem = raise_render(mem, render, patch, win, amp, patchHalf, nRows, nCols)
+% The patch times amp raises the render map around win, clipped at the
+% border; patch offsets (dr, dc) row by row, each read just before its write.
+  side = 2 * patchHalf + 1;
+  for d = 0:side^2 - 1
+    dr = floor(d / side); dc = mod(d, side);
+    r = win(1) - patchHalf + dr; c = win(2) - patchHalf + dc;
+    if r < 1 || r > nRows || c < 1 || c > nCols
+      continue;
+    end
+    at = r + nRows * (c - 1);
+    p = mem{patch}(1 + dr + side * dc) * amp;
+    if p > mem{render}(at)  % NaN stays, as does a tie
+      mem{render}(at) = p;
+    end
   end
 end

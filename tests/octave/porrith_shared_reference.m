@@ -33,8 +33,5 @@ function e = porrith_shared_reference(a, R, I)
     end
   end
   mem{h}(1:nBins) = mem{h}(1:nBins) / (binWidth * count);
-  e = a;
-  for k = 1:numel(locs)
-    e = set_arg_at(e, locs{k}, mem{slot(k)});
-  end
+  e = args_from_slots(a, locs, mem, slot);
 end

@@ -63,20 +63,18 @@ for p = [21 27 28 29]
 end
 
 % Sabrel and Mundle: every result map (4), and the source maps (3) they read.
-make = @() {2, 2, {warp_map(3, 4); warp_map(3, 4, 100)}, {-0 * ones(3, 4); NaN(3, 4)}, 3, 4, [0 1], [1 0], [1 -1]};
-valid_call('Sabrel', make);
-s = make();
-for k = 1:2
-  check('Sabrel', s, 4, k);
-  check('Sabrel', s, 3, k);
-end
-make = @() {2, 2, {warp_map(3, 4), warp_map(3, 4, 50); warp_map(3, 4, 100), warp_map(3, 4, 150)}, ...
-            {-0 * ones(3, 4), NaN(3, 4); 3 * ones(3, 4), 5 * ones(3, 4)}, 3, 4, [0 1], [1 0], [1 -1]};
-valid_call('Mundle', make);
-m = make();
-for k = 1:4
-  check('Mundle', m, 4, k);
-  check('Mundle', m, 3, k);
+warps = {'Sabrel', @() {2, 2, {warp_map(3, 4); warp_map(3, 4, 100)}, {-0 * ones(3, 4); NaN(3, 4)}, ...
+                        3, 4, [0 1], [1 0], [1 -1]};
+         'Mundle', @() {2, 2, {warp_map(3, 4), warp_map(3, 4, 50); warp_map(3, 4, 100), warp_map(3, 4, 150)}, ...
+                        {-0 * ones(3, 4), NaN(3, 4); 3 * ones(3, 4), 5 * ones(3, 4)}, 3, 4, [0 1], [1 0], [1 -1]}};
+for n = 1:rows(warps)
+  [name, make] = warps{n, :};
+  valid_call(name, make);
+  a = make();
+  for k = 1:numel(a{4})
+    check(name, a, 4, k);
+    check(name, a, 3, k);
+  end
 end
 
 % Fenwold: every map of a 2 x 2 grid (they are the results).
