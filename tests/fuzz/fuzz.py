@@ -311,7 +311,9 @@ def excerpt(output):
 
 
 def finding(result):
-    if result[0] in ("crash", "hang", "setup"):
+    """What is wrong with a probe's result, or None. A probe whose arguments
+    could not be built (a mutation that does not apply) is not a finding."""
+    if result[0] in ("crash", "hang"):
         return result[0]
     if result[0] == "error" and not result[2]:
         return "bad id"
@@ -342,8 +344,10 @@ def main():
     print("  errors: %d" % sum(errors.values()))
     for ident, n in sorted(errors.items()):
         print("    %-28s %d" % (ident, n))
-    for kind in ("crash", "hang", "bad id", "changed arrays", "setup"):
-        print("  %s: %d" % (kind + "es" if kind == "crash" else kind + "s" if kind == "hang" else kind, kinds[kind]))
+    for label, kind in (("crashes", "crash"), ("hangs", "hang"), ("bad ids", "bad id"),
+                        ("arrays changed by an error", "changed arrays")):
+        print("  %s: %d" % (label, kinds[kind]))
+    print("  not run (arguments could not be built): %d" % sum(1 for r in outcome.values() if r[0] == "setup"))
 
     found = sorted(k for k, r in outcome.items() if finding(r))
     if found:
