@@ -7,10 +7,11 @@
 # SCRIPTS limits the set to the given stems (e.g. test_help); PROBE_DIR is
 # where the test-only plug-ins of that build are (TOOLBOX_PROBE_DIR).
 #
-# Measured on 2 busy cores: plain scripts take 0.3 to 3 s (the demo) and the
-# aliasing cases, in child processes, 5 s; against the sanitized plug-ins
-# up to 25 s (the random Wendlow calls). 60 s, and 90 s sanitized, stop a
-# hung plug-in long before a whole run would stall.
+# Measured on 2 cores: plain scripts take 0.3 to 3 s (the demo) and the
+# aliasing cases, in child processes, 5 s; against the sanitized plug-ins up
+# to 25 s (the random Wendlow calls). With the cores shared four ways these
+# grow to 20 s and 70 s. 60 s, and 120 s sanitized, stop a hung plug-in long
+# before a whole run would stall.
 set(TOOLBOX_OCTAVE_TEST_TIMEOUT 60)
 
 function(toolbox_add_octave_tests)
