@@ -72,7 +72,8 @@ def spike(expr, count, at):
 
 def halvery_call():
     maps = [smap(5, 5, k + 1) for k in range(4)]
-    maps[0] = spike(maps[0], 25, 13)
+    maps[0] = spike(maps[0], 25, 13)  # image 1, orientation 0, under element 1
+    maps[1] = spike(maps[1], 25, 13)  # image 2
     return [
         scalar("2"), scalar("2"), cell(maps, 2, 2, 25), ("cell(2, 2)", "cell", ([], 2, 2, 0)),
         scalar("1"), scalar("5"), scalar("5"), scalar("0"),
@@ -86,6 +87,7 @@ def halvery_call():
 def wendlow_call():
     maps = [smap(9, 9, k + 1) for k in range(8)]
     maps[0] = spike(maps[0], 81, 42)
+    maps[1] = spike(maps[1], 81, 42)
     a = halvery_call()
     a[1] = scalar("4")
     a[2] = cell(maps, 2, 4, 81)
