@@ -2,15 +2,17 @@ function built = build_plugins(outdir)
 %BUILD_PLUGINS  Compile the toolbox's plug-ins with this host's own mex command.
 %   BUILD_PLUGINS compiles every plug-in whose source is present (Halvery,
 %   Wendlow, Sabrel, Mundle, Fenwold and Porrith, each from NAME/NAME.cpp
-%   beside this file) into the folder build/mex-user beside this file, and
-%   prints one line per plug-in.
+%   beside this file, and the compiled helpers of the otk_ function layer,
+%   otk/*.cpp) into the folder build/mex-user beside this file, prints one
+%   line per plug-in, and copies the otk_ functions (otk/*.m with
+%   otk/private) there too, so that the folder holds the whole toolbox.
 %
 %   BUILD_PLUGINS(OUTDIR) compiles them into the folder OUTDIR instead. The
 %   folder is created if it does not exist; a relative name is taken from
 %   the current folder.
 %
 %   BUILT = BUILD_PLUGINS(...) also returns the full names of the files
-%   built, one per plug-in, in a cell array.
+%   built, one per plug-in (the six first), in a cell array.
 %
 %   Each plug-in is compiled from its own source and every source in
 %   common/, with C++17, -O2 and -ffp-contract=off and without fast-math:
@@ -23,13 +25,13 @@ function built = build_plugins(outdir)
 %   Afterwards put the folder on the path:
 %       build_plugins('mymex');
 %       addpath('mymex');
-%       help Halvery
+%       help otk_score_template
 %
 %   A compiler failure stops the build with the error
 %   build_plugins:compileFailed, naming the plug-in; a folder that cannot
 %   be used raises build_plugins:badFolder.
 %
-%   See also Halvery, Wendlow, Sabrel, Mundle, Fenwold, Porrith, mex.
+%   See also otk_version, Halvery, Wendlow, Sabrel, Mundle, Fenwold, Porrith, mex.
 
   root = fileparts(mfilename('fullpath'));
   if nargin < 1
@@ -46,10 +48,17 @@ function built = build_plugins(outdir)
 
   names = {'Halvery', 'Wendlow', 'Sabrel', 'Mundle', 'Fenwold', 'Porrith'};
   present = {};
+  sources = {};
   for k = 1:numel(names)
     if exist(fullfile(root, names{k}, [names{k} '.cpp']), 'file') == 2
       present{end + 1} = names{k}; %#ok<AGROW>
+      sources{end + 1} = fullfile(root, names{k}); %#ok<AGROW>
     end
+  end
+  layer = dir(fullfile(root, 'otk', '*.cpp'));
+  for k = 1:numel(layer)
+    present{end + 1} = layer(k).name(1:end - 4); %#ok<AGROW>
+    sources{end + 1} = fullfile(root, 'otk'); %#ok<AGROW>
   end
   if isempty(present)
     error('build_plugins:noSources', ...
@@ -83,7 +92,7 @@ function built = build_plugins(outdir)
     % A plug-in loaded from an earlier build is released before its file is
     % replaced.
     clear(name);
-    source = fullfile(root, name, [name '.cpp']);
+    source = fullfile(sources{k}, [name '.cpp']);
     try
       if inOctave
         target = fullfile(outdir, [name '.mex']);
@@ -98,9 +107,37 @@ function built = build_plugins(outdir)
       error('build_plugins:compileFailed', 'build_plugins: %s did not compile: %s', ...
             name, failure.message);
     end
-    copy_help(root, name, outdir);
+    copy_help(sources{k}, name, outdir);
     built{k} = target;
     fprintf('build_plugins: %-8s -> %s (%.1f s)\n', name, target, toc(started));
+  end
+  copy_layer(root, outdir);
+end
+
+function copy_layer(root, outdir)
+% The otk_ functions and their private helpers, beside the plug-ins they
+% call.
+  from = fullfile(root, 'otk');
+  files = dir(fullfile(from, '*.m'));
+  for k = 1:numel(files)
+    copy_file(fullfile(from, files(k).name), fullfile(outdir, files(k).name), outdir);
+  end
+  files = dir(fullfile(from, 'private', '*.m'));
+  if ~isempty(files) && exist(fullfile(outdir, 'private'), 'dir') ~= 7
+    mkdir(fullfile(outdir, 'private'));
+  end
+  for k = 1:numel(files)
+    copy_file(fullfile(from, 'private', files(k).name), fullfile(outdir, 'private', files(k).name), outdir);
+  end
+end
+
+function copy_file(from, to, outdir)
+  if strcmp(from, to)
+    return;
+  end
+  [ok, message] = copyfile(from, to);
+  if ~ok
+    error('build_plugins:badFolder', 'build_plugins: cannot copy %s into %s: %s', from, outdir, message);
   end
 end
 
@@ -123,29 +160,25 @@ end
 function extra = matlab_flags(flags)
 % MATLAB's mex appends to its own defaults through $CXXFLAGS (GCC, Clang,
 % MinGW) or $COMPFLAGS (Microsoft's compiler, whose /fp:precise does not
-% fuse operations without /arch:AVX2). GCC on Linux also runs the plug-ins'
-% parallel loops, as in Octave.
+% fuse operations without /arch:AVX2). On Linux the plug-ins' helper threads
+% (std::thread, never OpenMP, whose runtime would clash with MATLAB's own)
+% need -pthread.
   if ispc
     extra = {['CXXFLAGS=$CXXFLAGS ' flags], 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
   elseif ismac
     extra = {['CXXFLAGS=$CXXFLAGS ' flags]};
   else
-    extra = {['CXXFLAGS=$CXXFLAGS ' flags ' -fopenmp'], 'LDFLAGS=$LDFLAGS -fopenmp'};
+    extra = {['CXXFLAGS=$CXXFLAGS ' flags ' -pthread'], 'LDFLAGS=$LDFLAGS -pthread'};
   end
 end
 
-function copy_help(root, name, outdir)
+function copy_help(folder, name, outdir)
 % The host shows the help of a compiled function from the .m file of the
 % same name in the same folder; a help file elsewhere on the path would
 % instead shadow the plug-in.
-  helpFile = fullfile(root, name, [name '.m']);
-  copy = fullfile(outdir, [name '.m']);
-  if exist(helpFile, 'file') == 2 && ~strcmp(helpFile, copy)
-    [ok, message] = copyfile(helpFile, copy);
-    if ~ok
-      error('build_plugins:badFolder', 'build_plugins: cannot copy %s into %s: %s', ...
-            helpFile, outdir, message);
-    end
+  helpFile = fullfile(folder, [name '.m']);
+  if exist(helpFile, 'file') == 2
+    copy_file(helpFile, fullfile(outdir, [name '.m']), outdir);
   end
 end
 

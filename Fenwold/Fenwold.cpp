@@ -21,9 +21,9 @@ const char* const argNames[FENWOLD_ARGS] = {"nImages", "N", "responseMaps", "nRo
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    (void)nlhs;
     (void)plhs;
     const Gateway g = {"Fenwold", nrhs, prhs, argNames};
+    rejectOutputs(g, nlhs, "otk_saturate");
     requireInputs(g, FENWOLD_ARGS);
 
     // The whole state of a call: the maps, their size and the level.

@@ -1,24 +1,46 @@
 // Halvery: scores a template on a batch of images, records every element's
 // pooled response and draws the template as it matched into render maps.
+//
+// Each image's score, pooled values and render map depend on that image
+// alone, so the images are tested concurrently, each in the plain element
+// order. When results share storage with each other or with what is read
+// after a write (response maps, patches), the whole call keeps the plain
+// order instead: elements outer, images inner, patches drawn row by row.
 #include <cmath>
 #include <cstddef>
 
 #include "alloc.h"
 #include "args.h"
+#include "overlap.h"
 #include "pooling.h"
 #include "template_args.h"
+#include "threads.h"
 
 namespace {
+
+// Work is counted in samples pooled plus patch entries drawn, about 2 ns
+// each. Each thread gets at least PARALLEL_WORK of it (some 50 us), so two
+// threads start from about 100 us of work. Measured with bench_Halvery's
+// threshold cases built with this at 1, on the 2-core machine under load
+// (load average 5 to 8): a threaded call costs a fixed 5-6 us more,
+// and with no idle core a 2-thread call took 1.22x the 1-thread time at
+// 33 us of work, 1.13x at 90 us, so below about 100 us one thread is kept.
+constexpr double PARALLEL_WORK = 28000;
 
 // Everything one call reads and writes, filled by the gateway.
 struct HalveryState {
     PoolState pool;
     Template tpl;
+    long long nElements;     // elements read: 0 when nElements is below 1
+    const Element* elements;  // copied before the first write
+    const ShiftRun* runs;     // per element: the shifts inside the map
     int patchHalf;
     MapGrid patches;     // N patches of (2*patchHalf+1)^2
     MapGrid renderMaps;  // nImages maps of nRows x nCols, raised in place
     double* scores;      // nImages, accumulated in place
     double* pooledValues;  // nImages x nElements, element-major columns
+    bool plainOrder;       // storage shared: plain order of reads and writes
+    bool insideFast;       // offsets cached and a narrow orientation window: poolInsideRecord
 };
 
 const char* const argNames[TEMPLATE_ARGS] = {
@@ -27,11 +49,10 @@ const char* const argNames[TEMPLATE_ARGS] = {
     "shiftRange", "oriRange", "shiftStep", "nElements", "saturation", "scores", "pooledValues",
     nullptr, nullptr, nullptr, nullptr};
 
-}  // namespace
-
-// Raises map with patch ori scaled by amplitude, its centre on (x, y). Patch
-// entries that fall outside the map are clipped: nothing is written there.
-void renderElement(const HalveryState& s, double* map, int x, int y, int ori, double amplitude)
+// Raises map with patch ori scaled by amplitude, its centre on (x, y), row by
+// row. Patch entries that fall outside the map are clipped. Used when the
+// patch may share storage with the map, where the order of writes shows.
+void renderPlain(const HalveryState& s, double* map, long long x, long long y, int ori, double amplitude)
 {
     const long long half = s.patchHalf;
     const long long side = 2 * half + 1;
@@ -47,37 +68,102 @@ void renderElement(const HalveryState& s, double* map, int x, int y, int ori, do
     }
 }
 
-void testTemplate(HalveryState& s)
+// The same drawing in storage order, clipped once: each entry is compared
+// and raised exactly as row by row, and entries of one patch are distinct.
+void renderElement(const HalveryState& s, double* map, long long x, long long y, int ori, double amplitude)
 {
-    const Template& t = s.tpl;
-    const int nImages = s.pool.nImages;
-    std::ptrdiff_t pos = 0;
-    for (int e = 0; e < t.nElements; ++e) {
-        const int ori = static_cast<int>(t.elemOri[e]);
-        const int x = static_cast<int>(t.elemX[e]);
-        const int y = static_cast<int>(t.elemY[e]);
-        for (int i = 0; i < nImages; ++i) {
-            MaxRecord record;
-            const double v = localMaximum(s.pool, i, ori, x, y, record);
-            s.pooledValues[pos++] = v;
-            s.scores[i] = s.scores[i] + (t.elemWeight[e] * v - t.elemBias[e]);
-            if (v > 0) renderElement(s, s.renderMaps[i], record.x, record.y, record.ori, std::sqrt(v));
+    const long long half = s.patchHalf;
+    const long long side = 2 * half + 1;
+    const long long rowLo = x - half > 1 ? x - half : 1;
+    const long long rowHi = x + half < s.pool.nRows ? x + half : s.pool.nRows;
+    const long long colLo = y - half > 1 ? y - half : 1;
+    const long long colHi = y + half < s.pool.nCols ? y + half : s.pool.nCols;
+    const long long rows = rowHi - rowLo + 1;
+    if (rows <= 0 || colLo > colHi) return;
+    const double* patch = s.patches[ori];
+    for (long long c = colLo; c <= colHi; ++c) {
+        const double* from = patch + linearIndex(rowLo - x + half + 1, c - y + half + 1, side, side);
+        double* to = map + linearIndex(rowLo, c, s.pool.nRows, s.pool.nCols);
+        for (long long r = 0; r < rows; ++r) {
+            const double p = from[r] * amplitude;
+            // Stores the entry back when it stays: the same value, and the
+            // loop vectorises (a NaN entry stays, as with the plain test).
+            to[r] = p > to[r] ? p : to[r];
         }
     }
 }
 
+// Element e on image i: its pooled value, its score term, its drawing.
+void testElement(const HalveryState& s, long long e, int i)
+{
+    const Element& el = s.elements[e];
+    MaxRecord record;
+    const ImageMaps maps = imageMaps(s.pool, i);
+    const double v = s.runs[e].whole && s.insideFast ? poolInsideRecord(s.pool, maps, el.ori, el.x, el.y, record)
+                                                     : poolRun(s.pool, maps, el.ori, el.x, el.y, s.runs[e], record);
+    s.pooledValues[e * s.pool.nImages + i] = v;
+    s.scores[i] = s.scores[i] + (el.weight * v - el.bias);
+    if (v > 0) {
+        if (s.plainOrder)
+            renderPlain(s, s.renderMaps[i], record.x, record.y, record.ori, std::sqrt(v));
+        else
+            renderElement(s, s.renderMaps[i], record.x, record.y, record.ori, std::sqrt(v));
+    }
+}
+
+void testTemplate(const HalveryState& s)
+{
+    const int nImages = s.pool.nImages;
+    if (s.plainOrder) {
+        for (long long e = 0; e < s.nElements; ++e)
+            for (int i = 0; i < nImages; ++i) testElement(s, e, i);
+        return;
+    }
+    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1);
+    const double side = 2.0 * s.patchHalf + 1;
+    const double work = static_cast<double>(nImages) * static_cast<double>(s.nElements) * (samples + side * side);
+    auto testImage = [&](long long i) {
+        for (long long e = 0; e < s.nElements; ++e) testElement(s, e, static_cast<int>(i));
+    };
+    forEachChunk(nImages, threadsFor(work, PARALLEL_WORK), testImage);
+}
+
+// Whether results share storage with each other or with the response maps
+// and patches, which are read after writes.
+bool sharesStorage(const HalveryState& s)
+{
+    const int nImages = s.pool.nImages;
+    const int N = s.pool.N;
+    const long long mapSize = mapElements(s.pool.nRows, s.pool.nCols);
+    const long long side = 2LL * s.patchHalf + 1;
+    const std::size_t nResults = static_cast<std::size_t>(nImages) + 2;
+    const std::size_t nRead = static_cast<std::size_t>(nImages) * N + N;
+    ByteRange* results = static_cast<ByteRange*>(allocZeroed(nResults, sizeof(ByteRange)));
+    ByteRange* read = static_cast<ByteRange*>(allocZeroed(nRead, sizeof(ByteRange)));
+    results[0] = doublesAt(s.scores, nImages);
+    results[1] = doublesAt(s.pooledValues, nImages * s.nElements);
+    for (int i = 0; i < nImages; ++i) results[2 + i] = doublesAt(s.renderMaps[i], mapSize);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(nImages) * N; ++k)
+        read[k] = doublesAt(s.pool.responseMaps[k], mapSize);
+    for (int k = 0; k < N; ++k) read[static_cast<std::size_t>(nImages) * N + k] = doublesAt(s.patches[k], side * side);
+    return anyOverlap(read, nRead, results, nResults) || anyOverlapWithin(results, nResults);
+}
+
+}  // namespace
+
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    (void)nlhs;
     (void)plhs;
     const Gateway g = {"Halvery", nrhs, prhs, argNames};
+    rejectOutputs(g, nlhs, "otk_score_template");
     requireInputs(g, TEMPLATE_ARGS);
 
     HalveryState s;
     readTemplateCall(g, s.pool, s.tpl);
-    const long long count = elementCount(s.tpl);
-    for (long long e = 0; e < count; ++e) {
-        const int ori = static_cast<int>(s.tpl.elemOri[e]);
+    s.nElements = elementCount(s.tpl);
+    s.elements = copyElements(s.tpl);
+    for (long long e = 0; e < s.nElements; ++e) {
+        const int ori = s.elements[e].ori;
         if (ori < 0 || ori >= s.pool.N)
             argError(g, ARG_ELEM_ORI, "badOrientation",
                      "entry %lld (%g) must be an orientation index in 0..N-1 (N is %d)", e + 1,
@@ -92,8 +178,15 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.patches = readMapGrid(g, ARG_PATCHES, s.pool.N, 1, side * side);
     s.renderMaps = readMapGrid(g, ARG_RENDER_MAPS, s.pool.nImages, 1, mapElements(s.pool.nRows, s.pool.nCols));
     s.scores = dataArg(g, ARG_SCORES, s.pool.nImages);
-    s.pooledValues = dataArg(g, ARG_POOLED_VALUES, static_cast<long long>(s.pool.nImages) * count);
+    s.pooledValues = dataArg(g, ARG_POOLED_VALUES, static_cast<long long>(s.pool.nImages) * s.nElements);
 
-    buildShiftTables(s.pool);
+    if (s.pool.nImages == 0 || s.nElements == 0) return;  // nothing to pool, nothing to set up
+    buildShiftTables(s.pool, shiftCacheLimit(s.pool));
+    ShiftRun* runs = static_cast<ShiftRun*>(allocZeroed(static_cast<std::size_t>(s.nElements), sizeof(ShiftRun)));
+    for (long long e = 0; e < s.nElements; ++e)
+        runs[e] = mapShifts(s.pool, s.elements[e].ori, s.elements[e].x, s.elements[e].y);
+    s.runs = runs;
+    s.insideFast = insideWindow(s.pool);
+    s.plainOrder = sharesStorage(s);
     testTemplate(s);
 }

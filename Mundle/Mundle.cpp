@@ -26,9 +26,9 @@ void warpOrientedMaps(WarpState& s)
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    (void)nlhs;
     (void)plhs;
     const Gateway g = {"Mundle", nrhs, prhs, warpArgNames};
+    rejectOutputs(g, nlhs, "otk_warp_stacks");
     WarpState s;
     readWarpCall(g, WARP_ORIENTATION_STACKS, s);
     prepareWarp(s);

@@ -14,6 +14,8 @@
 %     9  deltaOri    n doubles: rotation of image i in steps of pi/N
 %                    (truncated)
 %
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%
 %   Every channel of image i is warped as Sabrel warps a map: result element
 %   (x, y) takes the source element at (x, y) turned by deltaOri(i)*pi/N
 %   about (floor(sx/2), floor(sy/2)), moved by (deltaX(i), deltaY(i)) and
@@ -21,13 +23,17 @@
 %   mod(k + deltaOri(i), N), so orientations turn with the maps.
 %
 %   Results are written IN PLACE into the maps of argument 4, every element
-%   exactly once; nothing is returned. Pass freshly created maps (zeros):
-%   a variable sharing data with a map you pass sees the writes too. The
-%   result maps may share storage with the source maps: results are then
-%   those of the sources as they were before the call.
+%   exactly once; nothing is returned. The result maps may share storage
+%   with the source maps: results are then those of the sources as they were
+%   before the call. Asking for an output raises Mundle:nargout;
+%   otk_warp_stacks returns new arrays and never modifies its inputs. Traps
+%   of the zero-copy route: writes reach every variable sharing the data
+%   (b = a, c = {a}, repmat({a}, 1, 2)), and are lost without a word in a
+%   diagonal matrix such as eye(2) or a range such as 1:3.
 %
 %   Errors (nothing is written when one is raised): Mundle:nargin (fewer
-%   than 9 inputs), Mundle:notScalar, :notFinite, :intRange (integer
+%   than 9 inputs), Mundle:nargout (an output requested),
+%   Mundle:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (n or N below 0), :notCell, :tooFewCells,
 %   :badCell, :cellTooSmall (map grids), :notDouble, :tooShort (shift and
 %   rotation arrays), :badValue (values that do not fit an int),
@@ -39,4 +45,25 @@
 %     out{1}   % channel 0 from source channel 1, a quarter turn:
 %              % [20 10 0; 21 11 1; 22 12 2]
 %
-%   See also Sabrel, Wendlow.
+%   See also otk_warp_stacks, Sabrel, Wendlow.
+
+error('Mundle:notBuilt', 'Mundle: the compiled plug-in is not on the path; build it (tools/build.sh)');
+
+%!shared ramp
+%! ramp = [0 1 2; 10 11 12; 20 21 22];
+
+%!test
+%! out = {zeros(3), zeros(3)};
+%! Mundle(1, 2, {zeros(3), ramp}, out, 3, 3, 0, 0, 1);
+%! assert (out{1}, [20 10 0; 21 11 1; 22 12 2]);
+%! assert (out{2}, zeros(3));
+
+%!test
+%! ## N = 4 and a rotation of -1: channel 0 reads channel 3.
+%! src = {zeros(3), zeros(3), zeros(3), ramp};
+%! out = {zeros(3), zeros(3), zeros(3), zeros(3)};
+%! Mundle(1, 4, src, out, 3, 3, 0, 0, 4 - 1 - 4);
+%! assert (out{1}(2, 2), 11);
+
+%!error id=Mundle:nargin Mundle(1, 2)
+%!error id=Mundle:nargout out = Mundle(1, 2)

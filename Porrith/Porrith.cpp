@@ -138,9 +138,9 @@ void histogramResponses(const PorrithState& s)
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    (void)nlhs;
     (void)plhs;
     const Gateway g = {"Porrith", nrhs, prhs, argNames};
+    rejectOutputs(g, nlhs, "otk_response_density");
     requireInputs(g, PORRITH_ARGS);
 
     PorrithState s;

@@ -17,9 +17,9 @@ void rotateMap(WarpState& s)
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    (void)nlhs;
     (void)plhs;
     const Gateway g = {"Sabrel", nrhs, prhs, warpArgNames};
+    rejectOutputs(g, nlhs, "otk_warp_maps");
     WarpState s;
     readWarpCall(g, WARP_SINGLE_MAPS, s);
     prepareWarp(s);

@@ -12,6 +12,8 @@
 %     8  deltaY      n doubles: column shift of map i (truncated)
 %     9  deltaOri    n doubles: rotation of map i in steps of pi/N (truncated)
 %
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%
 %   Result element (x, y) of map i (0-based) takes the source element at the
 %   point (x, y) turned by deltaOri(i)*pi/N about the centre
 %   (floor(sx/2), floor(sy/2)), from the row axis toward the column axis,
@@ -21,13 +23,17 @@
 %   on a 3 x 3 map.
 %
 %   Results are written IN PLACE into the maps of argument 4, every element
-%   exactly once; nothing is returned. Pass freshly created maps (zeros):
-%   a variable sharing data with a map you pass sees the writes too. The
-%   result maps may be the source maps themselves: results are then those of
-%   the sources as they were before the call.
+%   exactly once; nothing is returned. The result maps may be the source
+%   maps themselves: results are then those of the sources as they were
+%   before the call. Asking for an output raises Sabrel:nargout;
+%   otk_warp_maps returns new arrays and never modifies its inputs. Traps of
+%   the zero-copy route: writes reach every variable sharing the data
+%   (b = a, c = {a}, repmat({a}, 1, 2)), and are lost without a word in a
+%   diagonal matrix such as eye(2) or a range such as 1:3.
 %
 %   Errors (nothing is written when one is raised): Sabrel:nargin (fewer
-%   than 9 inputs), Sabrel:notScalar, :notFinite, :intRange (integer
+%   than 9 inputs), Sabrel:nargout (an output requested),
+%   Sabrel:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (n below 0), :notCell, :tooFewCells, :badCell,
 %   :cellTooSmall (map lists), :notDouble, :tooShort (shift and rotation
 %   arrays), :badValue (values that do not fit an int), :N (N below 1
@@ -39,4 +45,32 @@
 %     Sabrel(1, 2, src, out, 3, 3, 0, 0, 1);
 %     out{1}   % [20 10 0; 21 11 1; 22 12 2]
 %
-%   See also Mundle, Wendlow.
+%   See also otk_warp_maps, Mundle, Wendlow.
+
+error('Sabrel:notBuilt', 'Sabrel: the compiled plug-in is not on the path; build it (tools/build.sh)');
+
+%!shared src
+%! src = {[0 1 2; 10 11 12; 20 21 22]};
+
+%!test
+%! out = {zeros(3)};
+%! Sabrel(1, 2, src, out, 3, 3, 0, 0, 1);
+%! assert (out{1}, [20 10 0; 21 11 1; 22 12 2]);
+
+%!test
+%! ## A half turn, then shifts; each map its own transform.
+%! out = {zeros(3), zeros(3)};
+%! Sabrel(2, 2, [src src], out, 3, 3, [0 1], [0 0], [2 0]);
+%! assert (out{1}, [22 21 20; 12 11 10; 2 1 0]);
+%! assert (out{2}, [10 11 12; 20 21 22; 0 0 0]);
+
+%!test
+%! ## A 4 x 4 map turns about (2, 2), counted from 0: the first row and
+%! ## column of a half turn fall outside.
+%! out = {ones(4)};
+%! Sabrel(1, 4, {magic(4)}, out, 4, 4, 0, 0, 4);
+%! assert (out{1}(1, :), zeros(1, 4));
+%! assert (out{1}(2:4, 2:4), rot90(magic(4)(2:4, 2:4), 2));
+
+%!error id=Sabrel:nargin Sabrel(1, 2)
+%!error id=Sabrel:nargout out = Sabrel(1, 2)

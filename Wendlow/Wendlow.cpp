@@ -3,19 +3,24 @@
 //
 // Candidates are the rotations 0, 4, 8, ... orientation steps below a full
 // turn (2N steps), each with every row and column shift of -1, 0 and +1.
-// Where an element lands under a candidate does not depend on the image, so
-// every placement is computed once per call; the images are then scored
-// against that table (a few rotations at a time when it would be large).
+// Where an element lands under a candidate, and which of its shifts stay
+// inside the maps, does not depend on the image, so every placement is
+// computed once per call; the images are then scored against that table (a
+// few candidates at a time when it would be large). A placement whose every
+// shift is inside pools with a plain maximum over precomputed offsets.
 // Each candidate score is accumulated over the elements in ascending order,
 // exactly as a per-image evaluation would do it.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "alloc.h"
 #include "args.h"
 #include "pooling.h"
 #include "template_args.h"
+#include "threads.h"
 #include "transform.h"
 
 namespace {
@@ -45,34 +50,50 @@ constexpr double NO_SCORE = -1000.0;
 // Rotations up to 2N steps must fit an int, as geometricTransform takes them.
 constexpr int MAX_ORIENTATIONS = 1 << 30;
 
-// At most this many bytes of placements are held at once.
-constexpr std::size_t PLACEMENT_BUDGET = std::size_t(1) << 26;
+// At most this many bytes of placements are held at once, so that the table
+// stays in cache while every image is scored against it; a larger template
+// is searched in more passes, which costs nothing measurable.
+constexpr std::size_t PLACEMENT_BUDGET = std::size_t(1) << 20;
 
-// Below this many poolings (about a millisecond of work) a call stays on
-// the caller's thread: starting and joining a thread team costs more than it
-// saves, and far more when the other cores are busy.
-constexpr double PARALLEL_POOLINGS = 65536;
+// Work is counted in samples read (about 1.1 ns each), plus a few per
+// pooling for its set-up and WORK_PER_PLACEMENT per placement (the point
+// transform and the bisection of its shifts). Each thread gets at least
+// PARALLEL_WORK of it (some 40 us), so two threads start from about 80 us
+// of work. Measured with bench_Wendlow's threshold cases built with this at
+// 1, on the 2-core machine under load (load average 5 to 8): a
+// threaded call costs a fixed 5-10 us more, and with no idle core a 2-thread
+// call took 1.28x the 1-thread time at 64 us of work, 1.03x at 132 us, so
+// below about 80 to 100 us one thread is kept.
+constexpr double PARALLEL_WORK = 38000;
+constexpr double WORK_PER_POOLING = 4;
+constexpr double WORK_PER_PLACEMENT = 40;
 
-// Where one element lands under one candidate. Positions are 64-bit because
-// elements may lie anywhere in the int range and still turn exactly.
+
+// Where one element lands under one candidate and the shifts that keep it
+// inside the maps. Positions are 64-bit because elements may lie anywhere in
+// the int range and still turn exactly.
 struct Placement {
     long long x;
     long long y;
     int ori;
+    ShiftRun run;
 };
 
 // Everything one call reads and writes, filled by the gateway.
 struct WendlowState {
     PoolState pool;
     Template tpl;
-    double* bestScores;    // nImages, overwritten
-    double* bestDeltaX;    // nImages, written when a candidate wins
+    const Element* elements;  // copied before the first write
+    double* bestScores;       // nImages, overwritten
+    double* bestDeltaX;       // nImages, written when a candidate wins
     double* bestDeltaY;
     double* bestDeltaOri;
-    int nRotations;        // rotations r = 0, 4, ... below 2N: ceil(N/2)
-    int rotationsPerPass;  // rotations whose placements are held at once
-    std::size_t nPlaced;   // elements placed per candidate (0 when there is no image)
-    Placement* placements;    // rotationsPerPass*9 x nPlaced: a pass's candidate q, element k at q*nPlaced + k
+    int nRotations;           // rotations r = 0, 4, ... below 2N: ceil(N/2)
+    long long nCandidates;    // 9 per rotation
+    long long nPlaced;        // elements placed per candidate (0 when there is no image)
+    long long candidatesPerPass;
+    long long elementsPerPass;
+    Placement* placements;    // a pass's element k under candidate q at k*candidatesPerPass + q
     double* transformScores;  // candidate q of image p at q*nImages + p
 };
 
@@ -81,60 +102,87 @@ int rotationCount(int N)
     return N / 2 + N % 2;
 }
 
-// The placements of every element under the candidates of rotations
-// firstRotation .. firstRotation+rotations-1: rotation about (nRows/2,
-// nCols/2), then the shift.
-void placeElements(WendlowState& s, int firstRotation, int rotations)
+// The placements of elements firstElement.. under candidates firstCandidate..:
+// rotation about (nRows/2, nCols/2), then the shift. Element-major, so that
+// scoring visits one element under neighbouring candidates in a row and
+// finds its samples still in cache.
+void placeElements(const WendlowState& s, long long firstCandidate, long long candidates, long long firstElement,
+                   long long elements)
 {
-    const Template& t = s.tpl;
     const int cx = s.pool.nRows / 2;
     const int cy = s.pool.nCols / 2;
-    Placement* out = s.placements;
-    for (int rot = firstRotation; rot < firstRotation + rotations; ++rot) {
-        const int r = ROTATION_STEP * rot;
-        for (int dx = -1; dx <= 1; ++dx)
-            for (int dy = -1; dy <= 1; ++dy)
-                for (std::size_t k = 0; k < s.nPlaced; ++k) {
-                    long long xyo[3];
-                    geometricTransform(s.pool.N, cx, cy, static_cast<int>(t.elemX[k]), static_cast<int>(t.elemY[k]),
-                                       static_cast<int>(t.elemOri[k]), dx, dy, r, xyo);
-                    *out++ = {xyo[0], xyo[1], static_cast<int>(xyo[2])};
-                }
-    }
-}
-
-// The scores on image p of the candidates placed in this pass, the first of
-// them being candidate firstCandidate. Reads caller data and the tables,
-// writes only image p's slots, so images may be scored concurrently.
-void scoreImage(const WendlowState& s, int p, std::size_t firstCandidate, std::size_t candidates)
-{
-    const Template& t = s.tpl;
-    const std::size_t nImages = static_cast<std::size_t>(s.pool.nImages);
-    for (std::size_t q = 0; q < candidates; ++q) {
-        const Placement* placed = s.placements + q * s.nPlaced;
-        double score = 0.0;
-        for (std::size_t k = 0; k < s.nPlaced; ++k) {
-            MaxRecord record;
-            const double v = localMaximum(s.pool, p, placed[k].ori, placed[k].x, placed[k].y, record);
-            score = score + (t.elemWeight[k] * v - t.elemBias[k]);
+    auto placeCandidate = [&](long long q) {
+        const long long candidate = firstCandidate + q;
+        const int r = ROTATION_STEP * static_cast<int>(candidate / SHIFTS_PER_ROTATION);
+        const int dx = static_cast<int>(candidate % SHIFTS_PER_ROTATION) / 3 - 1;
+        const int dy = static_cast<int>(candidate % 3) - 1;
+        for (long long k = 0; k < elements; ++k) {
+            const Element& el = s.elements[firstElement + k];
+            long long xyo[3];
+            geometricTransform(s.pool.N, cx, cy, el.x, el.y, el.ori, dx, dy, r, xyo);
+            const int ori = static_cast<int>(xyo[2]);
+            s.placements[k * s.candidatesPerPass + q] = {xyo[0], xyo[1], ori, mapShifts(s.pool, ori, xyo[0], xyo[1])};
         }
-        s.transformScores[(firstCandidate + q) * nImages + static_cast<std::size_t>(p)] = score;
+    };
+    const double work = static_cast<double>(candidates) * static_cast<double>(elements) * WORK_PER_PLACEMENT;
+    forEachChunk(candidates, threadsFor(work, PARALLEL_WORK), placeCandidate);
+}
+
+double poolPlacement(const PoolState& pool, ImageMaps maps, const Placement& at, bool fast)
+{
+    if (at.run.whole && fast) return poolInside(pool, maps, at.ori, linearIndex(at.x, at.y, pool.nRows, pool.nCols));
+    MaxRecord record;
+    return poolRun(pool, maps, at.ori, at.x, at.y, at.run, record);
+}
+
+// Scores on image p of the pass's candidates qFrom..qTo-1 over the pass's
+// elements, continuing each candidate's sum over the earlier elements: every
+// slot still adds its elements in ascending order. Writes only image p's
+// slots of those candidates, so chunks may run concurrently.
+void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, long long firstCandidate,
+                long long firstElement, long long elements)
+{
+    const PoolState& pool = s.pool;
+    const ImageMaps maps = imageMaps(pool, p);
+    const bool fast = insideWindow(pool);
+    double* slots = s.transformScores + firstCandidate * pool.nImages + p;  // candidate q at q*nImages
+    if (firstElement == 0)
+        for (long long q = qFrom; q < qTo; ++q) slots[q * pool.nImages] = 0.0;
+    for (long long k = 0; k < elements; ++k) {
+        const Placement* placed = s.placements + k * s.candidatesPerPass;
+        const Element& el = s.elements[firstElement + k];
+        for (long long q = qFrom; q < qTo; ++q) {
+            const double v = poolPlacement(pool, maps, placed[q], fast);
+            double& slot = slots[q * pool.nImages];
+            slot = slot + (el.weight * v - el.bias);
+        }
     }
 }
 
-void scoreCandidates(const WendlowState& s, std::size_t firstCandidate, std::size_t candidates)
+// Every image's scores of the pass's candidates: by images, and when there
+// are fewer images than threads also by runs of candidates.
+void scorePass(const WendlowState& s, long long firstCandidate, long long candidates, long long firstElement,
+               long long elements)
 {
     const int nImages = s.pool.nImages;
-    const double poolings =
-        static_cast<double>(nImages) * static_cast<double>(candidates) * static_cast<double>(s.nPlaced);
-    (void)poolings;
-#pragma omp parallel for schedule(dynamic, 1) if (nImages > 1 && poolings >= PARALLEL_POOLINGS)
-    for (int p = 0; p < nImages; ++p) scoreImage(s, p, firstCandidate, candidates);
+    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1) + WORK_PER_POOLING;
+    const double work = static_cast<double>(nImages) * static_cast<double>(candidates) *
+                        static_cast<double>(elements) * samples;
+    const int threads = threadsFor(work, PARALLEL_WORK);
+    long long runs = 1;
+    if (nImages < threads) runs = std::min(candidates, (4LL * threads + nImages - 1) / nImages);
+    auto scoreOne = [&](long long c) {
+        const long long run = c % runs;
+        scoreChunk(s, static_cast<int>(c / runs), candidates * run / runs, candidates * (run + 1) / runs,
+                   firstCandidate, firstElement, elements);
+    };
+    forEachChunk(nImages * runs, threads, scoreOne);
 }
 
 // Reads and writes the result arrays through the caller's pointers, in the
 // order a plain evaluation does, so that a caller who passes one array for
-// two results sees the same values as from that evaluation.
+// two results sees the same values as from that evaluation. Nothing is read
+// after these writes but the scores of this call.
 void selectBest(const WendlowState& s)
 {
     const std::size_t nImages = static_cast<std::size_t>(s.pool.nImages);
@@ -157,46 +205,78 @@ void selectBest(const WendlowState& s)
     }
 }
 
-// Every candidate slot is scored independently of the others, so scoring
-// the candidates a few rotations at a time gives the same bits as one pass.
-void searchTransforms(WendlowState& s)
+// Every candidate slot is scored independently of the others, and each
+// slot's sum runs over the elements in ascending order across passes, so
+// scoring in passes gives the same bits as one pass.
+void searchTransforms(const WendlowState& s)
 {
-    for (int first = 0; first < s.nRotations; first += s.rotationsPerPass) {
-        const int rotations = std::min(s.rotationsPerPass, s.nRotations - first);
-        placeElements(s, first, rotations);
-        scoreCandidates(s, static_cast<std::size_t>(first) * SHIFTS_PER_ROTATION,
-                        static_cast<std::size_t>(rotations) * SHIFTS_PER_ROTATION);
+    if (s.nPlaced == 0) {
+        std::fill(s.transformScores, s.transformScores + s.nCandidates * s.pool.nImages, 0.0);
+    } else {
+        for (long long q = 0; q < s.nCandidates; q += s.candidatesPerPass) {
+            const long long candidates = std::min(s.candidatesPerPass, s.nCandidates - q);
+            for (long long k = 0; k < s.nPlaced; k += s.elementsPerPass) {
+                const long long elements = std::min(s.elementsPerPass, s.nPlaced - k);
+                placeElements(s, q, candidates, k, elements);
+                scorePass(s, q, candidates, k, elements);
+            }
+        }
     }
     selectBest(s);
 }
 
-// The placement table and the score buffer. The buffer is sized by the real
-// candidate count. The table holds every candidate's placements unless that
-// exceeds PLACEMENT_BUDGET; then it holds as many rotations as fit (at least
-// one), and the search runs in passes. With no image nothing is placed.
-void allocateSearch(const Gateway& g, WendlowState& s)
-{
-    s.nRotations = rotationCount(s.pool.N);
-    const std::size_t nImages = static_cast<std::size_t>(s.pool.nImages);
-    s.nPlaced = nImages > 0 ? static_cast<std::size_t>(elementCount(s.tpl)) : 0;
-    const std::size_t perRotation = SHIFTS_PER_ROTATION * s.nPlaced;
-    const std::size_t fit = perRotation > 0 ? PLACEMENT_BUDGET / (perRotation * sizeof(Placement)) : SIZE_MAX;
-    s.rotationsPerPass = static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(fit, s.nRotations)));
-    s.placements = static_cast<Placement*>(allocZeroed(s.rotationsPerPass * perRotation, sizeof(Placement)));
+// Scratch that the search writes in full before reading it: not zeroed.
+struct Scratch {
+    std::unique_ptr<void, void (*)(void*)> placements{nullptr, std::free};
+    std::unique_ptr<void, void (*)(void*)> scores{nullptr, std::free};
+    void release()
+    {
+        placements.reset();
+        scores.reset();
+    }
+};
 
-    const std::size_t nCandidates = static_cast<std::size_t>(s.nRotations) * SHIFTS_PER_ROTATION;
-    if (nImages > 0 && nCandidates > SIZE_MAX / nImages)
-        gatewayError(g, "outOfMemory", "cannot hold %zu candidate scores for each of %zu images", nCandidates, nImages);
-    s.transformScores = allocDoubles(nCandidates * nImages);
+// The pass sizes, the placement table and the score buffer (sized by the
+// real candidate count). A pass holds as many candidates' placements as fit
+// PLACEMENT_BUDGET, or part of one candidate's elements when even one does
+// not fit. With no image or no element nothing is placed.
+void allocateSearch(const Gateway& g, WendlowState& s, Scratch& scratch)
+{
+    const long long nImages = s.pool.nImages;
+    s.nRotations = rotationCount(s.pool.N);
+    s.nCandidates = static_cast<long long>(s.nRotations) * SHIFTS_PER_ROTATION;
+    s.nPlaced = nImages > 0 ? elementCount(s.tpl) : 0;
+    const long long fit = static_cast<long long>(PLACEMENT_BUDGET / sizeof(Placement));
+    if (s.nPlaced <= fit) {
+        s.elementsPerPass = s.nPlaced;
+        s.candidatesPerPass = s.nPlaced > 0 ? std::min(s.nCandidates, fit / s.nPlaced) : s.nCandidates;
+    } else {
+        s.elementsPerPass = fit;
+        s.candidatesPerPass = 1;
+    }
+    const std::size_t placed = static_cast<std::size_t>(s.candidatesPerPass * s.elementsPerPass);
+    const std::size_t scores = static_cast<std::size_t>(s.nCandidates) * static_cast<std::size_t>(nImages);
+    if (nImages > 0 && static_cast<std::size_t>(s.nCandidates) > SIZE_MAX / sizeof(double) / static_cast<std::size_t>(nImages))
+        gatewayError(g, "outOfMemory", "cannot hold %lld candidate scores for each of %lld images", s.nCandidates, nImages);
+    scratch.placements.reset(placed > 0 ? std::malloc(placed * sizeof(Placement)) : nullptr);
+    scratch.scores.reset(scores > 0 ? std::malloc(scores * sizeof(double)) : nullptr);
+    if ((placed > 0 && !scratch.placements) || (scores > 0 && !scratch.scores)) {
+        scratch.release();
+        gatewayError(g, "outOfMemory", "cannot allocate the search tables (%zu placements, %zu scores)", placed,
+                     scores);
+    }
+    s.placements = static_cast<Placement*>(scratch.placements.get());
+    s.transformScores = static_cast<double*>(scratch.scores.get());
+
 }
 
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    (void)nlhs;
     (void)plhs;
     const Gateway g = {"Wendlow", nrhs, prhs, argNames};
+    rejectOutputs(g, nlhs, "otk_search_transform");
     requireInputs(g, WENDLOW_ARGS);
 
     WendlowState s;
@@ -209,7 +289,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.bestDeltaY = dataArg(g, ARG_BEST_DELTA_Y, nImages);
     s.bestDeltaOri = dataArg(g, ARG_BEST_DELTA_ORI, nImages);
 
-    buildShiftTables(s.pool);
-    allocateSearch(g, s);
+    if (nImages == 0) return;  // nothing to search, nothing written
+    s.elements = copyElements(s.tpl);
+    Scratch scratch;
+    allocateSearch(g, s, scratch);
+    if (s.nPlaced > 0 && s.nCandidates > 0) buildShiftTables(s.pool, shiftCacheLimit(s.pool));
     searchTransforms(s);
 }

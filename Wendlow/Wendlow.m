@@ -23,7 +23,7 @@
 %    14  patches       not read (Halvery's; accepted as it comes)
 %    15  renderMaps    not read (Halvery's; accepted as it comes)
 %    16  shiftRange    pooling shifts -shiftRange..shiftRange (see Halvery)
-%    17  oriRange      pooling orientation offsets (at most N)
+%    17  oriRange      pooling orientation offsets (0 to N)
 %    18  shiftStep     pixels per pooling shift
 %    19  nElements     number of elements (floored; below 1: none)
 %    20  saturation    upper bound of every pooled value
@@ -35,6 +35,8 @@
 %    29  bestDeltaOri  nImages doubles: rotation r of the best candidate,
 %                      in orientation steps
 %
+%   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
+%
 %   The candidates are every rotation r = 0, 4, 8, ... below 2*N orientation
 %   steps (a step is pi/N) about the centre, each with every shift s, t in
 %   -1..1: 9*ceil(N/2) per image. A candidate's score is the sum over the
@@ -45,17 +47,21 @@
 %
 %   Results are written IN PLACE (overwritten, not accumulated) into
 %   arguments 21, 27, 28 and 29; nothing is returned. bestScores becomes
-%   -1000 when no candidate scores above -1000 (for instance N = 0), and then
-%   the three parameter arrays keep what they held. Pass freshly created
-%   arrays (zeros(nImages, 1)): a variable sharing data with one you pass
-%   sees the writes too.
+%   -1000 when no candidate scores above -1000 (for instance N = 0), and
+%   then the three parameter arrays keep what they held. Asking for an
+%   output raises Wendlow:nargout; otk_search_transform returns new arrays
+%   and never modifies its inputs. Traps of the zero-copy route: writes
+%   reach every variable sharing the data (b = a, c = {a}, repmat({a}, 1,
+%   2)), and are lost without a word in a diagonal matrix such as eye(2) or
+%   a range such as 1:3.
 %
 %   Errors (nothing is written when one is raised): Wendlow:nargin (fewer
-%   than 29 inputs), Wendlow:notScalar, :notFinite, :intRange (integer
+%   than 29 inputs), Wendlow:nargout (an output requested),
+%   Wendlow:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell,
 %   :tooFewCells, :badCell, :cellTooSmall (responseMaps), :notDouble,
 %   :tooShort (element and result arrays), :badValue (element values that
-%   do not fit an int), :shiftRange (below 0), :oriRange (above N),
+%   do not fit an int), :shiftRange (below 0), :oriRange (below 0 or above N),
 %   :shiftStep (shiftRange*shiftStep too large), :N (N above 2^30, where
 %   rotations no longer fit an int), :outOfMemory. Each
 %   message names the argument and its position.
@@ -67,4 +73,34 @@
 %             10, best, 0, 0, 0, 0, 0, dx, dy, dori);
 %     [best dx dy dori]   % 1 1 1 4: a half turn, then one row and one column
 %
-%   See also Halvery, Mundle, Sabrel.
+%   See also otk_search_transform, Halvery, Mundle, Sabrel.
+
+error('Wendlow:notBuilt', 'Wendlow: the compiled plug-in is not on the path; build it (tools/build.sh)');
+
+%!shared maps
+%! maps = repmat({zeros(9)}, 1, 4);
+%! maps{1}(3, 5) = 1;
+
+%!test
+%! ## The worked search: a half turn about (4, 4), then one row and column.
+%! best = zeros(1, 1);  dx = zeros(1, 1);  dy = zeros(1, 1);  dori = zeros(1, 1);
+%! Wendlow(1, 4, maps, {}, 0, 9, 9, 0, 0, 6, 4, 1, 0, {}, {}, 0, 0, 1, 1, 10, best, 0, 0, ...
+%!         0, 0, 0, dx, dy, dori);
+%! assert ([best dx dy dori], [1 1 1 4]);
+
+%!test
+%! ## No response at all: every candidate ties at 0 and the first one wins.
+%! best = zeros(1, 1);  dx = zeros(1, 1);  dy = zeros(1, 1);  dori = zeros(1, 1);
+%! Wendlow(1, 4, repmat({zeros(9)}, 1, 4), {}, 0, 9, 9, 0, 0, 6, 4, 1, 0, {}, {}, 0, 0, 1, ...
+%!         1, 10, best, 0, 0, 0, 0, 0, dx, dy, dori);
+%! assert ([best dx dy dori], [0 -1 -1 0]);
+
+%!test
+%! ## Nothing above -1000: the answer arrays keep what they held.
+%! best = zeros(1, 1);  dx = 7 + zeros(1, 1);  dy = 8 + zeros(1, 1);  dori = 9 + zeros(1, 1);
+%! Wendlow(1, 4, maps, {}, 0, 9, 9, 0, 0, 6, 4, 1, 2000, {}, {}, 0, 0, 1, 1, 10, best, 0, 0, ...
+%!         0, 0, 0, dx, dy, dori);
+%! assert ([best dx dy dori], [-1000 7 8 9]);
+
+%!error id=Wendlow:nargin Wendlow(1, 4)
+%!error id=Wendlow:nargout s = Wendlow(1, 4)

@@ -1,106 +1,71 @@
-// Wendlow against a straightforward search that re-evaluates every element
-// placement for every image, measured in the same run.
+// Wendlow through its gateway against the plain search (every image
+// re-transforms and pools every element under every candidate, with its own
+// transform and pooling: tests/wendlow_reference.h), in the same run, at 1
+// thread and at every core. Ratios are printed as counters (x_vs_plain,
+// x_vs_1thread); results are checked to agree before anything is timed.
 //
-// Argument: the pooling reach (shiftRange = oriRange). With reach 0 the
-// placements dominate; with reach 2 each pooling reads 25 samples.
-// Wendlow runs with 1 and with 2 threads; the baseline with one.
-#include <benchmark/benchmark.h>
-
+//   build/bench/bench_Wendlow --benchmark_filter=kernel_1thread   (and so on)
+//
+// The threshold cases (Wendlow/threshold_*) time calls just around the work
+// below which Wendlow stays on the caller's thread, at 1 and 2 threads; built
+// with PARALLEL_WORK at 1 they show what threading costs at every size.
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 
-#if defined(_OPENMP)
-#include <omp.h>
-#endif
-
-#include "pooling.h"
-#include "standin.h"
-#include "template_call.h"
-#include "transform.h"
+#include "template_bench.h"
 #include "wendlow_reference.h"
 
 namespace {
 
-// 16 images of 48 x 48, N = 16 (72 candidates), 60 elements inside the maps.
-TemplateCall benchCall(int reach)
-{
-    std::mt19937 rng(3);
-    auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
-    TemplateCall c;
-    c.nImages = 16;
-    c.N = 16;
-    c.nRows = c.nCols = 48;
-    c.patchHalf = 0;
-    c.shiftRange = reach;
-    c.oriRange = reach;
-    c.saturation = 0.9;
-    for (int k = 0; k < 60; ++k)
-        c.addElement(static_cast<int>(uniform(0, 16)), uniform(8, 40), uniform(8, 40), uniform(0.5, 2), uniform(0, 0.2));
-    c.allocate();
-    for (int i = 0; i < c.nImages; ++i)
-        for (int o = 0; o < c.N; ++o)
-            for (double& v : c.map(i, o)) v = uniform(0, 1);
-    return c;
-}
+const std::vector<bench::Case> cases = {
+    // name, images, side, N, elements, shiftRange, oriRange, patchHalf
+    {"hard", 16, 64, 16, 60, 2, 1, 0},
+    {"big256", 4, 256, 16, 200, 2, 1, 0},
+    {"oneImage512", 1, 512, 16, 400, 2, 1, 0},
+    {"manyElements", 2, 128, 16, 5000, 2, 1, 0},
+    {"reach1", 8, 64, 16, 100, 1, 1, 0},
+    {"noPooling", 8, 64, 16, 100, 0, 0, 0},
+    {"tiny", 1, 9, 4, 1, 0, 0, 0},
+};
 
-// The search as a plain loop: per image, per candidate, per element, the
-// placement and then the pooling.
-void perImageSearch(const TemplateCall& c, std::vector<double>& best, std::vector<double>& dX,
-                    std::vector<double>& dY, std::vector<double>& dOri)
-{
-    plainSearch(c, static_cast<int>(c.elemOri.size()), best.data(), dX.data(), dY.data(), dOri.data());
-}
+// The threshold cases: one image, N = 4 (18 candidates), shiftRange 2,
+// oriRange 1 (15 samples a pooling), the given elements.
+const int thresholdElements[] = {5, 10, 25, 50, 100, 200};
 
-void setThreads(int n)
-{
-#if defined(_OPENMP)
-    omp_set_num_threads(n);
-#else
-    (void)n;
-#endif
-}
-
-// Both searches must agree before either is timed.
-void checkAgreement(const TemplateCall& c)
+void plainRun(const TemplateCall& c)
 {
     const int n = c.nImages;
     std::vector<double> best(n), dX(n), dY(n), dOri(n);
-    perImageSearch(c, best, dX, dY, dOri);
-    standin::call("Wendlow", mexFunction, c.inputs(29));
+    plainSearch(c, static_cast<int>(c.elemOri.size()), best.data(), dX.data(), dY.data(), dOri.data());
+    benchmark::DoNotOptimize(best.data());
+}
+
+void kernelRun(const std::vector<standin::Array>& in)
+{
+    standin::call("Wendlow", mexFunction, in);
+}
+
+void checkAgreement(const bench::Case& k)
+{
+    const TemplateCall c = bench::makeCall(k);
+    const int n = c.nImages;
+    std::vector<double> best(n), dX(n), dY(n), dOri(n);
+    plainSearch(c, static_cast<int>(c.elemOri.size()), best.data(), dX.data(), dY.data(), dOri.data());
+    kernelRun(c.inputs(29));
     if (best != standin::values(c.scores) || dX != standin::values(c.bestDeltaX) ||
         dY != standin::values(c.bestDeltaY) || dOri != standin::values(c.bestDeltaOri)) {
-        std::fprintf(stderr, "Wendlow and the per-image search disagree\n");
+        std::fprintf(stderr, "Wendlow and the plain search disagree on %s\n", bench::caseName(k).c_str());
         std::abort();
     }
 }
 
-void BM_PerImageBaseline(benchmark::State& state)
-{
-    const TemplateCall c = benchCall(static_cast<int>(state.range(0)));
-    const int n = c.nImages;
-    std::vector<double> best(n), dX(n), dY(n), dOri(n);
-    for (auto _ : state) {
-        perImageSearch(c, best, dX, dY, dOri);
-        benchmark::DoNotOptimize(best.data());
-    }
-}
-
-void BM_Wendlow(benchmark::State& state)
-{
-    const TemplateCall c = benchCall(static_cast<int>(state.range(0)));
-    setThreads(1);
-    checkAgreement(c);
-    setThreads(static_cast<int>(state.range(1)));
-    const std::vector<standin::Array> inputs = c.inputs(29);
-    for (auto _ : state) {
-        standin::call("Wendlow", mexFunction, inputs);
-        benchmark::DoNotOptimize(standin::values(c.scores).data());
-    }
-    setThreads(1);
-}
-
 }  // namespace
 
-BENCHMARK(BM_PerImageBaseline)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Wendlow)->Args({0, 1})->Args({0, 2})->Args({2, 1})->Args({2, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
+int main(int argc, char** argv)
+{
+    std::vector<bench::ThresholdCase> thresholds;
+    for (int elements : thresholdElements)
+        thresholds.push_back({std::to_string(elements) + "el", {"threshold", 1, 32, 4, elements, 2, 1, 0},
+                              18.0 * elements * (15 + 4 + 40)});
+    return bench::runAll(argc, argv, "Wendlow", cases, thresholds, checkAgreement, plainRun, kernelRun);
+}

@@ -25,9 +25,7 @@ foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
                  ${matlab_libraries})
   target_include_directories(${name}_matlab PRIVATE ${CMAKE_SOURCE_DIR}/common)
   set_target_properties(${name}_matlab PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
-  if(OpenMP_CXX_FOUND)
-    target_link_libraries(${name}_matlab OpenMP::OpenMP_CXX)
-  endif()
+  target_link_libraries(${name}_matlab Threads::Threads)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${name}/${name}.m)
     # help NAME reads the .m file beside the plug-in.
     add_custom_command(TARGET ${name}_matlab POST_BUILD

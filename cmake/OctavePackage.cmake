@@ -3,8 +3,12 @@
 # the tests of the two routes that do not go through CMake: pkg install of
 # that archive, and the user build script build_plugins.m.
 set(TOOLBOX_PACKAGE_NAME orientkit)
+# One version, the one otk_version returns.
 if(NOT DEFINED TOOLBOX_VERSION)
-  set(TOOLBOX_VERSION 1.0.0)
+  file(STRINGS ${CMAKE_SOURCE_DIR}/otk/otk_version.m version_line REGEX "^  v = '[0-9.]+';")
+  string(REGEX MATCH "'([0-9.]+)'" version_line "${version_line}")
+  set(TOOLBOX_VERSION ${CMAKE_MATCH_1})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/otk/otk_version.m)
 endif()
 set(TOOLBOX_PACKAGE_ARCHIVE ${CMAKE_BINARY_DIR}/${TOOLBOX_PACKAGE_NAME}-${TOOLBOX_VERSION}.tar.gz)
 
@@ -20,6 +24,8 @@ file(GLOB other_files CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/common/*.h ${CMAKE_SOURCE_DIR}/common/*.cpp
      ${CMAKE_SOURCE_DIR}/demo/*.m ${CMAKE_SOURCE_DIR}/data/*
      ${CMAKE_SOURCE_DIR}/package/*)
+file(GLOB_RECURSE layer_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/otk/*)
+list(APPEND other_files ${layer_files})
 list(APPEND package_inputs ${other_files})
 
 string(JOIN "," package_plugins ${TOOLBOX_BUILT_PLUGINS})
@@ -52,6 +58,16 @@ set(octave_run ${OCTAVE_CLI} --norc --quiet --no-history)
 set(package_tests ${CMAKE_SOURCE_DIR}/tests/package)
 set(octave_tests ${CMAKE_SOURCE_DIR}/tests/octave)
 string(JOIN "," built_list ${TOOLBOX_BUILT_PLUGINS})
+file(GLOB layer_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/otk/*.cpp ${CMAKE_SOURCE_DIR}/otk/*.m)
+set(layer_names "")
+foreach(file IN LISTS layer_sources)
+  get_filename_component(stem ${file} NAME_WE)
+  if(NOT stem STREQUAL "Contents")
+    list(APPEND layer_names ${stem})
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES layer_names)
+string(JOIN "," layer_list ${layer_names})
 
 # pkg install into a temporary prefix, pkg load, and every function called.
 # This and the build script test each compile the six plug-ins: 27 s on idle
@@ -59,8 +75,8 @@ string(JOIN "," built_list ${TOOLBOX_BUILT_PLUGINS})
 add_test(NAME package_install
          COMMAND ${octave_run} --path ${octave_tests} ${package_tests}/check_package_install.m)
 set_tests_properties(package_install PROPERTIES
-  ENVIRONMENT "TOOLBOX_SOURCE_DIR=${CMAKE_SOURCE_DIR};TOOLBOX_PACKAGE_ARCHIVE=${TOOLBOX_PACKAGE_ARCHIVE};TOOLBOX_PLUGINS=${built_list}"
-  TIMEOUT 180)
+  ENVIRONMENT "TOOLBOX_SOURCE_DIR=${CMAKE_SOURCE_DIR};TOOLBOX_PACKAGE_ARCHIVE=${TOOLBOX_PACKAGE_ARCHIVE};TOOLBOX_PLUGINS=${built_list};TOOLBOX_LAYER=${layer_list};TOOLBOX_VERSION=${TOOLBOX_VERSION}"
+  TIMEOUT 600)
 
 # build_plugins into a fresh folder, then a smoke test against the plug-ins
 # it built (and not against build/mex): the same sources pass the full set

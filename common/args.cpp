@@ -90,6 +90,15 @@ void requireInputs(const Gateway& g, int count)
         gatewayError(g, "nargin", "expects %d inputs, got %d", count, g.nrhs);
 }
 
+void rejectOutputs(const Gateway& g, int nlhs, const char* returningFunction)
+{
+    if (nlhs > 0)
+        gatewayError(g, "nargout",
+                     "returns no output: its results are written into the arrays you pass as inputs. "
+                     "Call it without an output, or call %s, which returns the results in new arrays",
+                     returningFunction);
+}
+
 int roundArg(const Gateway& g, int pos)
 {
     const double v = scalarValue(g, pos);

@@ -36,6 +36,12 @@ struct Gateway {
 // Fewer than count inputs is a wrong call; more are ignored.
 void requireInputs(const Gateway& g, int count);
 
+// The plug-ins return nothing: their results go into the arrays passed. A
+// call that asks for an output would otherwise run, write, and then fail in
+// the host without our id; it is refused before anything is written, with a
+// pointer to the layer function that returns the results.
+void rejectOutputs(const Gateway& g, int nlhs, const char* returningFunction);
+
 // floor(v + 0.5) of a real numeric or logical scalar, as an int.
 int roundArg(const Gateway& g, int pos);
 // floor(v) of a real numeric or logical scalar, as an int.

@@ -1,5 +1,15 @@
-// Oriented local-maximum pooling: the shift tables and localMaximum.
+// Oriented local-maximum pooling: the shift offsets and localMaximum.
+//
+// The offset of shift i of orientation k is floor(d*sin(theta)+0.5) columns
+// and floor(d*cos(theta)+0.5) rows, d = i*shiftStep, theta = PI*k/N. For a
+// fixed orientation both are monotone in i (d is, and rounding a product and
+// a sum preserves order), so the shifts of one element that land inside the
+// map form one run of consecutive indexes, found by bisection. Pooling visits
+// only that run: a shift outside the map reads nothing and can never win, so
+// skipping it gives the same value and the same record.
 #pragma once
+
+#include <cstddef>
 
 #include "maps.h"
 
@@ -14,8 +24,14 @@ struct PoolState {
     int shiftStep;
     double saturation;
     MapGrid responseMaps;  // nImages x N; image i, orientation o at i + nImages*o
-    int** shiftX;          // N rows of 2*shiftRange+1 row offsets
-    int** shiftY;          // N rows of 2*shiftRange+1 column offsets
+    // Filled by buildShiftTables. The tables are a cache of the offsets, held
+    // only while they are small; otherwise (nullptr) offsets are computed from
+    // sinTheta and cosTheta, with the same bits.
+    const double* sinTheta;         // N
+    const double* cosTheta;         // N
+    const int* shiftX;              // row offset of orientation k, shift i at k*(2*shiftRange+1) + i+shiftRange
+    const int* shiftY;              // column offsets, the same layout
+    const std::ptrdiff_t* shiftAt;  // shiftX + nRows*shiftY, the same layout
 };
 
 // Arg-max of one pooling. Meaningful only when the pooled value is above 0.
@@ -27,9 +43,194 @@ struct MaxRecord {
     int oriShift;
 };
 
-// Allocates and fills shiftX and shiftY (host memory for this call).
-// Callers guarantee shiftRange >= 0 and that shiftRange*|shiftStep| fits an int.
-void buildShiftTables(PoolState& s);
+// The shifts of one placement whose sample lies inside the map: first..last
+// (empty when first > last); `whole` when that is every shift.
+struct ShiftRun {
+    int first;
+    int last;
+    bool whole;
+};
+
+// floor(d*c + 0.5) as an int: one offset (|c| <= 1, so it fits).
+int shiftOffset(int d, double c);
+
+// Fills sinTheta, cosTheta and, while they hold at most maxCached entries,
+// the offset tables (host memory for this call). Callers guarantee
+// shiftRange >= 0, that shiftRange*|shiftStep| fits an int, and N >= 1.
+void buildShiftTables(PoolState& s, long long maxCached);
+
+// Row and column offset of shift i (-shiftRange..shiftRange) of orientation k.
+inline void shiftOffsets(const PoolState& s, int k, long long i, long long& dx, long long& dy)
+{
+    if (s.shiftX != nullptr) {
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(k) * (2LL * s.shiftRange + 1) + i + s.shiftRange;
+        dx = s.shiftX[at];
+        dy = s.shiftY[at];
+    } else {
+        const int d = static_cast<int>(i) * s.shiftStep;
+        dx = shiftOffset(d, s.cosTheta[k]);
+        dy = shiftOffset(d, s.sinTheta[k]);
+    }
+}
+
+// The shifts of orientation ori that take (x, y) inside the map, found by
+// bisection (any placement).
+ShiftRun mapShiftsBisected(const PoolState& s, int ori, long long x, long long y);
+
+// The same; a placement whose first and last shift are inside has every
+// shift inside (the offsets are monotone), which the cached tables tell at
+// once.
+inline ShiftRun mapShifts(const PoolState& s, int ori, long long x, long long y)
+{
+    if (s.shiftX != nullptr) {
+        const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(ori) * (2LL * s.shiftRange + 1);
+        const std::ptrdiff_t last = first + 2LL * s.shiftRange;
+        const long long x0 = x + s.shiftX[first], x1 = x + s.shiftX[last];
+        const long long y0 = y + s.shiftY[first], y1 = y + s.shiftY[last];
+        if (x0 >= 1 && x0 <= s.nRows && x1 >= 1 && x1 <= s.nRows && y0 >= 1 && y0 <= s.nCols && y1 >= 1 &&
+            y1 <= s.nCols)
+            return {-s.shiftRange, s.shiftRange, true};
+    }
+    return mapShiftsBisected(s, ori, x, y);
+}
+
+// The maps of one image: map of orientation o at maps[o*stride].
+struct ImageMaps {
+    const double* const* maps;
+    std::ptrdiff_t stride;
+};
+
+inline ImageMaps imageMaps(const PoolState& s, int image)
+{
+    return {s.responseMaps + image, s.nImages};
+}
+
+// Pools over the shifts of run (from mapShifts for the same ori, x, y) and
+// the orientations ori-oriRange..ori+oriRange, wrapped once, in ascending
+// shift, then orientation order; capped at saturation.
+double poolRun(const PoolState& s, ImageMaps m, int ori, long long x, long long y, ShiftRun run, MaxRecord& record);
+
+// Orientation windows up to this wide are pooled from a small table of map
+// pointers; wider ones go through poolRun.
+constexpr int INSIDE_TURNS = 9;
+
+// Whether poolInside and poolInsideRecord may serve this call: offsets
+// cached, window narrow (compared without forming 2*oriRange+1).
+inline bool insideWindow(const PoolState& s)
+{
+    return s.shiftAt != nullptr && s.oriRange <= (INSIDE_TURNS - 1) / 2;
+}
+
+// The value of a pooling is the largest of +0 and every sample that is not
+// a NaN: `best < v` never takes a NaN, and the only samples that compare
+// equal with other bits are zeros, which never beat the starting +0. So the
+// value does not depend on the order of the samples (only the record
+// would), and poolInside keeps one running maximum per orientation offset,
+// each in ascending shift order, taken together in ascending offset order:
+// independent maxima instead of one long chain of dependent ones.
+template <int TURNS>
+double poolInsideWindow(const PoolState& s, const double* const* window, const std::ptrdiff_t* at, long long width,
+                        bool capped = true)
+{
+    double best[TURNS];
+#pragma GCC unroll 9
+    for (int j = 0; j < TURNS; ++j) best[j] = 0.0;
+    for (long long i = 0; i < width; ++i) {
+        const std::ptrdiff_t q = at[i];
+#pragma GCC unroll 9
+        for (int j = 0; j < TURNS; ++j) {
+            const double v = window[j][q];
+            best[j] = v > best[j] ? v : best[j];  // best < v, as a maximum instruction
+        }
+    }
+    double all = 0.0;
+#pragma GCC unroll 9
+    for (int j = 0; j < TURNS; ++j) all = best[j] > all ? best[j] : all;
+    if (!capped) return all;
+    return all > s.saturation ? s.saturation : all;
+}
+
+// The value of poolRun for a placement whose every shift is inside the map,
+// with p the linear index of (x, y); no record. Needs insideWindow(s).
+inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_t p)
+{
+    const int turns = 2 * s.oriRange + 1;
+    const double* window[INSIDE_TURNS];
+    int o = ori - s.oriRange;
+    if (o < 0) o += s.N;
+    for (int j = 0; j < turns; ++j) {
+        window[j] = m.maps[o * m.stride] + p;
+        if (++o == s.N) o = 0;
+    }
+    const long long width = 2LL * s.shiftRange + 1;
+    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(ori) * width;
+    switch (turns) {
+    case 1: return poolInsideWindow<1>(s, window, at, width);
+    case 3: return poolInsideWindow<3>(s, window, at, width);
+    case 5: return poolInsideWindow<5>(s, window, at, width);
+    case 7: return poolInsideWindow<7>(s, window, at, width);
+    default: return poolInsideWindow<9>(s, window, at, width);
+    }
+}
+
+// The largest sample of poolInsideRecord and where it was first met, in
+// shift, then orientation order (-1 when nothing beats +0). The largest
+// value is found first, without branches; the winner of `best < v` is then
+// the first sample equal to it (above 0 no other bits compare equal).
+template <int TURNS>
+double poolInsideWinner(const PoolState& s, const double* const* window, const std::ptrdiff_t* at, long long width,
+                        long long& winI, int& winJ)
+{
+    const double best = poolInsideWindow<TURNS>(s, window, at, width, false);
+    if (!(best > 0)) return best;
+    for (long long i = 0; i < width; ++i) {
+        const std::ptrdiff_t q = at[i];
+        for (int j = 0; j < TURNS; ++j)
+            if (window[j][q] == best) {
+                winI = i;
+                winJ = j;
+                return best;
+            }
+    }
+    return best;
+}
+
+// poolRun for a placement whose every shift is inside the map, with the
+// record: the same samples in the same order, from precomputed offsets.
+// Needs insideWindow(s).
+inline double poolInsideRecord(const PoolState& s, ImageMaps m, int ori, long long x, long long y, MaxRecord& record)
+{
+    const int turns = 2 * s.oriRange + 1;
+    const std::ptrdiff_t p = linearIndex(x, y, s.nRows, s.nCols);
+    const double* window[INSIDE_TURNS];
+    int wrapped[INSIDE_TURNS];
+    int o = ori - s.oriRange;
+    if (o < 0) o += s.N;
+    for (int j = 0; j < turns; ++j) {
+        wrapped[j] = o;
+        window[j] = m.maps[o * m.stride] + p;
+        if (++o == s.N) o = 0;
+    }
+    const long long width = 2LL * s.shiftRange + 1;
+    const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(ori) * width;
+    const std::ptrdiff_t* at = s.shiftAt + first;
+    long long winI = -1;
+    int winJ = 0;
+    double best;
+    switch (turns) {
+    case 1: best = poolInsideWinner<1>(s, window, at, width, winI, winJ); break;
+    case 3: best = poolInsideWinner<3>(s, window, at, width, winI, winJ); break;
+    case 5: best = poolInsideWinner<5>(s, window, at, width, winI, winJ); break;
+    case 7: best = poolInsideWinner<7>(s, window, at, width, winI, winJ); break;
+    default: best = poolInsideWinner<9>(s, window, at, width, winI, winJ); break;
+    }
+    if (winI >= 0)
+        record = {static_cast<int>(winI - s.shiftRange), static_cast<int>(x + s.shiftX[first + winI]),
+                  static_cast<int>(y + s.shiftY[first + winI]), wrapped[winJ], winJ - s.oriRange};
+    else
+        record = {0, 0, 0, 0, 0};
+    return best > s.saturation ? s.saturation : best;
+}
 
 // The largest response around (x, y) over the shifts along orientation ori and
 // the orientations ori-oriRange..ori+oriRange (wrapped once), capped at

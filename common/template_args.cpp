@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "alloc.h"
+
 void readTemplateCall(const Gateway& g, PoolState& pool, Template& tpl)
 {
     pool.nImages = countArg(g, ARG_N_IMAGES);
@@ -16,8 +18,9 @@ void readTemplateCall(const Gateway& g, PoolState& pool, Template& tpl)
     pool.shiftStep = roundArg(g, ARG_SHIFT_STEP);
     tpl.nElements = floorArg(g, ARG_N_ELEMENTS);
     pool.saturation = rawArg(g, ARG_SATURATION);
-    pool.shiftX = nullptr;
-    pool.shiftY = nullptr;
+    pool.sinTheta = pool.cosTheta = nullptr;
+    pool.shiftX = pool.shiftY = nullptr;
+    pool.shiftAt = nullptr;
 
     if (pool.shiftRange < 0)
         argError(g, ARG_SHIFT_RANGE, "shiftRange", "must not be negative (it is %d)", pool.shiftRange);
@@ -27,6 +30,8 @@ void readTemplateCall(const Gateway& g, PoolState& pool, Template& tpl)
     if (static_cast<long long>(pool.shiftRange) * std::llabs(pool.shiftStep) > 2147483647LL)
         argError(g, ARG_SHIFT_STEP, "shiftStep",
                  "times shiftRange must fit a 32-bit int (%d x %d does not)", pool.shiftStep, pool.shiftRange);
+    if (pool.oriRange < 0)
+        argError(g, ARG_ORI_RANGE, "oriRange", "must not be negative (it is %d)", pool.oriRange);
     // One wrap brings ori + j back into 0..N-1 only while oriRange <= N.
     if (pool.oriRange > pool.N)
         argError(g, ARG_ORI_RANGE, "oriRange", "must not exceed N (it is %d, N is %d)", pool.oriRange, pool.N);
@@ -40,4 +45,21 @@ void readTemplateCall(const Gateway& g, PoolState& pool, Template& tpl)
     requireIntValues(g, ARG_ELEM_ORI, tpl.elemOri, count);
     requireIntValues(g, ARG_ELEM_X, tpl.elemX, count);
     requireIntValues(g, ARG_ELEM_Y, tpl.elemY, count);
+}
+
+const Element* copyElements(const Template& tpl)
+{
+    const long long count = elementCount(tpl);
+    Element* elements = static_cast<Element*>(allocZeroed(static_cast<std::size_t>(count), sizeof(Element)));
+    for (long long e = 0; e < count; ++e)
+        elements[e] = {static_cast<int>(tpl.elemOri[e]), static_cast<int>(tpl.elemX[e]), static_cast<int>(tpl.elemY[e]),
+                       tpl.elemWeight[e], tpl.elemBias[e]};
+    return elements;
+}
+
+long long shiftCacheLimit(const PoolState& pool)
+{
+    const long long floor = 1 << 16;
+    const long long maps = static_cast<long long>(pool.nImages) * pool.N * mapElements(pool.nRows, pool.nCols);
+    return maps > floor ? maps : floor;
 }

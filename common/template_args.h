@@ -47,7 +47,8 @@ struct Template {
 };
 
 // Reads and checks positions 0, 1, 2, 5, 6, 8 to 12 and 15 to 19 into pool
-// and tpl (shift tables not yet built). Element rows, columns and
+// and tpl (shift tables not yet built). shiftRange and oriRange must not be
+// negative, oriRange not above N. Element rows, columns and
 // orientations must fit an int after truncation; what orientations are
 // allowed beyond that is the caller's business.
 void readTemplateCall(const Gateway& g, PoolState& pool, Template& tpl);
@@ -57,3 +58,24 @@ inline long long elementCount(const Template& tpl)
 {
     return tpl.nElements > 0 ? tpl.nElements : 0;
 }
+
+// One element as the kernels use it: orientation, row and column truncated
+// toward zero, weight and bias as passed.
+struct Element {
+    int ori;
+    int x;
+    int y;
+    double weight;
+    double bias;
+};
+
+// The elements of the call, copied (host memory for this call). Kernels take
+// every element value from this copy, made before their first write, so a
+// result array that shares storage with an element array can never change
+// an index or a weight the kernel uses.
+const Element* copyElements(const Template& tpl);
+
+// Entries of the cached shift tables a call may hold: no more than its maps
+// hold, so that the tables never dwarf the inputs (a huge shiftRange on a
+// small map computes its offsets instead).
+long long shiftCacheLimit(const PoolState& pool);

@@ -1,19 +1,25 @@
 function summary = toolbox_demo(outdir)
-% TOOLBOX_DEMO  The whole toolbox at work on a photograph.
+%TOOLBOX_DEMO  The whole toolbox at work on a photograph: template search, warp and saturate, with a report.
 %   SUMMARY = TOOLBOX_DEMO(OUTDIR) computes oriented responses of the
-%   photograph in data/ at N = 16 orientations, saturates them (Fenwold),
-%   measures their density (Porrith), takes a template from the strongest
-%   responses, builds a batch of test maps from the response stack under
-%   known rotations and shifts (Mundle) plus noisy and unrelated maps, scores
-%   the template on the batch and draws it (Halvery), recovers every applied
-%   transform (Wendlow) and warps the matched drawing back onto the photograph
-%   (Sabrel). Pictures, a summary and the table of applied versus recovered
-%   transforms go to OUTDIR (default: out/demo in the current folder).
+%   photograph in data/ at N = 16 orientations, saturates them
+%   (otk_saturate), measures their density (otk_response_density), takes a
+%   template from the strongest responses, builds a batch of test maps from
+%   the response stack under known rotations and shifts (otk_warp_stacks)
+%   plus noisy and unrelated maps, scores the template on the batch
+%   (otk_score_template), searches every test map for the transform that
+%   undoes its warp (otk_search_transform), moves the template by each
+%   answer (otk_transform_template) and warps the drawing of the match back
+%   onto the photograph (otk_warp_maps).
+%
+%   OUTDIR (default: out/demo in the current folder) receives report.html,
+%   which shows every step with its picture, caption and numbers, the table
+%   of applied, expected and recovered transforms with the reason for each
+%   expected answer, and summary.txt, the same table as text.
 %
 %   SUMMARY is a struct with the table (one row per test map), the pass and
 %   fail counts and the names of the pictures written.
 %
-%   See also Halvery, Wendlow, Sabrel, Mundle, Fenwold, Porrith.
+%   See also otk_search_transform, otk_warp_stacks, otk_score_template.
 
   if nargin < 1
     outdir = fullfile(pwd, 'out', 'demo');
@@ -21,203 +27,224 @@ function summary = toolbox_demo(outdir)
   if ~exist(outdir, 'dir')
     mkdir(outdir);
   end
-  here = fileparts(mfilename('fullpath'));
-  root = fileparts(here);
+  root = fileparts(fileparts(mfilename('fullpath')));
   clock0 = tic;
   logFile = fopen(fullfile(outdir, 'summary.txt'), 'w');
   cleanup = onCleanup(@() fclose(logFile));
-  say = @(varargin) report(logFile, varargin{:});
+  say = @(varargin) report_line(logFile, varargin{:});
+  sections = {};
   pictures = {};
 
   % --- The photograph, reduced to 128 x 128 by 4 x 4 block means.
-  t = tic;
   photo = double(imread(fullfile(root, 'data', 'camera.png'))) / 255;
   if ndims(photo) == 3
     photo = mean(photo, 3);
   end
   photo = block_mean(photo, 4);
   [nRows, nCols] = size(photo);
-  demo_picture(fullfile(outdir, 'photo.png'), photo, 2);
+  write_picture(fullfile(outdir, 'photo.png'), photo, 2);
   pictures{end + 1} = 'photo.png';
-  progress(t, clock0, 'photograph: %d x %d', nRows, nCols);
+  sections{end + 1} = section('The photograph', 'photo.png', sprintf(['The CC0 photograph of data/, ' ...
+    'reduced to %d x %d pixels. Rows run down, columns run right; row 1, column 1 is the top left.'], nRows, nCols));
+  progress(clock0, 'photograph: %d x %d', nRows, nCols);
 
-  % --- Oriented responses at N = 16 orientations, scaled so that the 99th
-  % percentile is 1.
-  t = tic;
+  % --- Oriented responses: N maps, one per orientation, scaled so that the
+  % 99th percentile is 1. The stack is nRows x nCols x N.
   N = 16;
-  raw = demo_oriented_responses(photo, N);
-  sorted = sort(cell2mat(cellfun(@(m) m(:), raw, 'UniformOutput', false)));
+  raw = oriented_responses(photo, N);
+  sorted = sort(raw(:));
   level = sorted(round(0.99 * numel(sorted)));
-  for k = 1:N
-    raw{k} = raw{k} / level;
-  end
-  demo_picture(fullfile(outdir, 'responses.png'), demo_montage(raw([1 5 9 13]), 4, 2), 2);
+  raw = raw / level;
+  write_picture(fullfile(outdir, 'responses.png'), montage(raw(:, :, [1 5 9 13]), 4, 2), 2);
   pictures{end + 1} = 'responses.png';
-  progress(t, clock0, 'responses: N = %d orientation maps', N);
+  sections{end + 1} = section('Oriented responses', 'responses.png', sprintf(['Gabor energy at N = %d ' ...
+    'orientations; shown, from left to right, orientations 0, 4, 8 and 12, that is 0, 45, 90 and 135 ' ...
+    'degrees from the row axis toward the column axis: orientation 0 responds to lines running down the ' ...
+    'picture, orientation 8 to lines running across.'], N));
+  progress(clock0, 'responses: N = %d orientation maps', N);
 
-  % --- Fenwold saturates a fresh copy in place; Porrith saturates another
-  % copy and histograms the interior into a density.
-  t = tic;
+  % --- Saturation, and the density of the saturated responses.
   saturation = 1.0;
-  sat = fresh_copy(raw);
-  Fenwold(1, N, sat, nRows, nCols, saturation);
-  forDensity = fresh_copy(raw);
   nBins = 20;
   binWidth = 0.05;
   margin = 8;
-  density = zeros(1, nBins);
-  Porrith(1, N, forDensity, margin, nRows, nCols, binWidth, nBins, density, saturation);
-  summary.saturationAgrees = isequal(sat, forDensity);
+  sat = otk_saturate(raw, saturation);
+  [density, binned, satAgain] = otk_response_density(raw, 'Saturation', saturation, 'Bins', nBins, ...
+                                                      'BinWidth', binWidth, 'Margin', margin);
+  summary.saturationAgrees = isequal(sat, satAgain);
   summary.densityIntegral = sum(density) * binWidth;
-  demo_picture(fullfile(outdir, 'saturated.png'), demo_montage(sat([1 5 9 13]), 4, 2), 2);
-  demo_bar_chart(fullfile(outdir, 'density.png'), density, 12, 160);
+  write_picture(fullfile(outdir, 'saturated.png'), montage(sat(:, :, [1 5 9 13]), 4, 2), 2);
+  plotted = plot_density(fullfile(outdir, 'density.png'), ((1:nBins) - 0.5) * binWidth, density, binned, margin);
   pictures = [pictures, {'saturated.png', 'density.png'}];
-  progress(t, clock0, 'saturation and density: %d bins of %.2f, integral %.6f', nBins, binWidth, ...
-           summary.densityIntegral);
+  sections{end + 1} = section('Saturation', 'saturated.png', sprintf(['otk_saturate: every response v ' ...
+    'becomes s*tanh(v/s) with s = %g, so strong edges no longer drown the rest. Same orientations as above. ' ...
+    'otk_response_density saturates the same way: the two agree bit for bit (%d).'], saturation, ...
+    summary.saturationAgrees));
+  how = 'plotted with Octave''s gnuplot toolkit';
+  if ~plotted
+    how = 'drawn as plain bars without axes (no plotting here: install gnuplot-nox and fonts-freefont-otf)';
+  end
+  sections{end + 1} = section('Density of the saturated responses', 'density.png', sprintf(['%d bins of ' ...
+    '%.2f from 0 to %g, counted over the interior of every map (a border of %d pixels left out): %d values. ' ...
+    'The bars times the bin width sum to %.12f. The picture is %s.'], nBins, binWidth, nBins * binWidth, ...
+    margin, binned, summary.densityIntegral, how));
+  progress(clock0, 'saturation and density: %d values in %d bins, integral %.6f', binned, nBins, summary.densityIntegral);
 
   % --- A template of K strong, separated responses near the centre.
-  t = tic;
-  K = 30;
-  tpl = demo_pick_template(sat, K, 0.3 * nRows, 8);
-  K = numel(tpl.x);
-  progress(t, clock0, 'template: %d elements', K);
+  tpl = pick_template(sat, 30, 0.3 * nRows, 8);
+  K = numel(tpl.row);
+  progress(clock0, 'template: %d elements', K);
 
-  % --- The batch: the saturated stack warped by Mundle under known
-  % transforms, noisy copies of some, and unrelated maps.
-  t = tic;
-  cases = test_cases(N, nRows);
+  % --- The batch: the saturated stack warped by known transforms, noisy
+  % copies of some, and stacks of unrelated pictures.
+  cases = test_cases(N, nRows, nCols);
   nImages = numel(cases);
-  source = cell(nImages, N);
+  source = zeros(nRows, nCols, N, nImages);
   for i = 1:nImages
     if strcmp(cases(i).kind, 'unrelated')
-      source(i, :) = unrelated_stack(photo, N, level, saturation, i);
+      source(:, :, :, i) = otk_saturate(unrelated_stack(photo, N, level, i), saturation);
     else
-      source(i, :) = sat;
+      source(:, :, :, i) = sat;
     end
   end
-  batch = cell(nImages, N);
-  for k = 1:numel(batch)
-    batch{k} = zeros(nRows, nCols);
+  batch = otk_warp_stacks(source, [cases.dX], [cases.dY], [cases.dO]);
+  randn('state', 7);
+  for i = find(strcmp({cases.kind}, 'noisy'))
+    batch(:, :, :, i) = batch(:, :, :, i) + 0.05 * randn(nRows, nCols, N);
   end
-  Mundle(nImages, N, source, batch, nRows, nCols, [cases.dX], [cases.dY], [cases.dO]);
-  rng(7);
-  for i = 1:nImages
-    if strcmp(cases(i).kind, 'noisy')
-      for k = 1:N
-        batch{i, k} = batch{i, k} + 0.05 * randn(nRows, nCols);
-      end
-    end
-  end
-  progress(t, clock0, 'batch: %d test maps of %d orientations', nImages, N);
+  progress(clock0, 'batch: %d test stacks of %d orientations', nImages, N);
 
-  % --- Halvery scores the template as it stands on every test map.
-  t = tic;
-  patchHalf = 3;
-  patches = bar_patches(N, patchHalf);
-  pool = struct('shiftRange', 1, 'oriRange', 1, 'shiftStep', 1);
-  [plainScores, plainRenders] = score_template(batch, tpl, patches, patchHalf, pool, saturation);
-  progress(t, clock0, 'Halvery: template scored on %d maps', nImages);
+  % --- The template as it stands, scored and drawn on every test map.
+  patches = bar_patches(N, 3);
+  pool = {'ShiftRange', 1, 'OriRange', 1, 'Saturation', saturation, 'Patches', patches};
+  [plainScores, ~, plainRenders] = otk_score_template(batch, tpl, pool{:});
 
-  % --- Wendlow recovers the transform of every test map. It pools without
-  % shifts: pooling over shifts would make neighbouring search shifts score
-  % alike, and the search could not tell them apart.
-  t = tic;
-  search = struct('shiftRange', 0, 'oriRange', 0, 'shiftStep', 1);
-  bestScores = zeros(nImages, 1);
-  bestX = zeros(nImages, 1);
-  bestY = zeros(nImages, 1);
-  bestO = zeros(nImages, 1);
-  Wendlow(nImages, N, batch, cell(N, N), patchHalf, nRows, nCols, 0, tpl.ori, tpl.x, tpl.y, ...
-          tpl.weight, tpl.bias, patches, cell(nImages, 1), search.shiftRange, search.oriRange, ...
-          search.shiftStep, K, saturation, bestScores, 0, 0, 0, 0, 0, bestX, bestY, bestO);
-  progress(t, clock0, 'Wendlow: %d candidates per map searched', 9 * ceil(N / 2));
+  % --- The search. It pools without shifts: pooling over shifts would make
+  % neighbouring search shifts score alike.
+  answers = otk_search_transform(batch, tpl, 'Saturation', saturation);
+  bestScores = [answers.score]';
+  recovered = [[answers.rowShift]', [answers.columnShift]', [answers.rotation]'];
+  progress(clock0, 'search: %d candidates per test map', 9 * ceil(N / 2));
 
   % --- The table: a related map passes when the recovered transform is the
   % expected one; an unrelated map passes when its best score stays below
   % half of the untouched map's.
   accept = 0.5 * bestScores(1);
   passed = false(nImages, 1);
-  say('\n%-4s %-10s %13s %13s %13s %9s %9s  %s\n', '#', 'kind', 'applied', 'expected', ...
-      'recovered', 'score', 'as is', 'result');
-  say('%-4s %-10s %13s %13s %13s %9s %9s\n', '', '', '(dX,dY,dO)', '(s,t,r)', '(s,t,r)', '', '');
+  c0 = [floor(nRows / 2), floor(nCols / 2)];
+  intro = sprintf(['The stacks were warped by otk_warp_stacks about (%d, %d) counted from 0; the search turns\n' ...
+                   'the template about (%d, %d) counted from 1, that is (%d, %d) counted from 0: the centres\n' ...
+                   'are e = (1, 1) apart. A warp by the rotation theta = dO*180/%d degrees and the shift\n' ...
+                   'd = (dX, dY) is undone by the search rotation r = mod(-dO, %d) and the shift\n' ...
+                   '(s, t) = e - R(-theta)(e + d), R turning from the row axis toward the column axis;\n' ...
+                   'the search has an answer where (s, t) is whole and in -1..1 (docs/geometry.md).'], ...
+                  c0, c0, c0 - 1, N, 2 * N);
+  say('%s\n', intro);
+  say('\n%-3s %-9s %12s %12s %12s %8s %8s  %-6s %s\n', '#', 'kind', 'applied', 'expected', 'recovered', ...
+      'score', 'as is', 'result', 'why this answer');
+  say('%-3s %-9s %12s %12s %12s %8s %8s\n', '', '', '(dX,dY,dO)', '(s,t,r)', '(s,t,r)', '', '');
+  rows = cell(nImages, 1);
   for i = 1:nImages
     c = cases(i);
-    got = [bestX(i), bestY(i), bestO(i)];
     if strcmp(c.kind, 'unrelated')
       passed(i) = bestScores(i) < accept;
-      expected = '  no match';
+      expected = 'no match';
+      why = sprintf('another picture: its best score must stay below %.3f', accept);
     else
-      passed(i) = isequal(got, c.expected) && bestScores(i) >= accept;
-      expected = sprintf('(%2d,%2d,%2d)', c.expected);
+      passed(i) = isequal(recovered(i, :), c.expected) && bestScores(i) >= accept;
+      expected = triple(c.expected);
+      why = sprintf('turned back by r = mod(%d, %d) = %d; R(-%g deg)(e + d) = (%.2f, %.2f), so (s, t) = (%.2f, %.2f)', ...
+                    -c.dO, 2 * N, c.expected(3), c.dO * 180 / N, c.turned + 0, c.exact + 0);
     end
     verdict = 'FAIL';
     if passed(i)
       verdict = 'pass';
     end
-    say('%-4d %-10s %13s %13s %13s %9.3f %9.3f  %s\n', i, c.kind, ...
-        sprintf('(%2d,%2d,%2d)', c.dX, c.dY, c.dO), expected, sprintf('(%2d,%2d,%2d)', got), ...
-        bestScores(i), plainScores(i), verdict);
+    say('%-3d %-9s %12s %12s %12s %8.3f %8.3f  %-6s %s\n', i, c.kind, triple([c.dX, c.dY, c.dO]), expected, ...
+        triple(recovered(i, :)), bestScores(i), plainScores(i), verdict, why);
+    rows{i} = {i, c.kind, triple([c.dX, c.dY, c.dO]), expected, triple(recovered(i, :)), ...
+               sprintf('%.3f', bestScores(i)), sprintf('%.3f', plainScores(i)), verdict, why};
   end
   summary.passCount = sum(passed);
   summary.failCount = nImages - summary.passCount;
   say('\n%d passed, %d failed (acceptance score %.3f)\n\n', summary.passCount, summary.failCount, accept);
 
-  % --- The template moved by each recovered transform, scored and drawn
-  % again by Halvery, and Sabrel turning the drawing back onto the photograph.
-  t = tic;
-  aligned = cell(nImages, 1);
+  % --- The template moved by each answer, scored and drawn again, and the
+  % drawing warped back onto the photograph.
+  aligned = zeros(nRows, nCols, nImages);
   alignedScores = zeros(nImages, 1);
-  cRow = floor(nRows / 2);
-  cCol = floor(nCols / 2);
   for i = 1:nImages
-    moved = tpl;
-    [moved.x, moved.y, moved.ori] = demo_transform_points(N, cRow, cCol, tpl.x, tpl.y, tpl.ori, ...
-                                                          bestX(i), bestY(i), bestO(i));
-    [alignedScores(i), r] = score_template(batch(i, :), moved, patches, patchHalf, pool, saturation);
-    aligned{i} = r{1};
+    if isnan(answers(i).rotation)
+      continue;
+    end
+    moved = otk_transform_template(tpl, answers(i));
+    [alignedScores(i), ~, aligned(:, :, i)] = otk_score_template(batch(:, :, :, i), moved, pool{:});
   end
   related = find(~strcmp({cases.kind}, 'unrelated'));
-  back = cell(numel(related), 1);
-  for j = 1:numel(related)
-    back{j} = zeros(nRows, nCols);
-  end
   [bX, bY, bO] = inverse_warp(cases(related), N);
-  Sabrel(numel(related), N, aligned(related), back, nRows, nCols, bX, bY, bO);
+  back = otk_warp_maps(aligned(:, :, related), bX, bY, bO, N);
   hits = zeros(numel(related), 1);
   for j = 1:numel(related)
-    hits(j) = mean(back{j}(sub2ind([nRows, nCols], tpl.x, tpl.y)) > 0);
+    drawing = back(:, :, j);
+    hits(j) = mean(drawing(sub2ind([nRows, nCols], tpl.row, tpl.column)) > 0);
   end
   summary.templateCoverage = hits;
-  show = related(1:min(4, numel(related)));
-  demo_picture(fullfile(outdir, 'testmaps.png'), demo_montage(stack_energy(batch(show, :)), 4, 2), 2);
-  demo_picture(fullfile(outdir, 'renders.png'), demo_montage(aligned(show), 4, 2), 2);
-  demo_picture(fullfile(outdir, 'renders_as_is.png'), demo_montage(plainRenders(show), 4, 2), 2);
-  write_overlay(fullfile(outdir, 'overlay.png'), photo, back{numel(back)}, 2);
-  pictures = [pictures, {'testmaps.png', 'renders.png', 'renders_as_is.png', 'overlay.png'}];
-  progress(t, clock0, 'aligned drawing and Sabrel warp back: template found again at %.0f%% of its elements', ...
-           100 * mean(hits));
+  show = related([1 3 5 7]);
+  write_picture(fullfile(outdir, 'testmaps.png'), montage(max(batch(:, :, :, show), [], 3), 4, 2), 2);
+  write_picture(fullfile(outdir, 'renders_as_is.png'), montage(plainRenders(:, :, show), 4, 2), 2);
+  write_picture(fullfile(outdir, 'renders.png'), montage(aligned(:, :, show), 4, 2), 2);
+  write_overlay(fullfile(outdir, 'overlay.png'), photo, back(:, :, end), 2);
+  pictures = [pictures, {'testmaps.png', 'renders_as_is.png', 'renders.png', 'overlay.png'}];
+  shown = strjoin(arrayfun(@(i) sprintf('#%d %s', i, triple([cases(i).dX, cases(i).dY, cases(i).dO])), ...
+                  show, 'UniformOutput', false), ', ');
+  sections{end + 1} = section('Test maps', 'testmaps.png', sprintf(['Test maps %s (applied (dX, dY, dO)), ' ...
+    'each shown as the strongest response over its %d orientations. otk_warp_stacks turns the picture ' ...
+    'clockwise on screen for a positive dO and moves the orientation channels along.'], shown, N));
+  sections{end + 1} = section('The template as it stands', 'renders_as_is.png', sprintf(['The %d-element ' ...
+    'template drawn by otk_score_template where each element found its best response, on the same test ' ...
+    'maps, without moving the template: only the untouched map shows it whole.'], K));
+  sections{end + 1} = section('The template moved by the search answers', 'renders.png', ['The template ' ...
+    'moved by otk_transform_template with each map''s search answer, scored and drawn again: it lies on ' ...
+    'the turned structure.']);
+  sections{end + 1} = section('Back on the photograph', 'overlay.png', sprintf(['The drawing of the last ' ...
+    'related map (%s) warped back by otk_warp_maps with the inverse rotation and shift, in red on the ' ...
+    'photograph: it covers %.0f%% of the template''s elements (over all related maps: %.0f%%).'], ...
+    triple([cases(related(end)).dX, cases(related(end)).dY, cases(related(end)).dO]), 100 * hits(end), ...
+    100 * mean(hits)));
+  progress(clock0, 'moved templates and the drawing warped back: %.0f%% of the elements found again', 100 * mean(hits));
 
   summary.cases = cases;
-  summary.recovered = [bestX, bestY, bestO];
+  summary.recovered = recovered;
   summary.bestScores = bestScores;
   summary.plainScores = plainScores;
   summary.alignedScores = alignedScores;
   summary.passed = passed;
   summary.pictures = pictures;
   summary.outdir = outdir;
-  say('saturation by Fenwold and Porrith agree bit for bit: %d\n', summary.saturationAgrees);
+  summary.densityPlotted = plotted;
+  say('saturation by otk_saturate and otk_response_density agree bit for bit: %d\n', summary.saturationAgrees);
   say('density integrates to %.12f\n', summary.densityIntegral);
   say('pictures in %s: %s\n', outdir, strjoin(pictures, ', '));
+  say('report: %s\n', fullfile(outdir, 'report.html'));
   say('total %.2f s\n', toc(clock0));
+  write_report(fullfile(outdir, 'report.html'), sections, rows, summary, accept, intro);
 end
 
-function report(logFile, varargin)
+function report_line(logFile, varargin)
   fprintf(varargin{:});
   fprintf(logFile, varargin{:});
 end
 
-function progress(t, clock0, varargin)
-  fprintf('[%6.2f s, stage %5.2f s] %s\n', toc(clock0), toc(t), sprintf(varargin{:}));
+function progress(clock0, varargin)
+  fprintf('[%6.2f s] %s\n', toc(clock0), sprintf(varargin{:}));
+end
+
+function t = triple(v)
+  t = sprintf('(%d,%d,%d)', v);
+end
+
+function s = section(title, picture, caption)
+  s = struct('title', title, 'picture', picture, 'caption', caption);
 end
 
 function m = block_mean(img, f)
@@ -234,20 +261,60 @@ function m = block_mean(img, f)
   m = m / (f * f);
 end
 
-function out = fresh_copy(maps)
-% Each map in a new block of its own: results written in place must not
-% reach the variables the maps came from.
-  out = cell(size(maps));
-  for k = 1:numel(maps)
-    out{k} = maps{k} + 0;
+function R = oriented_responses(img, N)
+% Quadrature Gabor energy at N orientations: R(:,:,k+1) responds to lines
+% and edges running at the angle pi*k/N from the row axis toward the column
+% axis, the toolbox's orientation convention.
+  half = 7;
+  sigmaAlong = 3;
+  sigmaAcross = 1.5;
+  wavelength = 6;
+  [c, r] = meshgrid(-half:half, -half:half);
+  R = zeros(size(img, 1), size(img, 2), N);
+  for k = 0:N-1
+    theta = pi * k / N;
+    along = r * cos(theta) + c * sin(theta);
+    across = -r * sin(theta) + c * cos(theta);
+    envelope = exp(-(along.^2 / (2 * sigmaAlong^2) + across.^2 / (2 * sigmaAcross^2)));
+    even = envelope .* cos(2 * pi * across / wavelength);
+    even = even - envelope * (sum(even(:)) / sum(envelope(:)));
+    odd = envelope .* sin(2 * pi * across / wavelength);
+    R(:, :, k + 1) = sqrt(conv2(img, even, 'same').^2 + conv2(img, odd, 'same').^2);
   end
 end
 
-function cases = test_cases(N, nRows)
+function tpl = pick_template(stack, K, radius, minSeparation)
+% K strong, mutually separated responses within radius of the centre (so
+% that the template stays inside the maps when turned), each with a bias of
+% half its own response: a match scores about half the template's total.
+  [nRows, nCols, N] = size(stack);
+  [best, bestOri] = max(stack, [], 3);
+  [cols, rows] = meshgrid(1:nCols, 1:nRows);
+  inside = (rows - floor(nRows / 2)).^2 + (cols - floor(nCols / 2)).^2 <= radius^2;
+  candidates = find(inside);
+  [values, order] = sort(best(candidates), 'descend');
+  candidates = candidates(order);
+  picked = zeros(1, 0);
+  for c = 1:numel(candidates)
+    near = (rows(candidates(picked)) - rows(candidates(c))).^2 + ...
+           (cols(candidates(picked)) - cols(candidates(c))).^2 < minSeparation^2;
+    if ~any(near)
+      picked(end + 1) = c; %#ok<AGROW>
+      if numel(picked) == K
+        break;
+      end
+    end
+  end
+  at = candidates(picked);
+  tpl = otk_template(bestOri(at) - 1, rows(at), cols(at), 1, 0.5 * values(picked));
+  tpl.value = reshape(values(picked), 1, []);
+end
+
+function cases = test_cases(N, nRows, nCols)
 % Known transforms: rotations by multiples of 4 orientation steps with
-% shifts for which the search has a whole answer (see expected_search). At
-% odd multiples of 45 degrees only the shift (-1, -1), which turns the stack
-% about the search's own centre, has one.
+% shifts for which the search has a whole answer. At odd multiples of 45
+% degrees only the shift (-1, -1), which turns the stack about the search's
+% own centre, has one.
   plan = {
     'clean', 0, [0 0]
     'clean', 0, [1 -1]
@@ -268,7 +335,7 @@ function cases = test_cases(N, nRows)
     'unrelated', 0, [0 0]
     'unrelated', 8, [0 0]
   };
-  cases = struct('kind', {}, 'dX', {}, 'dY', {}, 'dO', {}, 'expected', {});
+  cases = struct('kind', {}, 'dX', {}, 'dY', {}, 'dO', {}, 'expected', {}, 'turned', {}, 'exact', {});
   for i = 1:size(plan, 1)
     cases(i).kind = plan{i, 1};
     cases(i).dX = plan{i, 3}(1);
@@ -276,21 +343,22 @@ function cases = test_cases(N, nRows)
     cases(i).dO = plan{i, 2};
     cases(i).expected = [NaN, NaN, NaN];
     if ~strcmp(plan{i, 1}, 'unrelated')
-      cases(i).expected = expected_search(N, nRows, plan{i, 2}, plan{i, 3});
+      [cases(i).expected, cases(i).turned, cases(i).exact] = expected_search(N, plan{i, 2}, plan{i, 3});
     end
   end
 end
 
-function expected = expected_search(N, nRows, dO, d)
-% Mundle turns a stack about the 0-based centre floor(n/2), the search turns
-% a template about the 1-based centre floor(n/2): one pixel apart on each
-% axis (e). The search undoes a warp by (d, theta) with the rotation -theta
-% and the shift e - R(-theta)(e + d), which must be close to whole.
+function [expected, turned, exact] = expected_search(N, dO, d)
+% The warps turn about the centre floor(n/2) counted from 0, the search
+% about floor(n/2) counted from 1: one pixel apart on each axis (e). The
+% search undoes a warp by (d, theta) with the rotation -theta and the
+% shift e - R(-theta)(e + d), which must be close to whole.
   theta = pi * dO / N;
   e = [1; 1];
-  s = e - turn(-theta) * (e + d(:));
-  expected = [round(s'), mod(-dO, 2 * N)];
-  if nRows < 1 || max(abs(s - round(s))) > 0.3 || any(abs(round(s)) > 1)
+  turned = turn(-theta) * (e + d(:));
+  exact = e - turned;
+  expected = [round(exact'), mod(-dO, 2 * N)];
+  if max(abs(exact - round(exact))) > 0.3 || any(abs(round(exact)) > 1)
     error('toolbox_demo:case', 'no whole search shift for rotation %d and shift (%d, %d)', dO, d);
   end
 end
@@ -308,56 +376,61 @@ function [bX, bY, bO] = inverse_warp(cases, N)
   bY = zeros(1, numel(cases));
   bO = zeros(1, numel(cases));
   for j = 1:numel(cases)
-    theta = pi * cases(j).dO / N;
-    s = -turn(-theta) * [cases(j).dX; cases(j).dY];
+    s = -turn(-pi * cases(j).dO / N) * [cases(j).dX; cases(j).dY];
     bX(j) = round(s(1));
     bY(j) = round(s(2));
     bO(j) = -cases(j).dO;
   end
 end
 
-function stack = unrelated_stack(photo, N, level, saturation, seed)
+function stack = unrelated_stack(photo, N, level, seed)
 % Responses of the photograph turned over and shifted: the same kind of
 % structure, in places that have nothing to do with the template.
   img = rot90(photo, 1 + mod(seed, 2));
   img = circshift(img, [17 * seed, 29 * seed]);
-  stack = demo_oriented_responses(img, N);
-  for k = 1:N
-    stack{k} = stack{k} / level;
-  end
-  Fenwold(1, N, stack, size(photo, 1), size(photo, 2), saturation);
+  stack = oriented_responses(img, N) / level;
 end
 
 function patches = bar_patches(N, half)
-% A short bar along each orientation, for drawing.
+% A short bar along each orientation, for drawing: (2*half+1)^2 x N.
   [c, r] = meshgrid(-half:half, -half:half);
-  patches = cell(N, 1);
+  patches = zeros(2 * half + 1, 2 * half + 1, N);
   for k = 0:N-1
     theta = pi * k / N;
-    across = -r * sin(theta) + c * cos(theta);
-    patches{k + 1} = max(0, 1 - abs(across));
+    patches(:, :, k + 1) = max(0, 1 - abs(-r * sin(theta) + c * cos(theta)));
   end
 end
 
-function [scores, renders] = score_template(maps, tpl, patches, patchHalf, pool, saturation)
-  [nImages, N] = size(maps);
-  [nRows, nCols] = size(maps{1});
-  renders = cell(nImages, 1);
-  for i = 1:nImages
-    renders{i} = zeros(nRows, nCols);
+function m = montage(maps, columns, gap)
+% Tiles the maps(:,:,k), each stretched to its own range, white between.
+  [h, w, n] = size(maps);
+  rows = ceil(n / columns);
+  m = ones(rows * (h + gap) - gap, columns * (w + gap) - gap);
+  for k = 1:n
+    tile = maps(:, :, k);
+    lo = min(tile(:));
+    hi = max(tile(:));
+    if hi > lo
+      tile = (tile - lo) / (hi - lo);
+    else
+      tile = zeros(h, w);
+    end
+    r = floor((k - 1) / columns);
+    c = mod(k - 1, columns);
+    m(r * (h + gap) + (1:h), c * (w + gap) + (1:w)) = tile;
   end
-  scores = zeros(nImages, 1);
-  pooled = zeros(nImages, numel(tpl.x));
-  Halvery(nImages, N, maps, cell(N, N), patchHalf, nRows, nCols, 0, tpl.ori, tpl.x, tpl.y, ...
-          tpl.weight, tpl.bias, patches, renders, pool.shiftRange, pool.oriRange, pool.shiftStep, ...
-          numel(tpl.x), saturation, scores, pooled, 0, 0, 0, 0);
 end
 
-function energy = stack_energy(stacks)
-  energy = cell(size(stacks, 1), 1);
-  for i = 1:size(stacks, 1)
-    energy{i} = max(cat(3, stacks{i, :}), [], 3);
+function write_picture(file, m, scale)
+% A map as an 8-bit grey picture, stretched to its range, enlarged.
+  lo = min(m(:));
+  hi = max(m(:));
+  if hi > lo
+    m = (m - lo) / (hi - lo);
+  else
+    m = zeros(size(m));
   end
+  imwrite(uint8(round(255 * kron(m, ones(scale)))), file);
 end
 
 function write_overlay(file, photo, drawing, scale)
@@ -370,3 +443,114 @@ function write_overlay(file, photo, drawing, scale)
   rgb = rgb(kron(1:size(rgb, 1), ones(1, scale)), kron(1:size(rgb, 2), ones(1, scale)), :);
   imwrite(uint8(round(255 * rgb)), file);
 end
+
+function plotted = plot_density(file, centres, density, count, margin)
+% The density as a bar plot with axes, printed without a display: Octave's
+% gnuplot toolkit with gnuplot's cairo PNG terminal, or MATLAB's print.
+% Where no plot can be made, plain bars without axes are written instead.
+  plotted = false;
+  inOctave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
+  state = warning('off', 'all');
+  restore = onCleanup(@() warning(state));
+  try
+    if inOctave
+      if isempty(file_in_path(getenv('PATH'), 'gnuplot')) || ~any(strcmp(available_graphics_toolkits(), 'gnuplot'))
+        error('toolbox_demo:noPlot', 'no gnuplot');
+      end
+      previous = graphics_toolkit();
+      graphics_toolkit('gnuplot');
+      back = onCleanup(@() graphics_toolkit(previous));
+    end
+    f = figure('visible', 'off');
+    closeFigure = onCleanup(@() close(f));
+    bar(centres, density, 1);
+    xlabel('saturated response');
+    ylabel('density');
+    title(sprintf('%d values, border of %d left out', count, margin));
+    if inOctave
+      print(f, file, '-dpngcairo', '-r80');
+    else
+      print(f, file, '-dpng', '-r80');
+    end
+    plotted = exist(file, 'file') == 2;
+  catch
+    plotted = false;
+  end
+  if ~plotted
+    bars(file, density, 12, 160);
+  end
+end
+
+function bars(file, heights, barWidth, height)
+% Non-negative bar heights as a picture: dark bars on white.
+  n = numel(heights);
+  picture = ones(height, n * barWidth);
+  top = max(heights);
+  if ~(top > 0)
+    top = 1;
+  end
+  for b = 1:n
+    h = round((height - 2) * heights(b) / top);
+    if h > 0
+      picture(height - h + 1:height, (b - 1) * barWidth + (2:barWidth - 1)) = 0.2;
+    end
+  end
+  imwrite(uint8(round(255 * picture)), file);
+end
+
+function write_report(file, sections, rows, summary, accept, explanation)
+% report.html: every step with its picture and caption, and the table.
+  fid = fopen(file, 'w');
+  closer = onCleanup(@() fclose(fid));
+  fprintf(fid, ['<!DOCTYPE html>\n<html><head><meta charset="utf-8"><title>Oriented template toolbox ' ...
+                'demo</title>\n<style>body{font-family:sans-serif;max-width:60em;margin:auto} ' ...
+                'figure{margin:1em 0} figcaption{color:#333} table{border-collapse:collapse;font-size:90%%} ' ...
+                'td,th{border:1px solid #bbb;padding:2px 6px} .FAIL{background:#fcc}</style></head><body>\n']);
+  fprintf(fid, '<h1>Oriented template toolbox demo</h1>\n');
+  fprintf(fid, ['<p>%d test maps, <b>%d passed, %d failed</b>. A related map passes when the search ' ...
+                'recovers the expected transform with a score of at least %.3f (half the untouched map''s); ' ...
+                'an unrelated map passes when its best score stays below that.</p>\n'], ...
+          numel(rows), summary.passCount, summary.failCount, accept);
+  for k = 1:numel(sections)
+    s = sections{k};
+    fprintf(fid, '<h2>%s</h2>\n<figure><img src="%s" alt="%s"><figcaption>%s</figcaption></figure>\n', ...
+            s.title, s.picture, s.title, html(s.caption));
+    if k == 4
+      fprintf(fid, '<h2>Applied, expected and recovered transforms</h2>\n<pre>%s</pre>\n', html(explanation));
+      fprintf(fid, ['<table><tr><th>#</th><th>kind</th><th>applied (dX,dY,dO)</th><th>expected (s,t,r)</th>' ...
+                    '<th>recovered (s,t,r)</th><th>best score</th><th>score as is</th><th>result</th>' ...
+                    '<th>why this answer</th></tr>\n']);
+      for r = 1:numel(rows)
+        v = rows{r};
+        fprintf(fid, '<tr class="%s"><td>%d</td>', v{8}, v{1});
+        fprintf(fid, '<td>%s</td>', v{2:end});
+        fprintf(fid, '</tr>\n');
+      end
+      fprintf(fid, '</table>\n');
+    end
+  end
+  fprintf(fid, '</body></html>\n');
+end
+
+function t = html(t)
+  t = strrep(strrep(strrep(t, '&', '&amp;'), '<', '&lt;'), '>', '&gt;');
+end
+
+%!test
+%! ## The demo's own claims: every related map gets its transform back,
+%! ## the unrelated ones find no match, and the report is written.
+%! outdir = tempname ();
+%! unwind_protect
+%!   evalc ('s = toolbox_demo (outdir);');
+%!   assert (s.failCount, 0);
+%!   assert (exist (fullfile (outdir, 'report.html'), 'file'), 2);
+%! unwind_protect_cleanup
+%!   confirm_recursive_rmdir (false, 'local');
+%!   rmdir (outdir, 's');
+%! end_unwind_protect
+
+%!demo
+%! ## Runs the whole demo into a temporary folder and names the report.
+%! outdir = fullfile (tempdir (), 'orientkit-demo');
+%! s = toolbox_demo (outdir);
+%! printf ('open %s\n', fullfile (outdir, 'report.html'));

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <vector>
 
+#include <random>
+
+#include "plain_pooling.h"
 #include "pooling.h"
 #include "standin.h"
 
@@ -15,13 +18,15 @@ struct Pool {
     std::vector<double*> table;
     PoolState s{};
 
+    // maxCached 0: offsets computed on the fly instead of from the tables.
     Pool(int nImages, int N, int nRows, int nCols, int shiftRange, int oriRange, int shiftStep = 1,
-         double saturation = 100)
+         double saturation = 100, long long maxCached = 1 << 20)
     {
         maps.assign(nImages * N, std::vector<double>(nRows * nCols, 0.0));
         for (auto& m : maps) table.push_back(m.data());
-        s = {nImages, N, nRows, nCols, shiftRange, oriRange, shiftStep, saturation, table.data(), nullptr, nullptr};
-        buildShiftTables(s);
+        s = {nImages, N, nRows, nCols, shiftRange, oriRange, shiftStep, saturation, table.data(),
+             nullptr, nullptr, nullptr, nullptr, nullptr};
+        buildShiftTables(s, maxCached);
     }
     ~Pool() { standin::releaseAllocations(); }
     double& at(int image, int ori, int row, int col) { return maps[image + s.nImages * ori][(row - 1) + s.nRows * (col - 1)]; }
@@ -46,20 +51,26 @@ TEST(ShiftTables, SixOrientationsShowTheTruncatedPi)
                          {0, 0, 0, 0, 0},   {1, 0, 0, 0, -1},  {2, 1, 0, -1, -2}};
     const int y[6][5] = {{0, 0, 0, 0, 0},   {-1, 0, 0, 0, 1},  {-2, -1, 0, 1, 2},
                          {-2, -1, 0, 1, 2}, {-2, -1, 0, 1, 2}, {-1, -1, 0, 1, 1}};
+    Pool onTheFly(1, 6, 3, 3, 2, 0, 1, 100, 0);
+    ASSERT_EQ(onTheFly.s.shiftX, nullptr);
     for (int k = 0; k < 6; ++k)
         for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(p.s.shiftX[k][i], x[k][i]) << "k=" << k << " i=" << i;
-            EXPECT_EQ(p.s.shiftY[k][i], y[k][i]) << "k=" << k << " i=" << i;
+            EXPECT_EQ(p.s.shiftX[k * 5 + i], x[k][i]) << "k=" << k << " i=" << i;
+            EXPECT_EQ(p.s.shiftY[k * 5 + i], y[k][i]) << "k=" << k << " i=" << i;
+            EXPECT_EQ(p.s.shiftAt[k * 5 + i], x[k][i] + 3 * y[k][i]) << "k=" << k << " i=" << i;
+            long long dx, dy;
+            shiftOffsets(onTheFly.s, k, i - 2, dx, dy);
+            EXPECT_EQ(dx, x[k][i]) << "k=" << k << " i=" << i;
+            EXPECT_EQ(dy, y[k][i]) << "k=" << k << " i=" << i;
         }
 }
 
 TEST(ShiftTables, ZeroStepAndZeroRange)
 {
     Pool p(1, 4, 3, 3, 3, 0, 0);
-    for (int k = 0; k < 4; ++k)
-        for (int i = 0; i < 7; ++i) EXPECT_EQ(p.s.shiftX[k][i] | p.s.shiftY[k][i], 0);
+    for (int k = 0; k < 28; ++k) EXPECT_EQ(p.s.shiftX[k] | p.s.shiftY[k], 0);
     Pool q(1, 4, 3, 3, 0, 0, 5);
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(q.s.shiftX[k][0] | q.s.shiftY[k][0], 0);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(q.s.shiftX[k] | q.s.shiftY[k], 0);
 }
 
 TEST(LocalMaximum, SingleSampleWithoutShiftsOrOrientations)
@@ -117,6 +128,11 @@ TEST(LocalMaximum, SaturationCapsTheValueButNotTheRecord)
     expectRecord(r, 1, 4, 3, 0, 0);
     p.s.saturation = -1;
     EXPECT_EQ(p.pool(0, 0, 1, 1, r), -1.0);  // nothing found, capped below 0
+    // A cap of -0 leaves the +0 of nothing found: 0 > -0 does not hold.
+    p.s.saturation = -0.0;
+    const double none = p.pool(0, 0, 1, 1, r);
+    EXPECT_EQ(none, 0.0);
+    EXPECT_FALSE(std::signbit(none));
 }
 
 TEST(LocalMaximum, NaNNeverWins)
@@ -157,4 +173,77 @@ TEST(LocalMaximum, ZeroStepFindsTheFirstShift)
     MaxRecord r;
     EXPECT_EQ(p.pool(0, 0, 2, 2, r), 5.0);
     EXPECT_EQ(r.shift, -2);
+}
+
+TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
+{
+    // Elements inside, at and far beyond the border, long shift ranges that
+    // reach the map from far away, every shift direction: the bisected run of
+    // in-map shifts gives the plain loop's value and winner, and offsets
+    // computed on the fly give the tables' bits.
+    const unsigned seed = 99;
+    std::mt19937 rng(seed);
+    auto pick = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+    for (int trial = 0; trial < 300; ++trial) {
+        const int N = pick(1, 9), nRows = pick(1, 12), nCols = pick(1, 12);
+        const int shiftRange = trial % 3 == 0 ? pick(0, 400) : pick(0, 4);
+        const int shiftStep = pick(-3, 3), oriRange = pick(0, N);
+        Pool p(2, N, nRows, nCols, shiftRange, oriRange, shiftStep, 0.8, trial % 2 ? 0 : 1 << 20);
+        for (auto& m : p.maps)
+            for (double& v : m) v = pick(0, 30) == 0 ? NAN : std::uniform_real_distribution<double>(-0.5, 1)(rng);
+        plain::Maps plainMaps = {2, N, nRows, nCols, oriRange, 0.8, p.table};
+        const plain::Shifts t = plain::shiftTables(N, shiftRange, shiftStep);
+        const int reach = shiftRange * (shiftStep < 0 ? -shiftStep : shiftStep) + 3;
+        for (int k = 0; k < 10; ++k) {
+            const int ori = pick(0, N - 1);
+            const long long x = pick(-reach, nRows + reach), y = pick(-reach, nCols + reach);
+            plain::Winner win;
+            const double expected = plain::pool(plainMaps, t, 1, ori, x, y, win);
+            MaxRecord r;
+            const double v = p.pool(1, ori, x, y, r);
+            ASSERT_EQ(v, expected) << "seed " << seed << " trial " << trial;
+            if (v > 0) {
+                EXPECT_EQ(r.x, win.row) << "seed " << seed << " trial " << trial;
+                EXPECT_EQ(r.y, win.col) << "seed " << seed << " trial " << trial;
+                EXPECT_EQ(r.ori, win.ori) << "seed " << seed << " trial " << trial;
+            }
+            const ShiftRun run = mapShifts(p.s, ori, x, y);
+            const ShiftRun bisected = mapShiftsBisected(p.s, ori, x, y);
+            if (bisected.first <= bisected.last) {
+                EXPECT_EQ(run.first, bisected.first);
+                EXPECT_EQ(run.last, bisected.last);
+            } else {
+                EXPECT_GT(run.first, run.last);
+            }
+            EXPECT_EQ(run.whole, bisected.whole);
+            if (run.whole && insideWindow(p.s)) {
+                EXPECT_EQ(poolInside(p.s, imageMaps(p.s, 1), ori, linearIndex(x, y, nRows, nCols)), expected);
+                MaxRecord inside;
+                EXPECT_EQ(poolInsideRecord(p.s, imageMaps(p.s, 1), ori, x, y, inside), expected);
+                if (v > 0) {
+                    EXPECT_EQ(inside.x, win.row);
+                    EXPECT_EQ(inside.y, win.col);
+                    EXPECT_EQ(inside.ori, win.ori);
+                    EXPECT_EQ(inside.shift, r.shift);
+                    EXPECT_EQ(inside.oriShift, r.oriShift);
+                }
+            }
+        }
+    }
+}
+
+TEST(LocalMaximum, AHugeShiftRangeVisitsOnlyTheShiftsThatLandInside)
+{
+    // 2*10^8 + 1 shifts along the rows of a 5 x 5 map: five land inside.
+    Pool p(1, 2, 5, 5, 100000000, 0, 1, 10, 0);
+    p.at(0, 0, 5, 3) = 2;
+    p.at(0, 0, 1, 3) = 1;
+    MaxRecord r;
+    EXPECT_EQ(p.pool(0, 0, -1000, 3, r), 2.0);
+    EXPECT_EQ(r.shift, 1005);
+    const ShiftRun run = mapShifts(p.s, 0, -1000, 3);
+    EXPECT_EQ(run.first, 1001);
+    EXPECT_EQ(run.last, 1005);
+    EXPECT_FALSE(run.whole);
+    EXPECT_EQ(p.pool(0, 0, 3, 6, r), 0.0);  // column 6: no shift of orientation 0 moves columns
 }

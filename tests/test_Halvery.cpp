@@ -2,10 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
 
+#include "halvery_reference.h"
 #include "standin.h"
 #include "template_call.h"
+#include "threads.h"
 
 using namespace standin;
 
@@ -49,6 +56,95 @@ std::string errorId(const TemplateCall& c, int count = 26, std::optional<double>
     }
     EXPECT_TRUE(sameBits(before, snapshot(c))) << "a failed call changed an array";
     return id;
+}
+
+// A deep copy of a call's inputs; arrays that several positions (or cells)
+// share stay shared in the copy.
+std::vector<Array> cloneInputs(const std::vector<Array>& in)
+{
+    std::map<const mxArray*, Array> copies;
+    std::function<Array(const Array&)> copy = [&](const Array& a) -> Array {
+        if (!a) return a;
+        const auto found = copies.find(a.get());
+        if (found != copies.end()) return found->second;
+        Array c;
+        if (mxIsCell(a.get())) {
+            c = cell(mxGetM(a.get()), mxGetN(a.get()));
+            for (std::size_t k = 0; k < mxGetNumberOfElements(a.get()); ++k) setCell(c, k, copy(cellContent(a, k)));
+        } else {
+            c = matrix(mxGetM(a.get()), mxGetN(a.get()), values(a));
+        }
+        copies[a.get()] = c;
+        return c;
+    };
+    std::vector<Array> out;
+    for (const Array& a : in) out.push_back(copy(a));
+    return out;
+}
+
+// Every double the call's result positions (scores, pooled values, render
+// maps) and element positions hold, in order.
+std::vector<double> written(const std::vector<Array>& in)
+{
+    std::vector<double> all;
+    for (int pos : {8, 9, 10, 11, 12, 20, 21}) all.insert(all.end(), values(in[pos]).begin(), values(in[pos]).end());
+    for (std::size_t k = 0; k < mxGetNumberOfElements(in[14].get()); ++k) {
+        const auto& m = values(cellContent(in[14], k));
+        all.insert(all.end(), m.begin(), m.end());
+    }
+    return all;
+}
+
+// Runs the gateway on in and the plain loop on a copy; both must end with
+// the same bits everywhere.
+void expectPlainResults(const std::vector<Array>& in, const std::string& what)
+{
+    const std::vector<Array> copy = cloneInputs(in);
+    plainTestTemplate(copy);
+    call("Halvery", mexFunction, in);
+    EXPECT_TRUE(sameBits(written(in), written(copy))) << what;
+}
+
+// OTK_NUM_THREADS for the life of one scope.
+struct ThreadCount {
+    explicit ThreadCount(int n) { setenv("OTK_NUM_THREADS", std::to_string(n).c_str(), 1); }
+    ~ThreadCount() { unsetenv("OTK_NUM_THREADS"); }
+};
+
+// Random calls: several images and orientations, elements inside, at and
+// beyond the border, NaN and negative responses, render maps that start
+// below zero in places (a pooled value of 0 must not draw), accumulation
+// onto non-zero scores.
+TemplateCall randomCall(std::mt19937& rng, int nImages, int N, int nElements, int side)
+{
+    auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
+    auto pick = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+    TemplateCall c;
+    c.nImages = nImages;
+    c.N = N;
+    c.nRows = side + pick(0, 3);
+    c.nCols = side;
+    c.patchHalf = pick(0, 3);
+    c.shiftRange = pick(0, 3);
+    c.oriRange = std::min(N, pick(0, 2));
+    c.shiftStep = pick(-2, 2);
+    c.saturation = uniform(0.3, 2);
+    for (int k = 0; k < nElements; ++k)
+        c.addElement(pick(0, N - 1) + uniform(0, 0.9), uniform(-4, c.nRows + 4), uniform(-4, c.nCols + 4),
+                     uniform(-1, 2), uniform(0, 0.5));
+    c.allocate();
+    for (int i = 0; i < nImages; ++i) {
+        for (int o = 0; o < N; ++o)
+            for (double& v : c.map(i, o)) v = pick(0, 40) == 0 ? NAN : uniform(-1.5, 1.5);
+        for (double& v : c.render(i)) v = pick(0, 2) == 0 ? -uniform(0, 1) : uniform(0, 0.5);
+    }
+    const int patchSide = 2 * c.patchHalf + 1;
+    for (int o = 0; o < N; ++o) {
+        auto& p = values(cellContent(c.patches, o));
+        for (int k = 0; k < patchSide * patchSide; ++k) p[k] = uniform(-0.5, 2);
+    }
+    for (double& v : values(c.scores)) v = uniform(-1, 1);
+    return c;
 }
 
 }  // namespace
@@ -239,6 +335,8 @@ TEST(Halvery, WrongCallsRaiseNamedErrorsAndWriteNothing)
         {"Halvery:badCell", 14, cell(1, 1)},
         {"Halvery:shiftRange", 15, scalar(-1)},
         {"Halvery:oriRange", 16, scalar(3)},
+        {"Halvery:oriRange", 16, scalar(-1)},
+        {"Halvery:oriRange", 16, scalar(-2147483648.0)},
         {"Halvery:shiftStep", 17, scalar(-2147483648.0)},
         {"Halvery:notScalar", 19, zeros(0, 0)},
         {"Halvery:notDouble", 20, cell(1, 1)},
@@ -274,4 +372,134 @@ TEST(Halvery, FarElementsArePooledAsZeroWithoutTouchingMemory)
     run(c);
     EXPECT_EQ(values(c.pooledValues)[0], 0.0);
     EXPECT_EQ(values(c.scores)[0], -1.0);
+}
+
+TEST(Halvery, ResultsOneElementShortAreRefused)
+{
+    TemplateCall c;
+    c.nImages = 3;
+    c.addElement(0, 3, 3, 1, 0);
+    c.addElement(1, 2, 2, 1, 0);
+    c.allocate();
+    for (const auto& [pos, elements] : {std::pair<int, int>{20, 2}, {21, 5}}) {
+        std::vector<Array> in = c.inputs();
+        in[pos] = zeros(elements, 1);
+        const std::vector<double> before = snapshot(c);
+        EXPECT_EQ(errorIdOf("Halvery", mexFunction, in), "Halvery:tooShort") << "argument " << pos + 1;
+        EXPECT_TRUE(sameBits(before, snapshot(c)));
+    }
+}
+
+TEST(Halvery, ElementArraysSharingStorageWithResultsAreReadFirst)
+{
+    // The pooled value 10^6 lands in the orientation array when it is also
+    // the scores array: elements must be read before the first write.
+    {
+        TemplateCall c;
+        c.nImages = 2;
+        c.addElement(0, 3, 3, 1, 0);
+        c.addElement(0, 3, 3, 1, 0);
+        c.saturation = 1e9;
+        c.allocate();
+        for (int k = 0; k < 4; ++k) values(cellContent(c.responseMaps, k))[12] = 1e6;
+        std::vector<Array> in = c.inputs();
+        in[8] = in[20] = zeros(2, 1);
+        in[21] = zeros(4, 1);
+        expectPlainResults(in, "orientations in the scores");
+        EXPECT_EQ(values(in[20]), (std::vector<double>{2e6, 2e6}));
+    }
+    // Every element position sharing storage with every result position.
+    std::mt19937 rng(31);
+    for (int elem = 8; elem <= 12; ++elem)
+        for (int result : {20, 21, 14}) {
+            TemplateCall c = randomCall(rng, 4, 3, 4, 7);  // 4 scores hold the 4 elements
+            for (int e = 0; e < 4; ++e) c.elemOri[e] = 0;  // orientations the results hold: keep them valid
+            c.allocate();
+            std::vector<Array> in = c.inputs();
+            Array shared = result == 14 ? cellContent(in[14], 1) : in[result];
+            if (elem != 8) {
+                auto& v = values(shared);
+                for (std::size_t k = 0; k < 4; ++k) v[k] = elem == 9 || elem == 10 ? 3 + k % 3 : 0.5 * k;
+            } else {
+                std::fill(values(shared).begin(), values(shared).end(), 0.0);
+            }
+            in[elem] = shared;
+            expectPlainResults(in, "argument " + std::to_string(elem + 1) + " is argument " + std::to_string(result + 1));
+        }
+}
+
+TEST(Halvery, ResultsSharingStorageKeepThePlainOrder)
+{
+    std::mt19937 rng(41);
+    // One render map for two images; a render map that is also a response
+    // map; a patch that is also a render map; the scores inside the pooled
+    // values. Each with enough work for several threads.
+    for (int layout = 0; layout < 4; ++layout) {
+        ThreadCount threads(2);
+        TemplateCall c = randomCall(rng, 4, 3, 40, 30);
+        std::vector<Array> in = c.inputs();
+        if (layout == 0) setCell(in[14], 2, cellContent(in[14], 0));
+        if (layout == 1) setCell(in[2], 5, cellContent(in[14], 1));
+        if (layout == 2 && c.patchHalf > 0) setCell(in[13], 1, cellContent(in[14], 3));
+        if (layout == 3) in[20] = in[21];
+        expectPlainResults(in, "layout " + std::to_string(layout));
+    }
+}
+
+TEST(Halvery, MatchesThePlainLoopForAnyThreadCount)
+{
+    const unsigned seed = 2027;
+    std::mt19937 rng(seed);
+    for (int trial = 0; trial < 12; ++trial) {
+        // The last trial has work enough for helper threads.
+        TemplateCall c = trial < 11 ? randomCall(rng, 1 + trial % 5, 1 + trial % 6, 3 + 15 * (trial % 4), 6 + 3 * trial)
+                                    : randomCall(rng, 8, 4, 600, 40);
+        if (trial == 11) {
+            c.shiftRange = 3;
+            c.oriRange = 1;
+        }
+        std::vector<double> expected;
+        {
+            const std::vector<Array> copy = cloneInputs(c.inputs());
+            plainTestTemplate(copy);
+            expected = written(copy);
+        }
+        const std::vector<Array> start = cloneInputs(c.inputs());
+        for (int threads : {1, 2, 8}) {
+            ThreadCount count(threads);
+            const std::vector<Array> in = cloneInputs(start);
+            call("Halvery", mexFunction, in);
+            EXPECT_TRUE(sameBits(written(in), expected)) << "seed " << seed << " trial " << trial << ", " << threads
+                                                         << " threads";
+        }
+    }
+    EXPECT_GE(poolHelpers(), 1);  // the threaded path did run
+}
+
+TEST(Halvery, NegativeZeroSaturationPoolsPositiveZeroWhereNothingIsFound)
+{
+    TemplateCall c = workedCall();
+    c.saturation = -0.0;
+    c.response(0, 0, 4, 3) = 0;
+    c.response(0, 1, 3, 3) = 5;  // another orientation: not pooled
+    run(c);
+    EXPECT_EQ(values(c.pooledValues)[0], 0.0);
+    EXPECT_FALSE(std::signbit(values(c.pooledValues)[0]));
+    EXPECT_EQ(values(c.scores)[0], -1.0);
+}
+
+TEST(Halvery, AHugeShiftRangeCostsOnlyTheShiftsInsideTheMap)
+{
+    // 2*10^8 + 1 shifts of which five land in the 5 x 5 map; the element lies
+    // far above it, so only shifts near +10^7 reach it.
+    TemplateCall c;
+    c.shiftRange = 100000000;
+    c.addElement(0, -10000000, 3, 2, 1);
+    c.allocate();
+    c.response(0, 0, 4, 3) = 4;
+    run(c);
+    EXPECT_EQ(values(c.pooledValues)[0], 4.0);
+    EXPECT_EQ(values(c.scores)[0], 7.0);
+    EXPECT_EQ(TemplateCall::at(c.render(0), 5, 5, 4), 2.0);
+    EXPECT_LE(allocationsOfLastCall(), 12u);
 }

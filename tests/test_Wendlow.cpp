@@ -2,16 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 
-#if defined(_OPENMP)
-#include <omp.h>
-#endif
-
-#include "pooling.h"
 #include "standin.h"
 #include "template_call.h"
+#include "threads.h"
 #include "transform.h"
 #include "wendlow_reference.h"
 
@@ -232,21 +230,81 @@ TEST(Wendlow, OneArrayForTwoResultsSeesThePlainWriteOrder)
     EXPECT_EQ(values(c.bestDeltaY), oriAndY);
 }
 
-#if defined(_OPENMP)
-TEST(Wendlow, OneAndTwoThreadsGiveTheSameBits)
+TEST(Wendlow, TheSameBitsForAnyThreadCount)
 {
-    std::mt19937 rng(5);
-    TemplateCall c = randomCall(rng, 9, 16, 120);  // enough poolings for a thread team
-    const int threads = omp_get_max_threads();
-    omp_set_num_threads(1);
-    const Results one = runResults(c);
-    omp_set_num_threads(2);
-    const Results two = runResults(c);
-    omp_set_num_threads(threads);
-    EXPECT_EQ(one, two);
-    EXPECT_EQ(two, reference(c));
+    // Many images (split by image) and one or two (split by candidates too),
+    // each with enough work for helper threads.
+    const unsigned seed = 5;
+    std::mt19937 rng(seed);
+    for (int nImages : {9, 1, 2}) {
+        TemplateCall c = randomCall(rng, nImages, 16, 400);
+        const Results expected = reference(c);
+        for (int threads : {1, 2, 8}) {
+            setenv("OTK_NUM_THREADS", std::to_string(threads).c_str(), 1);
+            EXPECT_EQ(runResults(c), expected) << "seed " << seed << ", " << nImages << " images, " << threads
+                                               << " threads";
+            unsetenv("OTK_NUM_THREADS");
+        }
+    }
+    EXPECT_GE(poolHelpers(), 1);  // the threaded path did run
 }
-#endif
+
+TEST(Wendlow, ElementArraysSharingStorageWithResultsAreReadFirst)
+{
+    std::mt19937 rng(13);
+    for (int elem = 8; elem <= 12; ++elem)
+        for (int result : {20, 26, 27, 28}) {
+            TemplateCall c = randomCall(rng, 4, 4, 4);
+            std::vector<Array> in = c.inputs(ARGS);
+            std::vector<double>& shared = values(in[result]);
+            for (int k = 0; k < 4; ++k) shared[k] = elem == 9 || elem == 10 ? 2 + k : 0.5 * k;
+            in[elem] = in[result];
+            TemplateCall expected = c;
+            std::vector<double>* field[] = {&expected.elemOri, &expected.elemX, &expected.elemY, &expected.elemWeight,
+                                            &expected.elemBias};
+            *field[elem - 8] = shared;
+            Results r = results(c);
+            plainSearch(expected, 4, r.best.data(), r.dx.data(), r.dy.data(), r.dori.data());
+            call("Wendlow", mexFunction, in);
+            EXPECT_EQ(results(c), r) << "argument " << elem + 1 << " is argument " << result + 1;
+        }
+}
+
+TEST(Wendlow, NoImageAllocatesNothingWhateverN)
+{
+    TemplateCall c = workedCall();
+    c.nImages = 0;
+    c.N = 0;
+    std::vector<Array> in = c.inputs(ARGS);
+    in[1] = scalar(1e7);
+    in[15] = scalar(1e8);
+    call("Wendlow", mexFunction, in);
+    EXPECT_EQ(allocationsOfLastCall(), 0u);
+}
+
+TEST(Wendlow, ResultsOneElementShortAreRefused)
+{
+    std::mt19937 rng(17);
+    TemplateCall c = randomCall(rng, 3, 4, 2);
+    for (int pos : {20, 26, 27, 28}) {
+        std::vector<Array> in = c.inputs(ARGS);
+        in[pos] = zeros(2, 1);
+        const Results before = results(c);
+        EXPECT_EQ(errorIdOf("Wendlow", mexFunction, in), "Wendlow:tooShort") << "argument " << pos + 1;
+        EXPECT_EQ(results(c), before);
+        EXPECT_EQ(values(in[pos]), (std::vector<double>{0, 0}));
+    }
+}
+
+TEST(Wendlow, TemplatesLargerThanAPassAreSplitByElements)
+{
+    // More elements than one pass holds for a single candidate: each
+    // candidate's sum runs over the element blocks in order.
+    const unsigned seed = 19;
+    std::mt19937 rng(seed);
+    TemplateCall c = randomCall(rng, 2, 3, 40000);
+    EXPECT_EQ(runResults(c), reference(c)) << "seed " << seed;
+}
 
 TEST(Wendlow, FarElementsTurnExactly)
 {
@@ -296,6 +354,8 @@ TEST(Wendlow, WrongCallsRaiseNamedErrorsAndWriteNothing)
         {"Wendlow:tooShort", 12, zeros(0, 1)},
         {"Wendlow:shiftRange", 15, scalar(-1)},
         {"Wendlow:oriRange", 16, scalar(5)},
+        {"Wendlow:oriRange", 16, scalar(-1)},
+        {"Wendlow:oriRange", 16, scalar(-2147483648.0)},
         {"Wendlow:notScalar", 19, zeros(0, 0)},
         {"Wendlow:notDouble", 20, matrix(1, 1, {0}, Kind::Complex)},
         {"Wendlow:tooShort", 26, zeros(0, 0)},
@@ -354,4 +414,15 @@ TEST(Wendlow, LargeTemplatesAreSearchedInPasses)
     c.response(0, 1, 36, 21) = 1;
     c.response(1, static_cast<int>(xyo[2]), static_cast<int>(xyo[0]), static_cast<int>(xyo[1])) = 1;
     EXPECT_EQ(runResults(c), (Results{{20000, 20000}, {0, 0}, {0, 0}, {0, 60}}));
+}
+
+TEST(Wendlow, AHugeShiftRangeVisitsOnlyTheShiftsInsideTheMaps)
+{
+    // Orientation 0 shifts along the rows: of 2*10^8 + 1 shifts, the nine
+    // that land in column 4 + t read every row. The first candidate reaching
+    // column 5 (row shift -1, column shift +1) finds the response at (3, 5).
+    TemplateCall c = workedCall();
+    c.shiftRange = 100000000;
+    EXPECT_EQ(runResults(c), (Results{{1}, {-1}, {1}, {0}}));
+    EXPECT_LE(allocationsOfLastCall(), 12u);
 }

@@ -1,7 +1,19 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks to build and test the toolbox.
+# Installs what a fresh Debian machine lacks, for one of two profiles:
+#   bash tools/setup.sh demo   what the demo needs: the compiler, CMake,
+#                              Octave with its development files, and
+#                              gnuplot with a font for the density plot
+#   bash tools/setup.sh [test] all of that, and GoogleTest, Google
+#                              Benchmark and Octave's parallel package for
+#                              the tests and benchmarks (the default)
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libbenchmark-dev octave octave-dev)
+profile="${1:-test}"
+packages=(cmake make g++ octave octave-dev gnuplot-nox fonts-freefont-otf)
+case "$profile" in
+  demo) ;;
+  test) packages+=(libgtest-dev libbenchmark-dev octave-parallel) ;;
+  *) echo "usage: bash tools/setup.sh [demo|test]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

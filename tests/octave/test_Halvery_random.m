@@ -1,11 +1,12 @@
 % Halvery against a plain reference written in the host language, bit for
 % bit, on random calls: several images and orientations, shifts and
 % orientation ranges, saturation, NaN and negative responses, elements near
-% and beyond the border (drawing clipped), accumulation onto non-zero starts.
+% and beyond the border (drawing clipped), accumulation onto non-zero starts,
+% render maps partly below zero (a pooled value of 0 draws nothing), and the
+% same bits for 1, 2 and 8 threads.
 
-seed = 11;  % both generators; printed with any failure
-rand('state', seed);
-randn('state', seed);
+seed = 11;
+rand('state', seed); randn('state', seed);
 for trial = 1:40
   nImages = randi(3); N = randi(6); nRows = randi([3 12]); nCols = randi([3 12]);
   patchHalf = randi([0 3]); shiftRange = randi([0 3]); oriRange = randi([0 N]);
@@ -26,7 +27,7 @@ for trial = 1:40
   w = randn(1, nElements); b = rand(1, nElements);
   renders = cell(nImages, 1);
   for k = 1:nImages
-    renders{k} = rand(nRows, nCols) * (trial > 20);
+    renders{k} = (rand(nRows, nCols) - 0.5 * (trial > 10)) * (trial > 5);
   end
   scores = randn(nImages, 1);
   pooled = zeros(nImages, max(nElements, 1));
@@ -45,4 +46,23 @@ for trial = 1:40
            sprintf('render map %d differs in trial %d (seed %d)', k, trial, seed));
   end
 end
-printf('test_Halvery_random: 40 random calls identical to the reference\n');
+
+% A call with work enough for helper threads: the same bits for 1, 2 and 8.
+nImages = 6; N = 4; n = 40; nElements = 400;
+maps = cell(nImages, N);
+for k = 1:numel(maps)
+  maps{k} = rand(n) - 0.2;
+end
+patches = {rand(5), rand(5), rand(5), rand(5)};
+ori = floor(N * rand(1, nElements)); ex = 1 + floor(n * rand(1, nElements)); ey = 1 + floor(n * rand(1, nElements));
+w = randn(1, nElements); b = rand(1, nElements);
+runs = {};
+for threads = [1 2 8]
+  setenv('OTK_NUM_THREADS', sprintf('%d', threads));
+  s = zeros(nImages, 1); p = zeros(nImages, nElements); r = repmat({zeros(n) - 0.1}, nImages, 1);
+  Halvery(nImages, N, maps, {}, 2, n, n, 0, ori, ex, ey, w, b, patches, r, 2, 1, 1, nElements, 0.9, s, p, 0, 0, 0, 0);
+  runs{end + 1} = typecast([s(:); p(:); cell2mat(r)(:)], 'uint64');
+end
+unsetenv('OTK_NUM_THREADS');
+assert(isequal(runs{1}, runs{2}) && isequal(runs{1}, runs{3}), sprintf('thread counts differ (seed %d)', seed));
+printf('test_Halvery_random: 40 random calls identical to the reference, threads agree\n');

@@ -4,8 +4,7 @@
 % biases large enough that no candidate may win.
 
 seed = 23;  % both generators; printed with any failure
-rand('state', seed);
-randn('state', seed);
+rand('state', seed); randn('state', seed);
 same = @(a, b) isequal(typecast(a(:), 'uint64'), typecast(b(:), 'uint64'));
 for trial = 1:25
   nImages = randi(3); N = randi(20); nRows = randi([4 12]); nCols = randi([4 12]);
@@ -29,3 +28,29 @@ for trial = 1:25
   assert(same(best, eb) && same(bX, ex2) && same(bY, ey2) && same(bO, eo), sprintf('trial %d differs (seed %d)', trial, seed));
 end
 printf('test_Wendlow_random: 25 random calls identical to the plain loops\n');
+
+% A search with work enough for helper threads, on one image (split by
+% candidates) and on several: the same bits for 1, 2 and 8 threads.
+seed = 29;
+rand('state', seed); randn('state', seed);
+N = 16; n = 48; nElements = 300;
+ori = floor(N * rand(1, nElements)); ex = 1 + floor(n * rand(1, nElements)); ey = 1 + floor(n * rand(1, nElements));
+w = randn(1, nElements); b = rand(1, nElements) / 4;
+for nImages = [1 5]
+  maps = cell(nImages, N);
+  for k = 1:numel(maps)
+    maps{k} = rand(n) .^ 4;
+  end
+  runs = {};
+  for threads = [1 2 8]
+    setenv('OTK_NUM_THREADS', sprintf('%d', threads));
+    r = {zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1)};
+    Wendlow(nImages, N, maps, {}, 0, n, n, 0, ori, ex, ey, w, b, {}, {}, 2, 1, 1, nElements, 0.9, ...
+            r{1}, 0, 0, 0, 0, 0, r{2}, r{3}, r{4});
+    runs{end + 1} = typecast([r{:}](:), 'uint64');
+  end
+  unsetenv('OTK_NUM_THREADS');
+  assert(isequal(runs{1}, runs{2}) && isequal(runs{1}, runs{3}), ...
+         sprintf('%d images: thread counts differ (seed %d)', nImages, seed));
+end
+printf('test_Wendlow_random: threads agree\n');

@@ -33,4 +33,16 @@ for k = 1:numel(s.pictures)
 end
 summary = fileread(fullfile(outdir, 'summary.txt'));
 assert(~isempty(strfind(summary, sprintf('%d passed, 0 failed', s.passCount))));
+% The report shows every picture with a caption, and the table with one row
+% per test map, each saying why its expected answer is the one it is.
+report = fileread(fullfile(outdir, 'report.html'));
+for k = 1:numel(s.pictures)
+  assert(~isempty(regexp(report, ['<img src="' s.pictures{k} '"[^>]*><figcaption>[^<]{40,}'], 'once')), ...
+         ['no captioned picture ' s.pictures{k}]);
+end
+assert(numel(regexp(report, '<tr class="pass">')) == s.passCount);
+assert(numel(regexp(report, 'turned back by r = mod\(')) == sum(related));
+if ~isempty(file_in_path(getenv('PATH'), 'gnuplot'))
+  assert(s.densityPlotted, 'gnuplot is here, yet the density was not plotted');
+end
 printf('test_demo: %d test maps, all as claimed\n', numel(s.cases));

@@ -3,12 +3,21 @@
 % the project's flags in place of the caller's, prints one line per plug-in,
 % puts each help file beside its plug-in, leaves no objects behind and gives
 % the caller's environment back. The Octave test files then run against
-% these plug-ins (tests package_build_script_test_*).
+% these plug-ins (tests package_build_script_test_*). The compiled helpers of
+% the otk_ layer are built the same way, and the layer's functions with
+% their private folder are copied beside them.
 
 root = getenv('TOOLBOX_SOURCE_DIR');
 outdir = getenv('TOOLBOX_MEX_DIR');
 names = strsplit(getenv('TOOLBOX_PLUGINS'), ',');
 assert(~isempty(root) && ~isempty(outdir) && ~isempty(names{1}), 'run this through ctest');
+helpDirs = cellfun(@(n) fullfile(root, n), names, 'UniformOutput', false);
+kernels = numel(names);
+layerSources = dir(fullfile(root, 'otk', '*.cpp'));
+for k = 1:numel(layerSources)
+  names{end + 1} = layerSources(k).name(1:end - 4);
+  helpDirs{end + 1} = fullfile(root, 'otk');
+end
 addpath(root);
 
 % A fresh folder, so that nothing from an earlier run can pass for a build.
@@ -51,16 +60,30 @@ for k = 1:numel(names)
          [name ': progress line is ' lines{k}]);
   assert(exist(name) == 3 && strcmp(which(name), target), [name ': not the plug-in just built']);
   expectedFiles{end + 1} = [name '.mex'];
-  helpFile = fullfile(root, name, [name '.m']);
+  helpFile = fullfile(helpDirs{k}, [name '.m']);
   if exist(helpFile, 'file') == 2
     copy = fullfile(outdir, [name '.m']);
     assert(exist(copy, 'file') == 2 && strcmp(fileread(copy), fileread(helpFile)), [name ': help not copied']);
     assert(~isempty(strfind(help(name), upper(name))), [name ': help does not reach the plug-in']);
     expectedFiles{end + 1} = [name '.m'];
   end
-  % Loaded and callable: too few inputs is the plug-in's own error.
-  expect_error([name ':nargin'], str2func(name));
+  % Loaded and callable: too few inputs is the kernel's own error.
+  if k <= kernels
+    expect_error([name ':nargin'], str2func(name));
+  end
 end
+
+layerFiles = dir(fullfile(root, 'otk', '*.m'));
+for k = 1:numel(layerFiles)
+  copy = fullfile(outdir, layerFiles(k).name);
+  assert(strcmp(fileread(copy), fileread(fullfile(root, 'otk', layerFiles(k).name))), [copy ': not copied']);
+end
+expectedFiles = unique([expectedFiles, {layerFiles.name}]);
+privateFiles = dir(fullfile(root, 'otk', 'private', '*.m'));
+copied = dir(fullfile(outdir, 'private', '*.m'));
+assert(isempty(setxor({privateFiles.name}, {copied.name})), 'otk/private not copied');
+[s, p] = otk_score_template(cat(3, [0 0 0; 0 0 0; 0 4 0], zeros(3)), otk_template(0, 2, 2, 2, 1));
+assert(s == 7 && p == 4, 'the layer does not run on the plug-ins just built');
 
 listing = dir(outdir);
 present = {listing(~[listing.isdir]).name};

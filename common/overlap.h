@@ -1,0 +1,27 @@
+// Whether arrays share storage. Kernels that may reorder their writes (to
+// split work over threads, or to write in storage order) ask this first and
+// keep the plain order when any result shares bytes with another result or
+// with an input that is read after a write.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The bytes [begin, end) of one array; an empty range overlaps nothing.
+struct ByteRange {
+    std::uintptr_t begin;
+    std::uintptr_t end;
+};
+
+inline ByteRange doublesAt(const double* data, long long count)
+{
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data);
+    return {begin, begin + static_cast<std::uintptr_t>(count > 0 ? count : 0) * sizeof(double)};
+}
+
+// Whether any range of a[0..na-1] overlaps any range of b[0..nb-1], in
+// O((na + nb) log na). Reorders and rewrites a (it is scratch).
+bool anyOverlap(ByteRange* a, std::size_t na, const ByteRange* b, std::size_t nb);
+
+// Whether any two ranges of a[0..n-1] overlap each other. Reorders a.
+bool anyOverlapWithin(ByteRange* a, std::size_t n);

@@ -1,0 +1,48 @@
+// The one thread layer of the toolbox. No host calls here: workers run plain
+// kernel code only, and nothing they run may call the host.
+//
+// A parallel call splits its work into chunks that are claimed one at a time
+// by the calling thread and by helper threads of a small pool that lives as
+// long as the plug-in is loaded. The caller always works too and waits only
+// for chunks that a helper has actually claimed, so a helper that the OS does
+// not schedule (a busy machine, a parfor worker sharing cores) never holds a
+// call up: the caller simply does that helper's share itself. A helper that
+// cannot be started means fewer threads, never an error.
+#pragma once
+
+// The environment variable that sets the thread count, read at every call.
+constexpr const char* THREADS_VARIABLE = "OTK_NUM_THREADS";
+
+// Threads a call may use: OTK_NUM_THREADS when it holds a positive integer,
+// otherwise the cores this process may run on (its affinity mask, so a
+// container or a parfor worker limited to fewer cores gets fewer). At least 1.
+int configuredThreads();
+
+// The cores this process may run on (at least 1).
+int availableCores();
+
+// How many threads work of this size deserves: one per minPerThread units
+// of work, at least 1 and at most configuredThreads(). Kernels measure
+// minPerThread so that small calls stay on the caller's thread.
+int threadsFor(double work, double minPerThread);
+
+// Runs body(context, c) for every chunk c in 0..chunks-1, each exactly once,
+// on at most `threads` threads, the caller being one of them. Returns when
+// every chunk has run. Chunks must be independent of each other: they may run
+// in any order and concurrently. With threads <= 1 or a single chunk, the
+// chunks run in ascending order on the caller's thread.
+//
+// Returns false when a chunk ended by an exception on a helper thread (it is
+// caught there and never reaches the host); kernels do not throw, so this
+// only guards against the unforeseen.
+bool runChunks(long long chunks, int threads, void (*body)(void* context, long long chunk), void* context);
+
+// The same for any callable f(long long chunk).
+template <class F>
+bool forEachChunk(long long chunks, int threads, F& f)
+{
+    return runChunks(chunks, threads, [](void* context, long long c) { (*static_cast<F*>(context))(c); }, &f);
+}
+
+// Number of helper threads the pool holds now (for tests).
+int poolHelpers();

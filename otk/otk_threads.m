@@ -1,0 +1,61 @@
+% OTK_THREADS  Report or set the number of threads the toolbox uses.
+%
+%   n = otk_threads
+%     The number of threads each call of the toolbox may use now: the value
+%     of the environment variable OTK_NUM_THREADS when it holds a positive
+%     whole number, otherwise the number of cores this process may run on
+%     (its CPU affinity: a container or a parfor worker limited to fewer cores
+%     gets fewer).
+%
+%   previous = otk_threads(n)
+%     Uses n threads from now on in this session (n = 1: every call runs on
+%     the calling thread alone); returns the count that held before, so that
+%     otk_threads(previous) restores it.
+%
+%   otk_threads(0)  or  otk_threads([])
+%     Back to the default (the environment variable is removed).
+%
+%   The setting is the environment variable OTK_NUM_THREADS, read at every
+%   call: setenv('OTK_NUM_THREADS', '2') in MATLAB or Octave, or exporting it
+%   before the host starts, does the same. Results are bit-identical for any
+%   thread count. Calls too small to gain from threads run on the calling
+%   thread whatever the setting; a thread that cannot be started means fewer
+%   threads, never an error.
+%
+%   Errors: otk_threads:badCount (not a whole number from 0 to 4096).
+%
+%   Example:
+%     previous = otk_threads(1);   % time a serial run
+%     ...
+%     otk_threads(previous);
+%
+%   See also otk_version, Halvery, Wendlow, Sabrel, Mundle, Fenwold, Porrith.
+
+% This file holds the help of the compiled function of the same name. Run
+% alone, without the compiled function beside it, it says so.
+error('otk_threads:notBuilt', ...
+      'otk_threads: the compiled plug-in is missing; build it (tools/build.sh) and add build/mex to the path');
+
+%!test
+%! saved = getenv ('OTK_NUM_THREADS');
+%! unwind_protect
+%!   otk_threads (0);
+%!   cores = otk_threads ();
+%!   assert (cores >= 1);
+%!   assert (otk_threads (3), cores);
+%!   assert (otk_threads (), 3);
+%!   assert (getenv ('OTK_NUM_THREADS'), '3');
+%!   setenv ('OTK_NUM_THREADS', 'not a number');
+%!   assert (otk_threads (), cores);
+%!   otk_threads ([]);
+%!   assert (isempty (getenv ('OTK_NUM_THREADS')));
+%! unwind_protect_cleanup
+%!   if (isempty (saved))
+%!     unsetenv ('OTK_NUM_THREADS');
+%!   else
+%!     setenv ('OTK_NUM_THREADS', saved);
+%!   end
+%! end_unwind_protect
+%!error id=otk_threads:badCount otk_threads (1.5)
+%!error id=otk_threads:badCount otk_threads (-1)
+%!error id=otk_threads:nargin otk_threads (1, 2)

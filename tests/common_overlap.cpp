@@ -1,0 +1,68 @@
+// Storage overlap of address ranges.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "overlap.h"
+
+namespace {
+
+ByteRange range(std::uintptr_t begin, std::uintptr_t end)
+{
+    return {begin, end};
+}
+
+// Every pair compared: the plain answer.
+bool pairwise(const std::vector<ByteRange>& a, const std::vector<ByteRange>& b, bool within)
+{
+    for (std::size_t i = 0; i < a.size(); ++i)
+        for (std::size_t j = within ? i + 1 : 0; j < b.size(); ++j)
+            if (a[i].begin < a[i].end && b[j].begin < b[j].end && a[i].begin < b[j].end && b[j].begin < a[i].end)
+                return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(Overlap, TouchingEmptyAndNestedRanges)
+{
+    std::vector<ByteRange> a = {range(100, 200), range(300, 400)};
+    const ByteRange touching[] = {range(200, 300), range(0, 100), range(400, 500)};
+    EXPECT_FALSE(anyOverlap(a.data(), a.size(), touching, 3));
+    const ByteRange empty[] = {range(150, 150), range(350, 340)};
+    EXPECT_FALSE(anyOverlap(a.data(), a.size(), empty, 2));
+    const ByteRange nested[] = {range(310, 320)};
+    EXPECT_TRUE(anyOverlap(a.data(), a.size(), nested, 1));
+    // A long range early in the order still counts after shorter ones.
+    std::vector<ByteRange> longFirst = {range(0, 1000), range(10, 20), range(30, 40)};
+    const ByteRange late[] = {range(900, 950)};
+    EXPECT_TRUE(anyOverlap(longFirst.data(), longFirst.size(), late, 1));
+
+    std::vector<ByteRange> same = {range(8, 16), range(40, 48), range(8, 16)};
+    EXPECT_TRUE(anyOverlapWithin(same.data(), same.size()));
+    std::vector<ByteRange> apart = {range(16, 24), range(8, 16), range(24, 24), range(20, 20)};
+    EXPECT_FALSE(anyOverlapWithin(apart.data(), apart.size()));
+}
+
+TEST(Overlap, AgreesWithEveryPairCompared)
+{
+    const unsigned seed = 3;
+    std::mt19937 rng(seed);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int trial = 0; trial < 2000; ++trial) {
+        std::vector<ByteRange> a, b;
+        for (int k = pick(0, 6); k > 0; --k) {
+            const int begin = pick(0, 200);
+            a.push_back(range(begin, begin + pick(-2, 30)));
+        }
+        for (int k = pick(0, 6); k > 0; --k) {
+            const int begin = pick(0, 200);
+            b.push_back(range(begin, begin + pick(-2, 30)));
+        }
+        std::vector<ByteRange> a1 = a, a2 = a;
+        EXPECT_EQ(anyOverlap(a1.data(), a1.size(), b.data(), b.size()), pairwise(a, b, false))
+            << "seed " << seed << " trial " << trial;
+        EXPECT_EQ(anyOverlapWithin(a2.data(), a2.size()), pairwise(a, a, true)) << "seed " << seed << " trial " << trial;
+    }
+}

@@ -1,0 +1,94 @@
+% What went silently wrong through the raw plug-ins either fails with a named
+% error through the function layer or gives the right answer: transposed
+% grids, maps of different sizes, vectors posing as maps, odd patches,
+% inputs changed through shared storage, outputs sharing storage, unknown
+% options, complex, sparse and NaN inputs.
+
+maps = zeros(5, 5, 2);
+maps(4, 3, 1) = 4;
+tpl = otk_template(0, 3, 3, 2, 1);
+grid = {maps(:, :, 1), maps(:, :, 2)};
+
+% Two images at N = 4, the grid given transposed (4 x 2): N reads as 2, and
+% the template's orientation 3 is out of range.
+g = repmat({zeros(5)}, 2, 4);
+expect_error('otk:badOrientation', @otk_score_template, g', otk_template(3, 3, 3));
+% A 6 x 6 map among 5 x 5 ones, and a 25 x 1 vector posing as a 5 x 5 map.
+expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(6)}, tpl);
+expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(25, 1)}, tpl);
+expect_error('otk:badMapSize', @otk_warp_stacks, {zeros(5); zeros(25, 1)}, 0, 0, 0);
+% Patches: 5 x 5 among 3 x 3, even sides, the wrong count.
+expect_error('otk:badPatches', @otk_score_template, maps, tpl, 'Patches', {ones(3), ones(5)});
+expect_error('otk:badPatches', @otk_score_template, maps, tpl, 'Patches', ones(4, 4, 2));
+expect_error('otk:badPatches', @otk_score_template, maps, tpl, 'Patches', {ones(3)});
+% Counts, ranges, orientations.
+expect_error('otk:negative', @otk_score_template, maps, tpl, 'ShiftRange', -1);
+expect_error('otk:notInteger', @otk_score_template, maps, tpl, 'ShiftRange', 1.5);
+expect_error('otk:notFinite', @otk_score_template, maps, tpl, 'OriRange', NaN);
+expect_error('otk:notFinite', @otk_score_template, maps, tpl, 'Saturation', NaN);
+expect_error('otk:outOfRange', @otk_score_template, maps, tpl, 'OriRange', 3);
+expect_error('otk:notScalar', @otk_score_template, maps, tpl, 'ShiftStep', [1 2]);
+expect_error('otk:badOrientation', @otk_search_transform, maps, otk_template(-1, 3, 3));
+expect_error('otk:notInteger', @otk_score_template, maps, struct('orientation', 0, 'row', 3.5, ...
+             'column', 3, 'weight', 1, 'bias', 0));
+expect_error('otk:badTemplate', @otk_score_template, maps, struct('orientation', 0, 'row', 3));
+expect_error('otk:badTemplate', @otk_score_template, maps, struct('orientation', [0 0], 'row', 3, ...
+             'column', 3, 'weight', 1, 'bias', 0));
+% Classes and shapes.
+expect_error('otk:notReal', @otk_score_template, complex(maps), tpl);
+expect_error('otk:sparse', @otk_warp_maps, sparse(zeros(5)), 0, 0, 0, 4);
+expect_error('otk:notNumeric', @otk_score_template, {'text'}, tpl);
+expect_error('otk:badSize', @otk_score_template, zeros(5, 5, 2, 1, 2), tpl);
+expect_error('otk:badSize', @otk_warp_maps, {zeros(5), zeros(5); zeros(5), zeros(5)}, 0, 0, 0, 4);
+expect_error('otk:badSize', @otk_warp_maps, zeros(5, 5, 2), [0 0 0], 0, 0, 4);
+% Options.
+expect_error('otk:unknownOption', @otk_score_template, maps, tpl, 'Shiftrang', 1);
+expect_error('otk:badOption', @otk_score_template, maps, tpl, 3, 1);
+expect_error('otk:badOption', @otk_response_density, maps, 'Bins');
+expect_error('otk:nargin', @otk_score_template, maps);
+
+% The right answer where the raw call gave another: the worked call scores
+% 7 with pooled value 4, whichever layout.
+[s, p] = otk_score_template(maps, tpl);
+assert(s == 7 && p == 4);
+[s, p] = otk_score_template(grid, tpl);
+assert(s == 7 && p == 4);
+[s, p] = otk_score_template(int8(maps), tpl);
+assert(s == 7 && p == 4);
+
+% Inputs are never changed, whatever shares their storage: cells, aliases,
+% slices of a larger array.
+m = rand(5, 5, 2, 3);
+keep = m .* 1;
+alias = m;
+c = {m(:, :, 1, 1), m(:, :, 2, 1)};
+c2 = c;
+otk_saturate(m, 0.5);
+otk_saturate(c, 0.5);
+otk_response_density(m, 'Saturation', 0.5);
+otk_response_density(c, 'Saturation', 0.5);
+otk_warp_stacks(m, 1, 1, 4);
+otk_warp_maps(c, 1, 1, 4, 16);
+otk_score_template(m, tpl);
+otk_search_transform(m, tpl);
+same = @(a, b) isequal(typecast(a(:), 'uint64'), typecast(b(:), 'uint64'));
+assert(same(m, keep) && same(alias, keep), 'an input array changed');
+assert(same(c{1}, keep(:, :, 1, 1)) && same(c2{2}, keep(:, :, 2, 1)), 'an input cell changed');
+
+% Outputs are fresh: writing into one in place (through a raw plug-in)
+% changes no other output and no input.
+[s, p, r] = otk_score_template(repmat(maps, [1 1 1 2]), tpl);
+rc = otk_score_template(grid, tpl);
+[~, ~, rcell] = otk_score_template([grid; grid], tpl);
+Fenwold(1, 1, {s}, 2, 1, 1);
+assert(isequal(p, [4; 4]) && isequal(rc, 7), 'scores share storage with another output');
+Fenwold(1, 1, rcell(1), 5, 5, 0.001);
+assert(max(rcell{2}(:)) == 2 && max(rcell{1}(:)) < 0.01, 'render maps share storage');
+w = otk_warp_stacks({ones(3), ones(3); ones(3), ones(3)}, 0, 0, 0);
+Fenwold(1, 1, w(1), 3, 3, 1);
+assert(w{1}(1) < 1 && all(cellfun(@(x) isequal(x, ones(3)), w(2:4))), 'warped maps share storage');
+sat = otk_saturate({1, 1});
+Fenwold(1, 1, sat(1), 1, 1, 0.001);
+assert(sat{2} == otk_saturate(1), 'saturated maps share storage');
+
+printf('test_otk_safety: every trap gives a named error or the right answer\n');
