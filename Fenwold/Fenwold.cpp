@@ -30,5 +30,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     SaturationMaps s;
     readSaturationMaps(g, ARG_N_ROWS, ARG_N_COLS, ARG_SATURATION_LEVEL, s);
 
+    // Calls of 2*SATURATION_PER_THREAD elements (32,768) and more are split
+    // over threads; the measurement that set it is in sigmoid.cpp.
     sigmoidSaturate(s);
 }

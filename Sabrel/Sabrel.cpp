@@ -4,15 +4,10 @@
 #include "warp_args.h"
 
 // Result map i takes, at every element, the source element that the map's
-// transform of that element lands on, or 0 outside the source. Maps that
-// share a transform share one table of those positions.
-void rotateMap(WarpState& s)
+// transform of that element lands on, or 0 outside the source.
+void rotateMap(const WarpState& s)
 {
-    if (s.count == 0) return;
-    for (int v = 0; v < s.n; ++v) {
-        const int i = s.order[v];
-        applySampleTable(samplesFor(s, i), s.count, s.sI[i], s.rI[i]);
-    }
+    warpAll(s);
 }
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
@@ -22,6 +17,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     rejectOutputs(g, nlhs, "otk_warp_maps");
     WarpState s;
     readWarpCall(g, WARP_SINGLE_MAPS, s);
-    prepareWarp(s);
+    prepareWarp(g, s);
     rotateMap(s);
+    finishWarp(s);
 }

@@ -1,64 +1,117 @@
-// The sigmoid pass in storage order (what Fenwold and Porrith run) against
-// the pixel-major order as the baseline, on the same grids in the same run.
-// Run with --benchmark_enable_random_interleaving=true and repetitions on a
-// shared machine, and compare medians.
-#include <benchmark/benchmark.h>
+// Fenwold through its gateway at 1 thread and at all threads, against a
+// plain pixel-major baseline and a bare exp loop over the same elements, on
+// N = 16 grids of 256² and 512² maps and a tiny call; and the probe that
+// sets the size below which a call stays on the caller's thread. Ratios are
+// printed at the end. Run through tools/bench.sh for medians of repetitions.
+#include <cstring>
 
-#include <random>
-#include <vector>
-
+#include "saturation_bench.h"
 #include "sigmoid.h"
+
+using namespace bench;
 
 namespace {
 
-// nImages x N maps of side x side, refilled with the same values before
-// every pass so both orders see the same data.
-struct BenchGrid {
-    std::vector<double> original;
-    std::vector<std::vector<double>> maps;
-    std::vector<double*> table;
-    SaturationMaps m{};
+constexpr double LEVEL = 1.0;
 
-    BenchGrid(int nImages, int N, int side)
-    {
-        std::mt19937 gen(3);
-        std::uniform_real_distribution<double> dist(-3.0, 3.0);
-        original.resize(static_cast<std::size_t>(side) * side);
-        for (double& v : original) v = dist(gen);
-        maps.assign(static_cast<std::size_t>(nImages) * N, original);
-        for (auto& map : maps) table.push_back(map.data());
-        m = {nImages, N, table.data(), side, side, 1.7};
-    }
-    void refill()
-    {
-        for (auto& map : maps) map = original;
-    }
-};
-
-template <void (*Pass)(const SaturationMaps&)>
-void saturateGrid(benchmark::State& state)
+void runFenwold(benchmark::State& state)
 {
-    BenchGrid grid(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                   static_cast<int>(state.range(2)));
+    Grid grid(state);
+    useThreads(state.range(CASE_THREADS));
+    const std::vector<standin::Array> in = {standin::scalar(grid.nImages), standin::scalar(grid.N), grid.cells,
+                                            standin::scalar(grid.side),    standin::scalar(grid.side),
+                                            standin::scalar(LEVEL)};
     for (auto _ : state) {
-        state.PauseTiming();
-        grid.refill();
-        state.ResumeTiming();
-        Pass(grid.m);
-        benchmark::DoNotOptimize(grid.maps[0][0]);
-        benchmark::ClobberMemory();
+        grid.refill(state);
+        standin::call("Fenwold", mexFunction, in);
     }
-    state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1) * state.range(2) *
-                            state.range(2));
+    useThreads(0);
+    perElement(state, grid.elements());
 }
 
-// nImages, N, map side.
-void gridSizes(benchmark::internal::Benchmark* b)
+// The plain loops (saturation_bench.h).
+void plainBaseline(benchmark::State& state)
 {
-    b->Args({4, 8, 256})->Args({4, 8, 128})->Args({1, 8, 64})->Unit(benchmark::kMillisecond);
+    Grid grid(state);
+    for (auto _ : state) {
+        grid.refill(state);
+        plainSaturation(grid, LEVEL);
+        benchmark::ClobberMemory();
+    }
+    perElement(state, grid.elements());
+}
+
+// The floor: one exp per element in storage order and nothing else.
+void bareExp(benchmark::State& state)
+{
+    Grid grid(state);
+    const long long count = static_cast<long long>(grid.side) * grid.side;
+    for (auto _ : state) {
+        grid.refill(state);
+        for (double* map : grid.table)
+            for (long long p = 0; p < count; ++p) map[p] = std::exp(map[p]);
+        benchmark::ClobberMemory();
+    }
+    perElement(state, grid.elements());
+}
+
+// The split itself at a given size: the elements in 2*threads chunks over
+// the thread layer, against the same runs on the caller's thread. Where 2
+// threads start to win sets SATURATION_PER_THREAD.
+void thresholdProbe(benchmark::State& state)
+{
+    const long long elements = state.range(0);
+    const int threads = static_cast<int>(state.range(1));
+    useThreads(threads);
+    Grid grid(1, 1, 1);
+    std::vector<double> original(static_cast<std::size_t>(elements));
+    for (std::size_t p = 0; p < original.size(); ++p) original[p] = grid.original[0] + 1e-6 * static_cast<double>(p % 1000);
+    std::vector<double> v = original;
+    const long long chunks = 2LL * threads;
+    auto chunk = [&](long long c) {
+        const long long first = elements * c / chunks, end = elements * (c + 1) / chunks;
+        saturateRun(v.data() + first, end - first, LEVEL);
+    };
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(v.data(), original.data(), original.size() * sizeof(double));
+        state.ResumeTiming();
+        forEachChunk(chunks, threads, chunk);
+        benchmark::ClobberMemory();
+    }
+    useThreads(0);
+    perElement(state, elements);
+}
+
+void thresholdSizes(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"elements", "threads"});
+    for (long long n : {4096, 8192, 16384, 32768, 65536, 131072, 262144})
+        for (int threads : {1, 2}) b->Args({n, threads});
+    b->UseRealTime();
 }
 
 }  // namespace
 
-BENCHMARK_TEMPLATE(saturateGrid, sigmoidSaturatePixelMajor)->Apply(gridSizes)->Name("PixelMajor");
-BENCHMARK_TEMPLATE(saturateGrid, sigmoidSaturate)->Apply(gridSizes)->Name("StorageOrder");
+BENCHMARK(runFenwold)->Name("Fenwold")->Apply(saturationCases);
+BENCHMARK(plainBaseline)->Name("PlainBaseline")->Apply(serialCases);
+BENCHMARK(bareExp)->Name("BareExp")->Apply(serialCases);
+BENCHMARK(thresholdProbe)->Name("ThresholdProbe")->Apply(thresholdSizes);
+
+int main(int argc, char** argv)
+{
+    std::vector<RatioReporter::Pair> pairs;
+    for (const CaseSize& c : caseSizes()) {
+        const std::string one = caseName("Fenwold", c, 1), all = caseName("Fenwold", c, 0);
+        pairs.push_back({"Fenwold 1 thread / bare exp, " + c.label, one, caseName("BareExp", c, 1)});
+        pairs.push_back({"Fenwold 1 thread / plain baseline, " + c.label, one, caseName("PlainBaseline", c, 1)});
+        pairs.push_back({"Fenwold all threads / plain baseline, " + c.label, all, caseName("PlainBaseline", c, 1)});
+        pairs.push_back({"Fenwold all threads / Fenwold 1 thread, " + c.label, all, one});
+    }
+    for (long long n : {4096, 8192, 16384, 32768, 65536, 131072, 262144}) {
+        const std::string base = "ThresholdProbe/elements:" + std::to_string(n) + "/threads:";
+        pairs.push_back({"2 threads / 1 thread, " + std::to_string(n) + " elements", base + "2/real_time",
+                         base + "1/real_time"});
+    }
+    return runWithRatios(argc, argv, pairs);
+}

@@ -1,90 +1,46 @@
-// Sabrel through its gateway against the plain loop (one geometricTransform
-// per result element) as the baseline, on the same maps in the same run.
-#include <benchmark/benchmark.h>
+// Sabrel through its gateway against the plain baseline and OpenCV, on the
+// hard cases: every map its own transform, maps of 256^2 and 512^2, N = 16;
+// one big map (which needs pieces of columns to use a second core); maps
+// warped in place; a tiny call. Then the thread threshold: one map on one
+// thread against two, below and above WARP_MIN_PER_THREAD.
+//
+//   build/bench/bench_Sabrel --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+#include "warp_bench.h"
+#include "warp.h"
 
-#include <vector>
-
-#include "warp_call.h"
+using warpbench::Case;
 
 namespace {
 
-// n maps of side x side, N = 16; with shared set every map has the same
-// transform, otherwise each map its own.
-WarpCall rotation(int n, int side, bool shared)
+// One map of side x side on exactly `threads` threads, past the threshold
+// test, to see where a second thread starts to pay.
+void forcedThreads(benchmark::State& state)
 {
-    WarpCall c;
-    c.n = n;
-    c.N = 16;
-    c.sx = c.sy = side;
-    c.allocate();
-    for (int i = 0; i < n; ++i) {
-        c.deltaX[i] = shared ? 2 : i % 5 - 2;
-        c.deltaY[i] = shared ? -1 : i % 3 - 1;
-        c.deltaOri[i] = shared ? 5 : i;
-    }
-    return c;
-}
-
-std::vector<double*> pointers(const standin::Array& grid, int count)
-{
-    std::vector<double*> table;
-    for (int k = 0; k < count; ++k) table.push_back(standin::values(standin::cellContent(grid, k)).data());
-    return table;
-}
-
-WarpCall fromArgs(const benchmark::State& state)
-{
-    return rotation(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), state.range(2) != 0);
-}
-
-void elements(benchmark::State& state)
-{
-    state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1) * state.range(1));
-}
-
-void PlainLoop(benchmark::State& state)
-{
-    const WarpCall c = fromArgs(state);
-    const std::vector<double*> sI = pointers(c.sources, c.n), rI = pointers(c.results, c.n);
+    const int side = static_cast<int>(state.range(0)), threads = static_cast<int>(state.range(1));
+    Case c(1, 16, false, side, 7u);
+    double* sI[] = {c.sources[0].data()};
+    double* rI[] = {c.results[0].data()};
+    const WarpParams params[] = {{1, -2, 5}};
+    const int order[] = {0}, groupStart[] = {0, 1};
+    WarpState s = {1, 16, 1, side, side, static_cast<long long>(side) * side, sI, rI, params, order, groupStart,
+                   1, false, nullptr};
     for (auto _ : state) {
-        plainRotateMap(c.n, c.N, sI, rI, c.sx, c.sy, c.deltaX.data(), c.deltaY.data(), c.deltaOri.data());
+        warpAllOn(s, threads);
         benchmark::ClobberMemory();
     }
-    elements(state);
-}
-
-void Gateway(benchmark::State& state)
-{
-    const WarpCall c = fromArgs(state);
-    const std::vector<standin::Array> in = c.inputs();
-    for (auto _ : state) {
-        standin::call("Sabrel", mexFunction, in);
-        benchmark::ClobberMemory();
-    }
-    elements(state);
-}
-
-// The same cell array as sources and results: every source is copied first.
-void GatewayInPlace(benchmark::State& state)
-{
-    const WarpCall c = fromArgs(state);
-    std::vector<standin::Array> in = c.inputs();
-    in[3] = in[2];
-    for (auto _ : state) {
-        standin::call("Sabrel", mexFunction, in);
-        benchmark::ClobberMemory();
-    }
-    elements(state);
-}
-
-// {maps, side, one transform shared by all maps}
-void cases(benchmark::internal::Benchmark* b)
-{
-    b->Args({16, 128, 1})->Args({16, 128, 0})->Args({1, 512, 0})->Unit(benchmark::kMillisecond);
+    warpbench::countPixels(state, s.count);
 }
 
 }  // namespace
 
-BENCHMARK(PlainLoop)->Apply(cases);
-BENCHMARK(Gateway)->Apply(cases);
-BENCHMARK(GatewayInPlace)->Apply(cases);
+int main(int argc, char** argv)
+{
+    warpbench::registerHardCases("sabrel", mexFunction, false, 8);
+    warpbench::registerCase("sabrel_1map_N16_1024sq", Case(1, 16, false, 1024, 2u),
+                            [](const std::vector<standin::Array>& in) { standin::call("Sabrel", mexFunction, in); });
+    benchmark::RegisterBenchmark("threshold_1map_side_threads", forcedThreads)
+        ->ArgsProduct({{64, 128, 181, 256, 362, 512, 724}, {1, 2}})
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+    return warpbench::runWithSummary(argc, argv);
+}

@@ -24,6 +24,14 @@ struct SaturationMaps {
     double saturationLevel;
 };
 
+// Below this many map elements a call stays on the caller's thread; see
+// sigmoid.cpp for the measurement.
+extern const double SATURATION_PER_THREAD;
+
+// Threads for work worth that many saturated elements: 1 below
+// 2*SATURATION_PER_THREAD, otherwise threadsFor's count.
+int saturationThreads(double work);
+
 // One value through the sigmoid: s*tanh(v/s), computed the exp way so that
 // the limits (exactly s past |v/s| = 40, and the IEEE results at s = 0) are
 // the ones this sequence gives. Kept inline so every loop order shares it.
@@ -34,17 +42,21 @@ inline double saturate(double v, double s)
     return s * (2.0 / (e + 1.0) - 1.0);
 }
 
-// Saturates the first nRows*nCols elements of every cell entry in place,
-// map by map in storage order. A data block held by two cells is saturated
-// once for each of them.
-void sigmoidSaturate(const SaturationMaps& m);
+// v[0..n-1] through the sigmoid in place.
+void saturateRun(double* v, long long n, double s);
 
-// The same transformations pixel by pixel across all maps, each pixel taken
-// through every map before the next (grid column outer, grid row inner,
-// pixels along rows). Every element is transformed independently, so it
-// gives the same bits as sigmoidSaturate; kept as the reference order that
-// the tests and the benchmark compare against.
-void sigmoidSaturatePixelMajor(const SaturationMaps& m);
+// Whether two cells of the grid hold overlapping data (the same block passed
+// twice, as the host does for b = a; {a, b}). Allocates a sorted copy of the
+// table: call it on the gateway's thread.
+bool cellsShareStorage(const SaturationMaps& m);
+
+// Saturates the first nRows*nCols elements of every cell entry in place. A
+// data block held by two cells is saturated once for each of them. Every
+// element is transformed on its own, so any visiting order gives the bits
+// of the plain pixel-major loops; large calls are split into element ranges
+// over the thread layer unless cells share storage, where one range could
+// race with another over the same block.
+void sigmoidSaturate(const SaturationMaps& m);
 
 // Reads positions 0 to 2 and the positions given for nRows, nCols and the
 // level, and checks that the grid has nImages x N cells of at least

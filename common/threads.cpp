@@ -156,8 +156,10 @@ int configuredThreads()
 
 int threadsFor(double work, double minPerThread)
 {
+    // Small calls must not pay for reading the setting (a system call).
+    if (!(work >= 2 * minPerThread)) return 1;
     const int most = configuredThreads();
-    if (!(work >= 2 * minPerThread) || most <= 1) return 1;
+    if (most <= 1) return 1;
     const double deserved = work / minPerThread;
     return deserved >= most ? most : static_cast<int>(deserved);
 }

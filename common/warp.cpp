@@ -1,48 +1,457 @@
 #include "warp.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cfloat>
+#include <cmath>
+
+#include "threads.h"
 #include "transform.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Work is counted in elements written plus elements whose position is
+// computed (a single map: 2 per element). Measured with bench_Sabrel's
+// threshold cases (one map on 1 and on 2 threads, medians of 5 runs, the
+// 2-core machine under a load average of 5): a 128^2 map (work 32k) took
+// 48 us on 2 threads against 89 us on one, 1.87x; a 64^2 map takes 14 us,
+// too short to split (and it stays one piece). So a thread's share is at
+// least 16k units, about 25 us of work: below 32k a call stays on the
+// caller's thread.
+const double WARP_MIN_PER_THREAD = 16384;
 
 namespace {
 
-bool sameParams(const WarpParams& a, const WarpParams& b)
+// Offsets of one block of a shared table live on the worker's stack: small
+// enough to stay in the first-level cache while every map of the group
+// reads them.
+constexpr long long BLOCK = 1024;
+
+// Pieces of one map hold at least this many elements, so that a piece's
+// setup (its cos and sin) stays negligible.
+constexpr long long MIN_PIECE = 4096;
+
+// Results larger than this (far beyond a second-level cache, near the size
+// of a last-level one) are written with stores that bypass the caches.
+constexpr double STREAM_BYTES = 8 << 20;
+
+// Adding and then subtracting 1.5 * 2^52 rounds a double of magnitude below
+// 2^51 to a whole number (to nearest) in plain double arithmetic, which
+// vectorises where a conversion to a 64-bit integer does not.
+constexpr double ROUNDER = 6755399441055744.0;
+static_assert(FLT_EVAL_METHOD == 0, "the rounding needs double arithmetic in double precision");
+
+// Rows of one column handled at a time: the positions live in small arrays
+// on the stack, filled by one loop the compiler vectorises.
+constexpr long long SEGMENT = 32;
+
+// What one segment's positions start from: the first row's offset from the
+// centre, the moved centres, the rotation, and the column's share.
+struct SegmentStart {
+    double du0, rowBase, colBase, cosT, sinT, dvSin, dvCos;
+};
+
+#if defined(__GNUC__)
+#define WARP_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define WARP_ALWAYS_INLINE inline
+#endif
+
+// The closed-form positions of SEGMENT consecutive rows, all of them (a
+// fixed trip count is what lets the compiler vectorise at -O2), and how far
+// each floor argument's fractional part lies from 0.5 (0.5 at an integer).
+WARP_ALWAYS_INLINE void segmentBody(const SegmentStart& start, double* __restrict rows, double* __restrict cols,
+                                    double* __restrict offCentre)
 {
-    return a.dX == b.dX && a.dY == b.dY && a.dO == b.dO;
+    const SegmentStart s = start;  // locals: no store can change them
+    for (int j = 0; j < SEGMENT; ++j) {
+        const double du = s.du0 + j;
+        const double vr = s.rowBase + (du * s.cosT - s.dvSin);
+        const double vc = s.colBase + (du * s.sinT + s.dvCos);
+        // v - 0.5 is exact, and rounded to the nearest whole number it is
+        // floor(v) unless v is whole; then it may be v - 1, the fractional
+        // part comes out 1, and the element is recomputed.
+        const double r = ((vr - 0.5) + ROUNDER) - ROUNDER;
+        const double c = ((vc - 0.5) + ROUNDER) - ROUNDER;
+        const double offRow = std::fabs((vr - r) - 0.5);
+        const double offCol = std::fabs((vc - c) - 0.5);
+        offCentre[j] = std::isgreater(offRow, offCol) ? offRow : offCol;
+        rows[j] = r;
+        cols[j] = c;
+    }
+}
+
+void segmentPlain(const SegmentStart& s, double* rows, double* cols, double* offCentre)
+{
+    segmentBody(s, rows, cols, offCentre);
+}
+
+// The same loop on 4 lanes where the processor has AVX2, chosen at run
+// time, so the default build still runs on any x86-64. The operations are
+// the same IEEE additions, multiplications and comparisons, never fused
+// (-ffp-contract=off, and the avx2 target does not include FMA): the same
+// bits on either path.
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2"))) void segmentAvx2(const SegmentStart& s, double* rows, double* cols, double* offCentre)
+{
+    segmentBody(s, rows, cols, offCentre);
+}
+
+const bool wideAvailable = __builtin_cpu_supports("avx2");
+#else
+const bool wideAvailable = false;
+#endif
+
+bool wideChosen = wideAvailable;
+
+inline void segmentPositions(const SegmentStart& s, double* rows, double* cols, double* offCentre)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    if (wideChosen) return segmentAvx2(s, rows, cols, offCentre);
+#endif
+    segmentPlain(s, rows, cols, offCentre);
+}
+
+// Calls use(x0', length, rows, cols) for consecutive segments of rows
+// x0..x1-1 of column y: rows[j] and cols[j] are the sampled position of row
+// x0' + j as whole doubles. A
+// coordinate whose closed-form floor argument has a fractional part within
+// margin of 0 or 1 is recomputed by geometricTransform, which then decides
+// both coordinates. Returns the number recomputed.
+//
+// The larger of two distances is taken with a quiet comparison
+// (std::isgreater): it raises no floating-point exception, so the compiler
+// may evaluate both sides of the selection and vectorise the loop.
+template <class Use>
+long long walkColumn(const SampleGeometry& g, long long y, long long x0, long long x1, Use use)
+{
+    long long recomputed = 0;
+    const double cosT = g.cosT, sinT = g.sinT, rowBase = g.rowBase, colBase = g.colBase;
+    const double dv = static_cast<double>(y - g.cy);
+    const double dvSin = dv * sinT;
+    const double dvCos = dv * cosT;
+    // Fractional parts within margin of 0 or 1 lie at least limit from 0.5.
+    const double limit = 0.5 - g.margin;
+    double rows[SEGMENT], cols[SEGMENT], offCentre[SEGMENT];
+    for (long long s0 = x0; s0 < x1; s0 += SEGMENT) {
+        const int length = static_cast<int>(std::min(SEGMENT, x1 - s0));
+        const double du0 = static_cast<double>(s0 - g.cx);  // du0 + j is exact
+        const SegmentStart start = {du0, rowBase, colBase, cosT, sinT, dvSin, dvCos};
+        segmentPositions(start, rows, cols, offCentre);
+        for (int j = 0; j < length; ++j) {
+            if (offCentre[j] < limit) continue;
+            long long xyo[3];
+            geometricTransform(g.N, g.cx, g.cy, static_cast<int>(s0 + j), static_cast<int>(y), 0, g.p.dX, g.p.dY,
+                               g.p.dO, xyo);
+            rows[j] = static_cast<double>(xyo[0]);
+            cols[j] = static_cast<double>(xyo[1]);
+            ++recomputed;
+        }
+        use(s0, length, rows, cols);
+    }
+    return recomputed;
+}
+
+// The source offset of a position given as whole doubles (below 2^53, so
+// converted exactly), or -1 outside the map.
+inline long long sourceOffset(double r, double c, long long sx, long long sy)
+{
+    const long long row = static_cast<long long>(r), col = static_cast<long long>(c);
+    // An unsigned comparison tests both bounds of a coordinate; no branch to
+    // mispredict where a column crosses the map's edge.
+    const bool in = (static_cast<unsigned long long>(row) < static_cast<unsigned long long>(sx)) &
+                    (static_cast<unsigned long long>(col) < static_cast<unsigned long long>(sy));
+    return in ? row + sx * col : -1;
+}
+
+// Writes length values to dst; with stream set, by stores that bypass the
+// caches (for calls whose results are far larger than they are: a normal
+// store first reads the line it writes, a third of a warp's memory
+// traffic). Streamed stores are made visible by streamed().
+inline void storeSegment(double* dst, const double* values, long long length, bool stream)
+{
+#if defined(__SSE2__)
+    if (stream) {
+        long long e = 0;
+        if (length > 0 && (reinterpret_cast<std::uintptr_t>(dst) & 15) != 0) {
+            dst[0] = values[0];
+            e = 1;
+        }
+        for (; e + 1 < length; e += 2) _mm_stream_pd(dst + e, _mm_loadu_pd(values + e));
+        if (e < length) dst[e] = values[e];
+        return;
+    }
+#else
+    (void)stream;
+#endif
+    for (long long e = 0; e < length; ++e) dst[e] = values[e];
+}
+
+// Orders the streamed stores of this thread before whatever follows (the
+// end of a chunk, which another thread then relies on).
+inline void streamed(bool stream)
+{
+#if defined(__SSE2__)
+    if (stream) _mm_sfence();
+#else
+    (void)stream;
+#endif
+}
+
+// Elements e0..e1-1 in storage order, as use(e0', length, rows, cols).
+template <class Use>
+long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Use use)
+{
+    long long recomputed = 0;
+    const long long rows = g.sx;
+    for (long long y = e0 / rows; y * rows < e1; ++y) {
+        const long long first = y * rows;
+        const long long x0 = std::max(e0 - first, 0LL), x1 = std::min(e1 - first, rows);
+        recomputed += walkColumn(g, y, x0, x1,
+                                 [&](long long x, int length, const double* r, const double* c) {
+                                     use(first + x, length, r, c);
+                                 });
+    }
+    return recomputed;
+}
+
+// A rotation reads the source along slanted lines: a result column touches
+// a new cache line of the source at nearly every element. Tiles of
+// TILE_ROWS x TILE_COLUMNS keep a tile's source footprint within the first-
+// level cache, so neighbouring result columns reuse it.
+constexpr long long TILE_ROWS = SEGMENT;
+
+// Rows and columns of the tiles of an sx-row map: TILE_ROWS rows (all rows
+// of a shorter map), and as many columns as fill BLOCK elements.
+inline long long tileRows(long long sx)
+{
+    return std::min(sx, TILE_ROWS);
+}
+
+inline long long tileColumns(long long sx)
+{
+    return std::max(1LL, BLOCK / tileRows(sx));
 }
 
 }  // namespace
 
-void buildSampleTable(int N, int sx, int sy, const WarpParams& p, long long* samples)
+bool useWideSampling(bool wide)
 {
-    const int cx = sx / 2;
-    const int cy = sy / 2;
-    const long long rows = sx;
-    // Storage order: the table is written, and later read, front to back.
-    for (int y = 0; y < sy; ++y) {
-        long long* column = samples + rows * y;
-        for (int x = 0; x < sx; ++x) {
-            long long xyo[3];
-            geometricTransform(N, cx, cy, x, y, 0, p.dX, p.dY, p.dO, xyo);
-            const bool inside = xyo[0] >= 0 && xyo[0] < rows && xyo[1] >= 0 && xyo[1] < sy;
-            column[x] = inside ? xyo[0] + rows * xyo[1] : -1;
+    wideChosen = wide && wideAvailable;
+    return wideChosen;
+}
+
+// Why the closed form may be trusted away from integers, and how far.
+//
+// Let u = 2^-53 (the unit roundoff of a double), (du, dv) the element's
+// offset from the centre, R = sqrt(du^2 + dv^2) <= L = |du| + |dv|, theta
+// its exact polar angle, t the double (PI*dO)/N that both forms compute the
+// same way, and A = 0.5 + (centre + shift), exact in a double. Both forms
+// approximate the same real number X = A + R*cos(theta + t) (the column:
+// sin instead of cos; every bound below holds for it unchanged). We allow
+// atan2, cos and sin an error of lambda = 16 units in the last place, far
+// more than glibc documents (1 or 2).
+//
+// Defining form, fl(A + fl(fl(sqrt(fl(d))) * cos(fl(atan2(dv, du) + t)))):
+//   atan2 is off by at most lambda*ulp(pi) = 4*lambda*u; the sum with t
+//   rounds by at most (pi + |t|)*u; so the angle, and with it the exact
+//   cosine of the angle, is off by at most (4*lambda + pi + |t|)*u, and cos
+//   itself adds lambda*u (its result lies in [-1, 1]). The radius: d to
+//   double (u) and the square root (u/2 + u) give 2*u*R; the product u*R;
+//   the final sum u*(|A| + R). Together
+//     E_def <= R*(5*lambda + 4 + pi + |t|)*u + |A|*u.
+// Closed form, fl(A + fl(fl(du*c) - fl(dv*s))), c and s within lambda*u of
+// cos t and sin t, du and dv exact:
+//     E_fast <= (|du| + |dv|)*(lambda + 3)*u + |A|*u.
+// The fractional part f = v - floor(v) and its distance |f - 0.5| from 0.5,
+// which the test uses, are exact but for v in (-1, 0) or f below 1/4, where
+// they are off by at most u.
+//
+// When the closed-form value lies farther than E_def + E_fast + u from every
+// integer, X lies farther than E_def from it on the same side, and so does
+// the defining value: both floors agree. With lambda = 16 that sum is at most
+//     u*(L*(110.2 + |t|) + 2*|A| + 1),
+// to first order in u. The margin doubles it twice, for the second-order
+// terms and any extended-precision double rounding (which add far less), so
+// it is safe with room, not tuned. It grows with the distance from the
+// centre, with |t| (the defining form rounds the angle after adding a
+// possibly huge t) and with the moved centre (far shifts round the final
+// sum coarsely); from 0.5 on, every element is recomputed.
+double sampleMargin(double reach, double turn, double centre)
+{
+    const double u = 0x1p-53;
+    return 4 * u * (reach * (111 + turn) + 2 * centre + 1);
+}
+
+SampleGeometry sampleGeometry(int N, int sx, int sy, const WarpParams& p)
+{
+    SampleGeometry g;
+    g.N = N;
+    g.sx = sx;
+    g.sy = sy;
+    g.cx = sx / 2;
+    g.cy = sy / 2;
+    g.p = p;
+    const double t = (PI * p.dO) / N;  // as geometricTransform forms it
+    g.cosT = std::cos(t);
+    g.sinT = std::sin(t);
+    g.rowBase = 0.5 + static_cast<double>(static_cast<long long>(g.cx) + p.dX);
+    g.colBase = 0.5 + static_cast<double>(static_cast<long long>(g.cy) + p.dY);
+    const double reach = static_cast<double>(std::max(g.cx, sx - 1 - g.cx)) +
+                         static_cast<double>(std::max(g.cy, sy - 1 - g.cy));
+    g.margin = sampleMargin(reach, std::fabs(t), std::max(std::fabs(g.rowBase), std::fabs(g.colBase)));
+    return g;
+}
+
+long long samplePositions(const SampleGeometry& g, long long e0, long long e1, long long* rows, long long* cols)
+{
+    return walkSamples(g, e0, e1, [&](long long e, int length, const double* r, const double* c) {
+        for (int j = 0; j < length; ++j) {
+            rows[e - e0 + j] = static_cast<long long>(r[j]);
+            cols[e - e0 + j] = static_cast<long long>(c[j]);
+        }
+    });
+}
+
+long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, long long* offsets)
+{
+    const long long sx = g.sx, sy = g.sy;
+    return walkSamples(g, e0, e1, [&](long long e, int length, const double* r, const double* c) {
+        for (int j = 0; j < length; ++j) offsets[e - e0 + j] = sourceOffset(r[j], c[j], sx, sy);
+    });
+}
+
+void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result,
+                 bool stream)
+{
+    const long long rows = g.sx, tr = tileRows(rows), tc = tileColumns(rows);
+    const long long sx = g.sx, sy = g.sy;
+    for (long long ty = y0; ty < y1; ty += tc)
+        for (long long tx = 0; tx < rows; tx += tr)
+            for (long long y = ty; y < std::min(ty + tc, y1); ++y) {
+                double* column = result + rows * y;
+                walkColumn(g, y, tx, std::min(tx + tr, rows), [&](long long x, int length, const double* r, const double* c) {
+                    double values[SEGMENT];
+                    for (int j = 0; j < length; ++j) {
+                        const long long from = sourceOffset(r[j], c[j], sx, sy);
+                        const double v = source[from >= 0 ? from : 0];
+                        values[j] = from >= 0 ? v : 0.0;
+                    }
+                    storeSegment(column + x, values, length, stream);
+                });
+            }
+    streamed(stream);
+}
+
+namespace {
+
+// The source channel that result channel k of an image turned by dO reads.
+inline int sourceChannel(const WarpState& s, int k, int dO)
+{
+    return s.channels == 1 ? 0 : wrapOrientation(s.N, static_cast<long long>(k) + dO);
+}
+
+// Columns y0..y1-1 of every map of group g: tile by tile, the source
+// offsets of the tile once, then every map of the group through them.
+void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1, bool stream)
+{
+    const int first = s.groupStart[g];
+    const int last = s.groupStart[g + 1];
+    const WarpParams p = s.params[s.order[first]];
+    const SampleGeometry geo = sampleGeometry(s.N, s.sx, s.sy, p);
+    const long long n = s.n;
+    if (last - first == 1 && s.channels == 1) {
+        const int i = s.order[first];
+        warpColumns(geo, y0, y1, s.sI[i], s.rI[i], stream);
+        return;
+    }
+    const long long rows = s.sx, tr = tileRows(rows), tc = tileColumns(rows);
+    const long long sx = s.sx, sy = s.sy;
+    long long offsets[BLOCK];
+    for (long long ty = y0; ty < y1; ty += tc) {
+        const long long ty1 = std::min(ty + tc, y1);
+        for (long long tx = 0; tx < rows; tx += tr) {
+            const long long tx1 = std::min(tx + tr, rows), height = tx1 - tx;
+            for (long long y = ty; y < ty1; ++y) {
+                long long* column = offsets + (y - ty) * height;
+                walkColumn(geo, y, tx, tx1, [&](long long x, int length, const double* r, const double* c) {
+                    for (int j = 0; j < length; ++j) column[x - tx + j] = sourceOffset(r[j], c[j], sx, sy);
+                });
+            }
+            for (int v = first; v < last; ++v) {
+                const long long i = s.order[v];
+                for (int k = 0; k < s.channels; ++k) {
+                    const double* source = s.sI[i + n * sourceChannel(s, k, p.dO)];
+                    double* result = s.rI[i + n * k];
+                    for (long long y = ty; y < ty1; ++y) {
+                        const long long* o = offsets + (y - ty) * height;
+                        double values[SEGMENT];
+                        for (long long j = 0; j < height; ++j) values[j] = o[j] >= 0 ? source[o[j]] : 0.0;
+                        storeSegment(result + tx + rows * y, values, height, stream);
+                    }
+                }
+            }
         }
     }
+    streamed(stream);
 }
 
-void applySampleTable(const long long* samples, long long count, const double* source, double* result)
+// Results that share storage: every map whole, in the plain order of
+// writes, so the last write to shared storage is the plain one.
+void warpPlainOrder(const WarpState& s)
 {
-    for (long long e = 0; e < count; ++e) {
-        const long long from = samples[e];
-        result[e] = from >= 0 ? source[from] : 0.0;
+    const long long n = s.n;
+    for (int i = 0; i < s.n; ++i) {
+        const SampleGeometry geo = sampleGeometry(s.N, s.sx, s.sy, s.params[i]);
+        for (int k = 0; k < s.channels; ++k)
+            warpColumns(geo, 0, s.sy, s.sI[i + n * sourceChannel(s, k, s.params[i].dO)], s.rI[i + n * k], false);
     }
 }
 
-const long long* samplesFor(WarpState& s, int i)
+}  // namespace
+
+int warpThreads(const WarpState& s)
 {
-    const WarpParams& p = s.params[i];
-    if (!s.holding || !sameParams(p, s.held)) {
-        buildSampleTable(s.N, s.sx, s.sy, p, s.samples);
-        s.held = p;
-        s.holding = true;
+    if (s.count == 0 || s.n == 0 || s.plainOrder) return 1;
+    // Work: the positions of every group plus every element written.
+    const double maps = static_cast<double>(s.n) * s.channels;
+    return threadsFor((maps + s.groups) * static_cast<double>(s.count), WARP_MIN_PER_THREAD);
+}
+
+void warpAllOn(const WarpState& s, int threads)
+{
+    if (s.count == 0 || s.n == 0) return;
+    if (s.plainOrder) {
+        warpPlainOrder(s);
+        return;
     }
-    return s.samples;
+    // Enough chunks for the threads to balance: whole groups when there are
+    // many, ranges of columns when there are few (one big map still uses
+    // every thread). Ranges are disjoint columns of the same maps, so no two
+    // chunks write the same storage.
+    const long long columns = s.sy;
+    long long pieces = 1;
+    if (threads > 1 && s.groups < 8LL * threads) {
+        const long long minColumns = (MIN_PIECE + s.sx - 1) / s.sx;
+        pieces = (8LL * threads + s.groups - 1) / s.groups;
+        pieces = std::max(1LL, std::min(pieces, columns / minColumns));
+    }
+    const long long pieceColumns = (columns + pieces - 1) / pieces;
+    // Results of more than STREAM_BYTES go past the caches.
+    const bool stream = static_cast<double>(s.n) * s.channels * static_cast<double>(s.count) * sizeof(double) >
+                        STREAM_BYTES;
+    auto chunk = [&](long long c) {
+        const int g = static_cast<int>(c / pieces);
+        const long long y0 = (c % pieces) * pieceColumns;
+        const long long y1 = std::min(columns, y0 + pieceColumns);
+        if (y0 < y1) warpGroupColumns(s, g, y0, y1, stream);
+    };
+    forEachChunk(static_cast<long long>(s.groups) * pieces, threads, chunk);
+}
+
+void warpAll(const WarpState& s)
+{
+    warpAllOn(s, warpThreads(s));
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "alloc.h"
@@ -70,21 +71,46 @@ bool overlapsAny(const Block* blocks, long long maps, std::uintptr_t begin, std:
     return after != blocks && (after - 1)->end > begin;
 }
 
-// Copies every source that overlaps a result; sources holding the same block
+// Copies every source that overlaps a result, into one block of plain
+// memory taken once (it is fully written before it is read, so it is not
+// zero-filled, and released by finishWarp); sources holding the same block
 // share one copy. Returns whether results overlap among themselves.
-bool isolateSources(MapGrid sources, const MapGrid results, long long maps, long long count)
+bool isolateSources(const Gateway& g, WarpState& s, long long maps)
 {
-    Block* resultBlocks = sortedBlocks(results, maps, count);
+    const MapGrid sources = s.sI;
+    const long long count = s.count;
+    Block* resultBlocks = sortedBlocks(s.rI, maps, count);
     const bool resultsOverlap = runningEnds(resultBlocks, maps);
-    const Block* sourceBlocks = sortedBlocks(sources, maps, count);
+    Block* sourceBlocks = sortedBlocks(sources, maps, count);
 
+    // Blocks that need no copy are marked by end 0. Equal blocks sort next
+    // to each other and share one copy.
+    long long distinct = 0;
+    for (long long k = 0; k < maps; ++k) {
+        Block& b = sourceBlocks[k];
+        if (!overlapsAny(resultBlocks, maps, b.begin, b.end))
+            b.end = 0;
+        else if (k == 0 || b.begin != sourceBlocks[k - 1].begin)
+            ++distinct;
+    }
+    if (distinct == 0) return resultsOverlap;
+
+    const double bytes = static_cast<double>(distinct) * static_cast<double>(count) * sizeof(double);
+    if (bytes < static_cast<double>(SIZE_MAX))
+        s.copies = static_cast<double*>(std::malloc(static_cast<std::size_t>(bytes)));
+    if (s.copies == nullptr)
+        gatewayError(g, "outOfMemory", "cannot allocate %.0f bytes for copies of the source maps that share "
+                     "storage with result maps", bytes);
+
+    double* next = s.copies;
     double* copied = nullptr;  // the latest copy, and the block it was taken from
     std::uintptr_t copiedFrom = 0;
     for (long long k = 0; k < maps; ++k) {
         const Block& b = sourceBlocks[k];
-        if (!overlapsAny(resultBlocks, maps, b.begin, b.end)) continue;
+        if (b.end == 0) continue;
         if (copied == nullptr || b.begin != copiedFrom) {
-            copied = allocDoubles(static_cast<std::size_t>(count));
+            copied = next;
+            next += count;
             std::memcpy(copied, sources[b.entry], static_cast<std::size_t>(count) * sizeof(double));
             copiedFrom = b.begin;
         }
@@ -93,20 +119,34 @@ bool isolateSources(MapGrid sources, const MapGrid results, long long maps, long
     return resultsOverlap;
 }
 
-const int* visitOrder(const WarpParams* params, int n, bool grouped)
+bool sameParams(const WarpParams& p, const WarpParams& q)
 {
-    int* order = allocInts(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) order[i] = i;
-    if (grouped)
-        std::sort(order, order + n, [params](int a, int b) {
-            const WarpParams& p = params[a];
-            const WarpParams& q = params[b];
-            if (p.dX != q.dX) return p.dX < q.dX;
-            if (p.dY != q.dY) return p.dY < q.dY;
-            if (p.dO != q.dO) return p.dO < q.dO;
-            return a < b;
-        });
-    return order;
+    return p.dX == q.dX && p.dY == q.dY && p.dO == q.dO;
+}
+
+// Maps or images sorted by transform (ties in index order), so that one
+// evaluation of the positions serves a whole group; group g is
+// order[groupStart[g] .. groupStart[g + 1] - 1]. order holds n ints, start
+// n + 1.
+void groupByTransform(WarpState& s, int* order, int* start)
+{
+    const WarpParams* params = s.params;
+    for (int i = 0; i < s.n; ++i) order[i] = i;
+    std::sort(order, order + s.n, [params](int a, int b) {
+        const WarpParams& p = params[a];
+        const WarpParams& q = params[b];
+        if (p.dX != q.dX) return p.dX < q.dX;
+        if (p.dY != q.dY) return p.dY < q.dY;
+        if (p.dO != q.dO) return p.dO < q.dO;
+        return a < b;
+    });
+    int groups = 0;
+    for (int v = 0; v < s.n; ++v)
+        if (v == 0 || !sameParams(params[order[v]], params[order[v - 1]])) start[groups++] = v;
+    start[groups] = s.n;
+    s.order = order;
+    s.groupStart = start;
+    s.groups = groups;
 }
 
 }  // namespace
@@ -129,16 +169,26 @@ void readWarpCall(const Gateway& g, WarpGrid grid, WarpState& s)
     s.rI = readMapGrid(g, WARP_ARG_RESULTS, s.n, s.channels, elems);
     s.params = readParams(g, s.n);
     s.order = nullptr;
-    s.samples = nullptr;
-    s.held = {0, 0, 0};
-    s.holding = false;
+    s.groupStart = nullptr;
+    s.groups = 0;
+    s.plainOrder = false;
+    s.copies = nullptr;
 }
 
-void prepareWarp(WarpState& s)
+void prepareWarp(const Gateway& g, WarpState& s)
 {
-    if (s.count == 0) return;
+    if (s.count == 0 || s.n == 0) return;
+    // Every host allocation comes before the copies' plain one, the last
+    // thing here that can raise: an error leaves nothing of ours to release.
+    int* order = allocInts(static_cast<std::size_t>(s.n));
+    int* start = allocInts(static_cast<std::size_t>(s.n) + 1);
     const long long maps = static_cast<long long>(s.n) * s.channels;
-    const bool resultsOverlap = isolateSources(s.sI, s.rI, maps, s.count);
-    s.order = visitOrder(s.params, s.n, !resultsOverlap);
-    s.samples = static_cast<long long*>(allocZeroed(static_cast<std::size_t>(s.count), sizeof(long long)));
+    s.plainOrder = isolateSources(g, s, maps);
+    if (!s.plainOrder) groupByTransform(s, order, start);
+}
+
+void finishWarp(WarpState& s)
+{
+    std::free(s.copies);
+    s.copies = nullptr;
 }

@@ -31,11 +31,17 @@ extern const char* const warpArgNames[WARP_ARGS];
 // change them mid-call.
 void readWarpCall(const Gateway& g, WarpGrid grid, WarpState& s);
 
-// Makes the call's reads independent of its writes, then sets the visit order
-// and the scratch table. Every source map whose first count elements share
-// storage with a result map is copied into a block of this call, and sI points
-// at the copy, so results are those of the sources as they were before the
-// call. Maps and images are visited grouped by transform, so that one table
-// serves a whole group, unless result maps share storage among themselves:
-// then the plain order keeps the plain last write.
-void prepareWarp(WarpState& s);
+// Makes the call's reads independent of its writes and groups the maps by
+// transform. Every source map whose first count elements share storage with
+// a result map is copied into a block of this call, and sI points at the
+// copy, so results are those of the sources as they were before the call
+// (and any order of writes gives them). Maps and images are grouped by
+// transform, so that one evaluation of the positions serves a whole group,
+// unless result maps share storage among themselves: then plainOrder keeps
+// the plain last write. Raises "<name>:outOfMemory" when the copies cannot be
+// had; nothing else can fail from here on.
+void prepareWarp(const Gateway& g, WarpState& s);
+
+// Releases what prepareWarp took outside the host allocator. Call it after
+// the kernel; nothing between prepareWarp and it raises an error.
+void finishWarp(WarpState& s);

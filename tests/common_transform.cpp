@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
+#include <random>
 
 #include "transform.h"
 
@@ -25,7 +27,54 @@ void expectMoved(const Moved& m, long long x, long long y, long long o)
     EXPECT_EQ(m.o, o);
 }
 
+// The transform's steps written out plainly, apart from the product's code:
+// the orientation wrapped by adding N, the polar angle turned by
+// 3.1415926*dO/N, each coordinate floor(moved centre + 0.5 + offset). For
+// offsets small enough that du*du + dv*dv is exact in a double.
+Moved reference(int N, int cx, int cy, int x, int y, int iOri, int dX, int dY, int dO)
+{
+    long long o = static_cast<long long>(iOri) + dO;
+    while (o < 0) o += N;
+    if (o >= N) o = o % N;
+    const double du = static_cast<double>(x) - cx, dv = static_cast<double>(y) - cy;
+    const double alpha = std::atan2(dv, du) + (3.1415926 * dO) / N;
+    const double radius = std::sqrt(du * du + dv * dv);
+    const double row = std::floor((0.5 + (static_cast<double>(cx) + dX)) + radius * std::cos(alpha));
+    const double col = std::floor((0.5 + (static_cast<double>(cy) + dY)) + radius * std::sin(alpha));
+    return {static_cast<long long>(row), static_cast<long long>(col), o};
+}
+
 }  // namespace
+
+TEST(GeometricTransform, MatchesAPlainReferenceOnRandomPoints)
+{
+    const unsigned seed = 20261209u;
+    std::mt19937 rng(seed);
+    auto draw = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int trial = 0; trial < 20000; ++trial) {
+        const int N = draw(1, 64), cx = draw(-3000, 3000), cy = draw(-3000, 3000);
+        const int x = cx + draw(-4000, 4000), y = cy + draw(-4000, 4000);
+        const int iOri = draw(0, N - 1), dX = draw(-100, 100), dY = draw(-100, 100), dO = draw(-300, 300);
+        const Moved want = reference(N, cx, cy, x, y, iOri, dX, dY, dO);
+        const Moved got = move(N, cx, cy, x, y, iOri, dX, dY, dO);
+        ASSERT_TRUE(got.x == want.x && got.y == want.y && got.o == want.o)
+            << "seed " << seed << " trial " << trial << ": N " << N << " centre " << cx << "," << cy << " point " << x
+            << "," << y << " shift " << dX << "," << dY << " dO " << dO;
+    }
+}
+
+TEST(GeometricTransform, PiIsTheSystemsApproximation)
+{
+    // A quarter turn with PI = 3.1415926 leaves cos t = 2.68e-8, not 0: a
+    // point 2e7 rows from the centre lands one row off the axis.
+    expectMoved(move(2, 0, 0, 20000000, 0, 0, 0, 0, 1), 1, 20000000, 1);
+    expectMoved(move(2, 0, 0, 0, 20000000, 0, 0, 0, 1), -20000000, 1, 1);
+    // t = PI/3: cos t = 0.50000001547, so odd offsets land just past a
+    // half-integer before the 0.5 is added, and round up.
+    expectMoved(move(3, 0, 0, 1, 0, 0, 0, 0, 1), 1, 1, 1);
+    expectMoved(move(3, 0, 0, 1000, 0, 0, 0, 0, 1), 500, 866, 1);
+    expectMoved(move(6, 0, 0, 3, 0, 0, 0, 0, 2), 2, 3, 2);
+}
 
 TEST(GeometricTransform, NoRotationMovesByTheShiftOnly)
 {

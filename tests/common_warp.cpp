@@ -1,10 +1,12 @@
-// The machinery Sabrel and Mundle share: the sample table, its reuse, and the
-// preparation that separates a call's reads from its writes.
+// The machinery Sabrel and Mundle share: the fast exact sampling, the offset
+// table, and the preparation that separates a call's reads from its writes.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <vector>
 
 #include "standin.h"
+#include "transform.h"
 #include "warp.h"
 #include "warp_args.h"
 
@@ -12,11 +14,43 @@ using namespace standin;
 
 namespace {
 
-std::vector<long long> table(int N, int sx, int sy, const WarpParams& p)
+struct Positions {
+    std::vector<long long> rows, cols;
+    long long recomputed;
+};
+
+// Elements e0..e1-1 of transform p; margin < 0 keeps the derived one.
+Positions positions(int N, int sx, int sy, const WarpParams& p, double margin = -1, long long e0 = 0,
+                    long long e1 = -1)
 {
-    std::vector<long long> samples(static_cast<std::size_t>(sx) * sy, -99);
-    buildSampleTable(N, sx, sy, p, samples.data());
-    return samples;
+    SampleGeometry g = sampleGeometry(N, sx, sy, p);
+    if (margin >= 0) g.margin = margin;
+    if (e1 < 0) e1 = static_cast<long long>(sx) * sy;
+    Positions out;
+    out.rows.resize(static_cast<std::size_t>(e1 - e0));
+    out.cols.resize(out.rows.size());
+    out.recomputed = samplePositions(g, e0, e1, out.rows.data(), out.cols.data());
+    return out;
+}
+
+// Where the defining point transform sends elements e0..e1-1.
+Positions defined(int N, int sx, int sy, const WarpParams& p, long long e0, long long e1)
+{
+    Positions out;
+    out.recomputed = 0;
+    for (long long e = e0; e < e1; ++e) {
+        long long xyo[3];
+        geometricTransform(N, sx / 2, sy / 2, static_cast<int>(e % sx), static_cast<int>(e / sx), 0, p.dX, p.dY,
+                           p.dO, xyo);
+        out.rows.push_back(xyo[0]);
+        out.cols.push_back(xyo[1]);
+    }
+    return out;
+}
+
+bool samePositions(const Positions& a, const Positions& b)
+{
+    return a.rows == b.rows && a.cols == b.cols;
 }
 
 // A Sabrel-shaped call of n 2 x 2 maps, read and prepared.
@@ -32,41 +66,115 @@ struct Prepared {
         for (auto& a : in) prhs.push_back(a.get());
         const Gateway g = {"Tester", static_cast<int>(prhs.size()), prhs.data(), warpArgNames};
         readWarpCall(g, WARP_SINGLE_MAPS, s);
-        prepareWarp(s);
+        prepareWarp(g, s);
     }
-    ~Prepared() { releaseAllocations(); }
+    ~Prepared()
+    {
+        finishWarp(s);
+        releaseAllocations();
+    }
 };
 
 }  // namespace
 
-TEST(SampleTable, OutsideIsZeroWhateverTheResultHeld)
+TEST(SamplePositions, WorkedQuarterAndHalfTurns)
 {
-    const std::vector<long long> samples = table(2, 1, 3, {0, 1, 0});  // one column to the right
-    EXPECT_EQ(samples, (std::vector<long long>{1, 2, -1}));
-    const double source[] = {5, 6, 7};
-    double result[] = {-1, -1, -1};
-    applySampleTable(samples.data(), 3, source, result);
-    EXPECT_EQ(result[0], 6.0);
-    EXPECT_EQ(result[1], 7.0);
-    EXPECT_EQ(result[2], 0.0);
+    // 3 x 3, centre (1, 1), N = 2: a quarter turn samples (2 - y, x).
+    const Positions q = positions(2, 3, 3, {0, 0, 1});
+    EXPECT_EQ(q.rows, (std::vector<long long>{2, 2, 2, 1, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(q.cols, (std::vector<long long>{0, 1, 2, 0, 1, 2, 0, 1, 2}));
+    // 4 x 4, centre (2, 2), half turn and a shift: (4 - x + 1, 4 - y - 3).
+    const Positions h = positions(4, 4, 4, {1, -3, 4}, -1, 5, 7);  // elements (1, 1) and (2, 1)
+    EXPECT_EQ(h.rows, (std::vector<long long>{4, 3}));
+    EXPECT_EQ(h.cols, (std::vector<long long>{0, 0}));
+    // An eighth turn at N = 16 of the point 10 rows below the centre: 7.07 each.
+    const Positions e = positions(16, 21, 1, {0, 0, 4}, -1, 20, 21);
+    EXPECT_EQ(e.rows[0], 10 + 7);
+    EXPECT_EQ(e.cols[0], 0 + 7);
 }
 
-TEST(SampleTable, RebuiltOnlyForANewTransform)
+TEST(SamplePositions, ForcedRecomputationAndTheClosedFormAgree)
 {
-    const WarpParams params[] = {{1, 0, 0}, {1, 0, 0}, {1, 0, 1}};
-    long long samples[4];
-    WarpState s = {};
-    s.N = 2;
-    s.sx = s.sy = 2;
-    s.params = params;
-    s.samples = samples;
-    samplesFor(s, 0);
-    EXPECT_EQ(samples[0], 1);
-    samples[0] = 42;  // a rebuild would restore it
-    samplesFor(s, 1);
-    EXPECT_EQ(samples[0], 42);
-    samplesFor(s, 2);
-    EXPECT_NE(samples[0], 42);
+    // Every rotation of small N, odd and even sizes, shifts near and far:
+    // recomputing every element (margin 1) gives the defining positions, and
+    // so does the closed form with its derived margin, on the 2-lane and the
+    // 4-lane (AVX2) path alike.
+    const int sizes[][2] = {{1, 1}, {2, 3}, {5, 4}, {9, 9}, {16, 7}, {40, 3}};
+    const int shifts[] = {0, -3, 1 << 20, INT_MAX - 9, INT_MIN + 3};
+    for (bool wide : {false, true})
+        for (const auto& size : sizes)
+            for (int N : {1, 2, 3, 4, 6, 16})
+                for (int dO = -2 * N; dO <= 2 * N; ++dO)
+                    for (int shift : shifts) {
+                        const WarpParams p = {shift, -shift / 3, dO};
+                        const long long count = static_cast<long long>(size[0]) * size[1];
+                        const Positions forced = positions(N, size[0], size[1], p, 1.0);
+                        ASSERT_EQ(forced.recomputed, count);
+                        useWideSampling(wide);
+                        const Positions fast = positions(N, size[0], size[1], p);
+                        useWideSampling(true);
+                        ASSERT_TRUE(samePositions(forced, fast)) << N << " " << dO << " " << shift << " " << size[0]
+                                                                 << (wide ? " wide" : " plain");
+                    }
+}
+
+TEST(SamplePositions, NearIntegersDeferToTheDefiningTransform)
+{
+    // A turn of 2^31 - 1 steps: the defining form rounds an angle near 7e9
+    // and lands one row further than the exact rotation; the closed form
+    // alone (margin 0) gives 204, the derived margin recomputes it.
+    const WarpParams huge = {0, 0, INT_MAX};
+    const long long e = 170 + 256LL * 28;
+    EXPECT_EQ(positions(3, 256, 256, huge, 0.0, e, e + 1).rows[0], 204);
+    const Positions fast = positions(3, 256, 256, huge, -1, e, e + 1);
+    EXPECT_EQ(fast.rows[0], 205);
+    EXPECT_EQ(fast.recomputed, 1);
+    EXPECT_TRUE(samePositions(fast, defined(3, 256, 256, huge, e, e + 1)));
+
+    // t = PI/3 and quarter turns (cos t is not 0.5 or 0 with PI = 3.1415926),
+    // about far-off centres, where the final sums round to whole numbers and
+    // halves: some elements are recomputed, all agree.
+    struct Case {
+        int N, sx, sy;
+        WarpParams p;
+    };
+    const Case cases[] = {{3, 8, 8, {2000000000, 2000000000, 1}},   {3, 256, 64, {1 << 30, 1 << 30, 1}},
+                          {6, 256, 64, {-(1 << 30), 7, 2}},          {2, 64, 64, {INT_MAX - 40, INT_MIN + 40, 1}},
+                          {3, 1, 1 << 16, {0, 1 << 30, 1}},          {1, 128, 128, {0, 0, 1 << 30}}};
+    long long recomputed = 0;
+    for (const Case& c : cases) {
+        const long long count = static_cast<long long>(c.sx) * c.sy;
+        const Positions p = positions(c.N, c.sx, c.sy, c.p);
+        recomputed += p.recomputed;
+        EXPECT_TRUE(samePositions(p, defined(c.N, c.sx, c.sy, c.p, 0, count))) << c.N << " " << c.sx;
+    }
+    EXPECT_GT(recomputed, 0);
+}
+
+TEST(SamplePositions, MarginGrowsWithReachTurnAndCentre)
+{
+    const double base = sampleMargin(10, 1, 10);
+    EXPECT_GT(sampleMargin(1000, 1, 10), base);
+    EXPECT_GT(sampleMargin(10, 1e9, 10), base);
+    EXPECT_GT(sampleMargin(10, 1, 1e9), base);
+    // Small maps near the origin: far below any spacing of real positions,
+    // and above the rounding of a double near 2^31.
+    EXPECT_LT(sampleGeometry(16, 512, 512, {3, -2, 5}).margin, 1e-9);
+    EXPECT_GT(sampleGeometry(3, 8, 8, {INT_MAX, 0, 1}).margin, 0x1p-21);
+}
+
+TEST(SampleOffsets, OutsideIsMinusOneAndZeroWhateverTheResultHeld)
+{
+    const SampleGeometry g = sampleGeometry(2, 1, 3, {0, 1, 0});  // one column to the right
+    long long offsets[3] = {-9, -9, -9};
+    sampleOffsets(g, 0, 3, offsets);
+    EXPECT_EQ(std::vector<long long>(offsets, offsets + 3), (std::vector<long long>{1, 2, -1}));
+    const double source[] = {5, 6, 7};
+    for (bool stream : {false, true}) {
+        double direct[] = {-1, -1, -1};
+        warpColumns(g, 1, 3, source, direct, stream);
+        EXPECT_EQ(std::vector<double>(direct, direct + 3), (std::vector<double>{-1, 7, 0}));
+    }
 }
 
 TEST(PrepareWarp, CopiesOnlySourcesThatShareAResultBlock)
@@ -75,10 +183,12 @@ TEST(PrepareWarp, CopiesOnlySourcesThatShareAResultBlock)
     // Sources a, a, c; results b, a, d: both entries of a share one copy.
     Prepared p(cellOf(3, 1, {a, a, c}), cellOf(3, 1, {b, a, d}), {0, 0, 0});
     EXPECT_NE(p.s.sI[0], values(a).data());
+    EXPECT_EQ(p.s.sI[0], p.s.copies);
     EXPECT_EQ(p.s.sI[0], p.s.sI[1]);
     EXPECT_EQ(std::vector<double>(p.s.sI[0], p.s.sI[0] + 4), (std::vector<double>{1, 2, 3, 4}));
     EXPECT_EQ(p.s.sI[2], values(c).data());
     EXPECT_EQ(p.s.rI[1], values(a).data());
+    EXPECT_FALSE(p.s.plainOrder);
 }
 
 TEST(PrepareWarp, GroupsByTransformUnlessResultsShareStorage)
@@ -86,6 +196,9 @@ TEST(PrepareWarp, GroupsByTransformUnlessResultsShareStorage)
     Array a = zeros(2, 2), b = zeros(2, 2), c = zeros(2, 2), r = zeros(2, 2);
     Prepared grouped(cellOf(3, 1, {a, b, c}), cellOf(3, 1, {zeros(2, 2), zeros(2, 2), zeros(2, 2)}), {1, 0, 1});
     EXPECT_EQ(std::vector<int>(grouped.s.order, grouped.s.order + 3), (std::vector<int>{1, 0, 2}));
+    EXPECT_EQ(grouped.s.groups, 2);
+    EXPECT_EQ(std::vector<int>(grouped.s.groupStart, grouped.s.groupStart + 3), (std::vector<int>{0, 1, 3}));
+    EXPECT_EQ(grouped.s.copies, nullptr);
     Prepared plain(cellOf(3, 1, {a, b, c}), cellOf(3, 1, {zeros(2, 2), r, r}), {1, 0, 1});
-    EXPECT_EQ(std::vector<int>(plain.s.order, plain.s.order + 3), (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(plain.s.plainOrder);
 }

@@ -2,15 +2,26 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "sigmoid.h"
 #include "standin.h"
+#include "threads.h"
 
 using namespace standin;
 
 namespace {
+
+// The defining steps, written out here rather than taken from the product.
+double plainSigmoid(double v, double s)
+{
+    const double x = (-2.0 * v) / s;
+    const double e = std::exp(x);
+    return s * (2.0 / (e + 1.0) - 1.0);
+}
 
 // A valid call by default: a 2 x 3 grid of 3 x 4 maps, level 2.
 struct FenwoldCall {
@@ -51,6 +62,18 @@ struct FenwoldCall {
 
 void run(const std::vector<Array>& in) { call("Fenwold", mexFunction, in); }
 
+// One map of rows x cols holding values, at the given level.
+FenwoldCall oneMap(int rows, int cols, const std::vector<double>& values, double level)
+{
+    FenwoldCall c(1, 1, rows, cols);
+    c.map(0) = values;
+    c.nImages = c.N = 1;
+    c.nRows = rows;
+    c.nCols = cols;
+    c.level = level;
+    return c;
+}
+
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 using standin::sameBits;
 
@@ -76,7 +99,7 @@ TEST(Fenwold, SaturatesTheFirstRowsByColsOfEveryCellInPlace)
     run(c.inputs());
     for (int k = 0; k < 6; ++k)
         for (std::size_t p = 0; p < 15; ++p) {
-            const double expected = p < 12 ? saturate(before[k][p], 2.0) : before[k][p];
+            const double expected = p < 12 ? plainSigmoid(before[k][p], 2.0) : before[k][p];
             EXPECT_TRUE(sameBits(c.map(k)[p], expected)) << k << " " << p;
         }
     EXPECT_EQ(c.map(5)[0], -2.0);  // -5 * 22.2 is far past -40 * 2
@@ -85,15 +108,12 @@ TEST(Fenwold, SaturatesTheFirstRowsByColsOfEveryCellInPlace)
 
 TEST(Fenwold, KnownValuesAndZeroLevel)
 {
-    FenwoldCall c(1, 1, 1, 3);
-    c.map(0) = {1, -1, 100};
-    c.nImages = c.N = 1;
-    c.nRows = 1;
-    c.nCols = 3;
-    c.level = 2;
+    FenwoldCall c = oneMap(1, 3, {1, -1, 100}, 2);
     run(c.inputs());
-    EXPECT_NEAR(c.map(0)[0], 0.92423431452002, 5e-15);
-    EXPECT_NEAR(c.map(0)[1], -0.92423431452002, 5e-15);
+    // 0.92423431452002 to the last bit of the exp steps (tanh's rounds to
+    // one bit below).
+    EXPECT_TRUE(sameBits(c.map(0)[0], 0x1.d9353d7568af4p-1));
+    EXPECT_TRUE(sameBits(c.map(0)[1], -0x1.d9353d7568af4p-1));
     EXPECT_EQ(c.map(0)[2], 2.0);
 
     c.map(0) = {1, -1, 0};
@@ -113,7 +133,7 @@ TEST(Fenwold, TwoCallsApplyTheSigmoidTwice)
     run(c.inputs());
     for (int k = 0; k < 6; ++k)
         for (std::size_t p = 0; p < 12; ++p)
-            EXPECT_TRUE(sameBits(c.map(k)[p], saturate(saturate(before[k][p], 1.5), 1.5))) << k << " " << p;
+            EXPECT_TRUE(sameBits(c.map(k)[p], plainSigmoid(plainSigmoid(before[k][p], 1.5), 1.5))) << k << " " << p;
 }
 
 TEST(Fenwold, ACellSharedByTwoEntriesIsSaturatedOncePerEntry)
@@ -123,8 +143,8 @@ TEST(Fenwold, ACellSharedByTwoEntriesIsSaturatedOncePerEntry)
     const auto before = c.snapshot();
     run(c.inputs());
     for (std::size_t p = 0; p < 12; ++p) {
-        EXPECT_TRUE(sameBits(c.map(1)[p], saturate(saturate(before[1][p], 2.0), 2.0))) << p;
-        EXPECT_TRUE(sameBits(c.map(3)[p], saturate(before[3][p], 2.0))) << p;
+        EXPECT_TRUE(sameBits(c.map(1)[p], plainSigmoid(plainSigmoid(before[1][p], 2.0), 2.0))) << p;
+        EXPECT_TRUE(sameBits(c.map(3)[p], plainSigmoid(before[3][p], 2.0))) << p;
     }
 }
 
@@ -139,7 +159,7 @@ TEST(Fenwold, CountsAreRounded)
     const auto before = c.snapshot();
     run(c.inputs());
     for (int k = 0; k < 6; ++k) {
-        EXPECT_TRUE(sameBits(c.map(k)[8], saturate(before[k][8], 2.0))) << k;
+        EXPECT_TRUE(sameBits(c.map(k)[8], plainSigmoid(before[k][8], 2.0))) << k;
         EXPECT_TRUE(sameBits(c.map(k)[9], before[k][9])) << k;
     }
 }
@@ -211,5 +231,78 @@ TEST(Fenwold, ExtraInputsAreIgnored)
     std::vector<Array> in = c.inputs();
     in.push_back(scalar('z', Kind::Char));
     run(in);
-    EXPECT_TRUE(sameBits(c.map(0)[0], saturate(before[0][0], 2.0)));
+    EXPECT_TRUE(sameBits(c.map(0)[0], plainSigmoid(before[0][0], 2.0)));
+}
+
+TEST(Fenwold, WorkedValuesToTheLastBit)
+{
+    // Each differs in the last bits from s*tanh(v/s); 19 at level 1 is
+    // exactly 1 by the exp steps, one bit below by tanh.
+    FenwoldCall c = oneMap(2, 3, {0.3, 2.5, -1.491, 1e-3, 19.0, 0.5}, 1.7);
+    run(c.inputs());
+    EXPECT_TRUE(sameBits(c.map(0)[0], 0x1.300ce094f98bfp-2));
+    EXPECT_TRUE(sameBits(c.map(0)[1], 0x1.878b7fa842fe9p+0));
+    c.map(0) = {1e-3, 19.0, 3.0, 0.5, 0, 0};
+    c.level = 1.0;
+    run(c.inputs());
+    EXPECT_TRUE(sameBits(c.map(0)[0], 0x1.0624d77516c00p-10));
+    EXPECT_TRUE(sameBits(c.map(0)[1], 1.0));
+    EXPECT_TRUE(sameBits(c.map(0)[2], 0x1.fd77d111a0b02p-1));
+    EXPECT_TRUE(sameBits(c.map(0)[3], 0x1.d9353d7568af4p-2));
+}
+
+TEST(Fenwold, SameBitsForOneTwoAndEightThreads)
+{
+    // A 3 x 5 grid of 71 x 83 maps (88,395 elements, fewer than 8 threads'
+    // worth of work), and a 4 x 8 grid of 33 x 250 (264,000): chunks
+    // straddle maps. Values spread over both signs and past the limits.
+    const unsigned seed = 77;
+    for (auto dims : std::vector<std::vector<int>>{{3, 5, 71, 83}, {4, 8, 33, 250}}) {
+        std::vector<std::vector<double>> results;
+        for (int threads : {1, 2, 8}) {
+            setenv(THREADS_VARIABLE, std::to_string(threads).c_str(), 1);
+            FenwoldCall c(dims[0], dims[1], dims[2], dims[3]);
+            c.nImages = dims[0];
+            c.N = dims[1];
+            c.nRows = dims[2];
+            c.nCols = dims[3];
+            c.level = 1.3;
+            std::mt19937 gen(seed);
+            std::uniform_real_distribution<double> dist(-60.0, 60.0);
+            for (int k = 0; k < c.cells; ++k)
+                for (double& v : c.map(k)) v = dist(gen) * dist(gen) / 30;
+            const auto before = c.snapshot();
+            run(c.inputs());
+            std::vector<double> all;
+            for (int k = 0; k < c.cells; ++k) {
+                for (std::size_t p = 0; p < before[k].size(); ++p)
+                    ASSERT_TRUE(sameBits(c.map(k)[p], plainSigmoid(before[k][p], 1.3)))
+                        << threads << " threads, cell " << k << ", element " << p << ", seed " << seed;
+                all.insert(all.end(), c.map(k).begin(), c.map(k).end());
+            }
+            results.push_back(all);
+        }
+        unsetenv(THREADS_VARIABLE);
+        EXPECT_TRUE(sameBits(results[0], results[1]));
+        EXPECT_TRUE(sameBits(results[0], results[2]));
+    }
+}
+
+TEST(Fenwold, ASharedCellWithThreadsIsSaturatedOncePerEntry)
+{
+    // Large enough to be split, but cells 0 and 7 hold one block.
+    setenv(THREADS_VARIABLE, "8", 1);
+    FenwoldCall c(2, 4, 100, 120);
+    c.nImages = 2;
+    c.N = 4;
+    c.nRows = 100;
+    c.nCols = 120;
+    setCell(c.maps, 7, cellContent(c.maps, 0));
+    const auto before = c.snapshot();
+    run(c.inputs());
+    unsetenv(THREADS_VARIABLE);
+    for (std::size_t p = 0; p < before[0].size(); ++p) {
+        ASSERT_TRUE(sameBits(c.map(0)[p], plainSigmoid(plainSigmoid(before[0][p], 2.0), 2.0))) << p;
+        ASSERT_TRUE(sameBits(c.map(3)[p], plainSigmoid(before[3][p], 2.0))) << p;
+    }
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "standin.h"
+#include "threads.h"
 #include "warp_call.h"
 
 using namespace standin;
@@ -188,4 +189,68 @@ TEST(Mundle, NoChannelsVisitNothing)
     in[2] = in[3] = cell(0, 0);
     run(in);
     EXPECT_TRUE(sameBits(before, c.snapshot()));
+}
+
+TEST(Mundle, SameBitsOnOneTwoAndEightThreads)
+{
+    // Images with their own transforms, then one image (split by columns);
+    // out of place and in place (every channel reads another one).
+    const int shapes[][3] = {{3, 4, 160}, {1, 3, 400}};  // images, N, side
+    for (const auto& shape : shapes)
+        for (bool inPlace : {false, true})
+            for (int threads : {1, 2, 8}) {
+                const ThreadCount setting(threads);
+                WarpCall c = stacks(shape[0], shape[1], shape[2]);
+                auto next = smallRandom(4242u);
+                for (int i = 0; i < c.n; ++i) {
+                    c.deltaX[i] = next(21) - 10;
+                    c.deltaY[i] = next(21) - 10;
+                    c.deltaOri[i] = next(8 * c.N) - 4 * c.N;
+                }
+                const auto expected = c.expected();
+                std::vector<Array> in = c.inputs();
+                if (inPlace) in[3] = in[2];
+                run(in);
+                for (int k = 0; k < c.maps(); ++k)
+                    EXPECT_TRUE(sameBits(inPlace ? c.source(k) : c.result(k), expected[k]))
+                        << threads << " threads, map " << k << (inPlace ? ", in place" : "");
+            }
+    EXPECT_GE(poolHelpers(), 1);
+}
+
+TEST(Mundle, TransformsStoredInAResultMapAreReadFirst)
+{
+    WarpCall c = stacks(2, 2);
+    c.deltaOri = {1, -1};
+    c.result(3)[0] = 1;
+    c.result(3)[1] = -1;
+    const auto expected = c.expected();
+    std::vector<Array> in = c.inputs();
+    in[8] = cellContent(c.results, 3);  // deltaOri = {1, -1, ...}, overwritten by the call
+    run(in);
+    for (int k = 0; k < 4; ++k) EXPECT_TRUE(sameBits(c.result(k), expected[k])) << k;
+}
+
+TEST(Mundle, CellsOneElementShortWriteNothing)
+{
+    for (int k : {0, 3})
+        for (int pos : {2, 3}) {
+            const WarpCall c = stacks(2, 2);
+            std::vector<Array> in = c.inputs();
+            in[pos] = gridWithShortCell(pos == 2 ? c.sources : c.results, 2, 2, k);
+            EXPECT_EQ(errorId(c, in), "Mundle:cellTooSmall") << "cell " << k << " of argument " << pos + 1;
+        }
+}
+
+TEST(Mundle, ResultsBeyondTheCachesAreWrittenAlike)
+{
+    // Two channels of 730 x 730, 8.5 MB of results: written with stores
+    // that bypass the caches.
+    WarpCall c = stacks(1, 2, 730);
+    c.deltaX = {3};
+    c.deltaY = {-2};
+    c.deltaOri = {3};
+    const auto expected = c.expected();
+    run(c.inputs());
+    for (int k = 0; k < 2; ++k) EXPECT_TRUE(sameBits(c.result(k), expected[k])) << k;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "standin.h"
+#include "threads.h"
 #include "warp_call.h"
 
 using namespace standin;
@@ -227,4 +228,67 @@ TEST(Sabrel, CallsThatVisitNothingAcceptAnyN)
     in.push_back(cell(1, 1));
     run(in);
     EXPECT_EQ(rows(c, 0), (Values{20, 10, 0, 21, 11, 1, 22, 12, 2}));
+}
+
+namespace {
+
+// n maps of sx x sy, every map its own seeded transform, some far turns.
+WarpCall bigCall(int n, int sx, int sy, unsigned seed)
+{
+    WarpCall c;
+    c.n = n;
+    c.N = 16;
+    c.sx = sx;
+    c.sy = sy;
+    c.allocate();
+    auto next = smallRandom(seed);
+    for (int i = 0; i < n; ++i) {
+        c.deltaX[i] = next(41) - 20;
+        c.deltaY[i] = next(41) - 20;
+        c.deltaOri[i] = next(200) - 100;
+    }
+    return c;
+}
+
+}  // namespace
+
+TEST(Sabrel, SameBitsOnOneTwoAndEightThreads)
+{
+    // Several maps (split by map) and one big map (split by columns), each
+    // large enough to run on helper threads; out of place and in place.
+    const int shapes[][3] = {{3, 300, 301}, {1, 640, 500}};
+    for (const auto& shape : shapes)
+        for (bool inPlace : {false, true})
+            for (int threads : {1, 2, 8}) {
+                const ThreadCount setting(threads);
+                WarpCall c = bigCall(shape[0], shape[1], shape[2], 99u);
+                const auto expected = c.expected();
+                std::vector<Array> in = c.inputs();
+                if (inPlace) in[3] = in[2];
+                run(in);
+                for (int k = 0; k < c.n; ++k)
+                    EXPECT_TRUE(sameBits(inPlace ? c.source(k) : c.result(k), expected[k]))
+                        << threads << " threads, map " << k << " of " << c.n << (inPlace ? ", in place" : "");
+            }
+    EXPECT_GE(poolHelpers(), 1);  // the calls above did use helpers
+}
+
+TEST(Sabrel, ResultCellsOneElementShortWriteNothing)
+{
+    for (int k : {0, 1})
+        for (int pos : {2, 3}) {
+            WarpCall c = twoMaps();
+            std::vector<Array> in = c.inputs();
+            in[pos] = gridWithShortCell(pos == 2 ? c.sources : c.results, 2, 1, k);
+            EXPECT_EQ(errorId(c, in), "Sabrel:cellTooSmall") << "cell " << k << " of argument " << pos + 1;
+        }
+}
+
+TEST(Sabrel, ResultsBeyondTheCachesAreWrittenAlike)
+{
+    // 8.4 MB of results: written with stores that bypass the caches.
+    WarpCall c = bigCall(1, 1030, 1025, 7u);
+    const auto expected = c.expected();
+    run(c.inputs());
+    EXPECT_TRUE(sameBits(c.result(0), expected[0]));
 }

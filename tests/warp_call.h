@@ -5,6 +5,8 @@
 // benchmarks measure them as the baseline.
 #pragma once
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "standin.h"
@@ -19,6 +21,13 @@ inline auto smallRandom(unsigned seed)
         return static_cast<int>((seed >> 16) % static_cast<unsigned>(range));
     };
 }
+
+// OTK_NUM_THREADS for as long as it lives; the thread layer reads it at
+// every call.
+struct ThreadCount {
+    explicit ThreadCount(int threads) { setenv("OTK_NUM_THREADS", std::to_string(threads).c_str(), 1); }
+    ~ThreadCount() { unsetenv("OTK_NUM_THREADS"); }
+};
 
 inline double plainSample(const double* source, int sx, int sy, const long long xyo[3])
 {
@@ -55,6 +64,16 @@ inline void plainWarpOrientedMaps(int n, int N, const std::vector<double*>& sI, 
                     rI[i + n * k][x + static_cast<long long>(sx) * y] =
                         plainSample(sI[i + static_cast<long long>(n) * xyo[2]], sx, sy, xyo);
                 }
+}
+
+// A copy of an R x C grid whose cell k holds 8 elements: one short of a
+// 3 x 3 map.
+inline standin::Array gridWithShortCell(const standin::Array& grid, int R, int C, int k)
+{
+    standin::Array copy = standin::cell(R, C);
+    for (int j = 0; j < R * C; ++j)
+        standin::setCell(copy, j, j == k ? standin::matrix(1, 8, std::vector<double>(8, 5.0)) : standin::cellContent(grid, j));
+    return copy;
 }
 
 struct WarpCall {

@@ -111,6 +111,32 @@ expected(1:4) = expected(1:4) / (0.25 * count);
 Porrith(1, 1, {m}, 0, 4, 4, 0.25, 4, m, 1);
 assert(isequal(m, expected));
 
+% A histogram that is the second map's first column: the plain order too.
+m1 = 0.1 * ones(4); m1(2, 1) = 0.3;
+m2 = 0.1 * ones(4); m2(1, 2) = 0.4;
+S = {sat_sigmoid(m1, 1), sat_sigmoid(m2, 1)};
+count = 0;
+for r = 1:3
+  for col = 1:3
+    for k = 1:2
+      bin = min(floor(S{k}(r, col) / 0.25), 3);
+      S{2}(bin + 1) = S{2}(bin + 1) + 1;
+      count = count + 1;
+    end
+  end
+end
+S{2}(1:4) = S{2}(1:4) / (0.25 * count);
+c = {m1, m2};
+Porrith(1, 2, c, 0, 4, 4, 0.25, 4, m2, 1);
+assert(isequal(m2, S{2}) && isequal(c{2}, S{2}) && isequal(c{1}, S{1}));
+
+% A region empty in one direction only (two rows, no column) bins nothing:
+% binWidth 0 is no error, and every bin becomes 0 / 0.
+h = zeros(1, 3);
+m = {0.5 * ones(5, 3)};
+Porrith(1, 1, m, 1, 5, 3, 0, 3, h, 1);
+assert(all(isnan(h)) && isequal(m{1}, sat_sigmoid(0.5 * ones(5, 3), 1)));
+
 % Wrong calls: a named error, and the maps and histogram bit-identical
 % (everything is checked before anything is saturated).
 function check_untouched(id, a)

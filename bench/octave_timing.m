@@ -1,0 +1,217 @@
+% OCTAVE_TIMING  Times the plug-ins through the host against what an Octave
+% user would run instead: vectorised Octave of the same work.
+%
+%   octave-cli --norc --path build/mex bench/octave_timing.m
+%
+% Rows: Fenwold against s*tanh(v/s) over the stacked maps; Porrith against
+% the same plus accumarray and histc over the region; Sabrel and Mundle
+% against a nearest-neighbour warp by indexing (and imrotate when the image
+% package loads); Halvery against a vectorised max over the shifted samples
+% of every element across all images. The Octave equivalents compute the
+% same kind of work, not the plug-ins' exact bits. Each pair runs in
+% alternation for ROUNDS rounds; the table shows medians and their ratio.
+% OTK_NUM_THREADS, when set, is the plug-ins' thread count.
+
+1;
+
+function t = timed(f)
+  tic;
+  f();
+  t = toc;
+end
+
+function row(name, plugin, octave, rounds)
+  tp = zeros(rounds, 1);
+  to = zeros(rounds, 1);
+  for r = 1:rounds
+    tp(r) = plugin();
+    to(r) = octave();
+  end
+  printf('%-44s %10.3f %10.3f %8.2f\n', name, 1e3 * median(tp), 1e3 * median(to), median(to) / median(tp));
+end
+
+% The plug-in call on fresh copies of the maps (copying is not timed).
+function t = fenwoldCall(maps, n, s)
+  m = cellfun(@(x) x + 0, maps, 'UniformOutput', false);
+  t = timed(@() Fenwold(rows(m), columns(m), m, n, n, s));
+end
+
+function t = porrithCall(maps, n, margin, bw, nBins, s)
+  m = cellfun(@(x) x + 0, maps, 'UniformOutput', false);
+  h = zeros(1, nBins);
+  t = timed(@() Porrith(rows(m), columns(m), m, margin, n, n, bw, nBins, h, s));
+end
+
+function h = octaveDensity(M, margin, bw, nBins, s, useHistc)
+  Q = s * tanh(M / s);
+  R = Q(margin + 1:end - margin - 1, margin + 1:end - margin - 1, :);
+  if useHistc
+    h = histc(min(R(:), (nBins - 1) * bw), (0:nBins - 1) * bw)' / (bw * numel(R));
+  else
+    b = min(max(floor(R(:) / bw), 0), nBins - 1);
+    h = accumarray(b + 1, 1, [nBins, 1])' / (bw * numel(R));
+  end
+end
+
+% Nearest-neighbour rotation about the centre and shift, by indexing.
+function R = warpByIndexing(S, angle, dx, dy)
+  [sx, sy] = size(S);
+  [X, Y] = ndgrid(0:sx - 1, 0:sy - 1);
+  cx = floor(sx / 2); cy = floor(sy / 2);
+  c = cos(angle); s = sin(angle);
+  xs = floor(c * (X - cx) - s * (Y - cy) + cx + dx + 0.5);
+  ys = floor(s * (X - cx) + c * (Y - cy) + cy + dy + 0.5);
+  inside = xs >= 0 & xs < sx & ys >= 0 & ys < sy;
+  R = zeros(sx, sy);
+  R(inside) = S(xs(inside) + 1 + sx * ys(inside));
+end
+
+function R = warpStackByIndexing(S3, angle, dx, dy, channelShift)
+  [sx, sy, N] = size(S3);
+  [X, Y] = ndgrid(0:sx - 1, 0:sy - 1);
+  cx = floor(sx / 2); cy = floor(sy / 2);
+  c = cos(angle); s = sin(angle);
+  xs = floor(c * (X - cx) - s * (Y - cy) + cx + dx + 0.5);
+  ys = floor(s * (X - cx) + c * (Y - cy) + cy + dy + 0.5);
+  inside = find(xs >= 0 & xs < sx & ys >= 0 & ys < sy);
+  from = xs(inside) + 1 + sx * ys(inside);
+  R = zeros(sx, sy, N);
+  for k = 1:N
+    src = mod(k - 1 + channelShift, N);
+    plane = zeros(sx, sy);
+    Sk = S3(:, :, src + 1);
+    plane(inside) = Sk(from);
+    R(:, :, k) = plane;
+  end
+end
+
+% The pooled responses of every element on every image: the max over
+% 2*shiftRange+1 samples along the element's orientation and its
+% neighbours +-oriRange, all images at once from an nRows x nCols x nImages
+% stack per orientation.
+function pooled = poolByIndexing(stacks, N, ori, x, y, shiftRange, oriRange)
+  nImages = size(stacks{1}, 3);
+  pooled = -Inf(numel(ori), nImages);
+  [sx, sy, ~] = size(stacks{1});
+  for e = 1:numel(ori)
+    for d = -oriRange:oriRange
+      o = mod(ori(e) + d, N);
+      a = pi * o / N;
+      for s = -shiftRange:shiftRange
+        px = min(max(x(e) + floor(s * cos(a) + 0.5), 1), sx);
+        py = min(max(y(e) + floor(s * sin(a) + 0.5), 1), sy);
+        pooled(e, :) = max(pooled(e, :), reshape(stacks{o + 1}(px, py, :), 1, nImages));
+      end
+    end
+  end
+end
+
+rounds = 7;
+N = 16;
+haveImage = false;
+try
+  pkg load image
+  haveImage = exist('imrotate') == 2;
+catch
+end
+rand('state', 1); randn('state', 1);
+threads = getenv('OTK_NUM_THREADS');
+if isempty(threads)
+  threads = 'all cores';
+end
+printf('Octave %s, %d rounds, medians; plug-in threads: %s\n', version(), rounds, threads);
+printf('%-44s %10s %10s %8s\n', 'case', 'plug-in ms', 'Octave ms', 'Oct/plug');
+
+for n = [256 512]
+  maps = cell(1, N);
+  for k = 1:N
+    maps{k} = 2.5 * rand(n) .* rand(n);
+  end
+  M = cat(3, maps{:});
+  size_ = sprintf('%d^2 x %d', n, N);
+  row(['Fenwold vs s*tanh(v/s), ' size_], @() fenwoldCall(maps, n, 1), @() timed(@() 1 * tanh(M / 1)), rounds);
+  row(['Porrith vs tanh + accumarray, ' size_], @() porrithCall(maps, n, 2, 0.05, 20, 1), ...
+      @() timed(@() octaveDensity(M, 2, 0.05, 20, 1, false)), rounds);
+  row(['Porrith vs tanh + histc, ' size_], @() porrithCall(maps, n, 2, 0.05, 20, 1), ...
+      @() timed(@() octaveDensity(M, 2, 0.05, 20, 1, true)), rounds);
+
+  % Every map its own transform.
+  dX = floor(rand(N, 1) * 7) - 3; dY = floor(rand(N, 1) * 7) - 3; dOri = floor(rand(N, 1) * N);
+  results = cell(N, 1);
+  for k = 1:N
+    results{k} = zeros(n);
+  end
+  srcList = maps(:);
+  try
+    row(['Sabrel vs indexing, own transforms, ' size_], ...
+        @() timed(@() Sabrel(N, N, srcList, results, n, n, dX, dY, dOri)), ...
+        @() timed(@() arrayfun(@(k) warpByIndexing(srcList{k}, pi * dOri(k) / N, dX(k), dY(k)), 1:N, ...
+                               'UniformOutput', false)), rounds);
+  catch err
+    printf('%-44s skipped: %s\n', ['Sabrel, ' size_], err.message);
+  end
+  if haveImage
+    try
+      row(['Sabrel vs imrotate nearest, ' size_], ...
+          @() timed(@() Sabrel(N, N, srcList, results, n, n, dX, dY, dOri)), ...
+          @() timed(@() arrayfun(@(k) imrotate(srcList{k}, 180 * dOri(k) / N, 'nearest', 'crop'), 1:N, ...
+                                 'UniformOutput', false)), rounds);
+    catch err
+      printf('%-44s skipped: %s\n', 'Sabrel vs imrotate', err.message);
+    end
+  end
+
+  % Mundle: 4 stacks of N channels, each stack its own transform.
+  nStacks = 4;
+  src = cell(nStacks, N); res = cell(nStacks, N);
+  for i = 1:nStacks
+    for k = 1:N
+      src{i, k} = maps{k};
+      res{i, k} = zeros(n);
+    end
+  end
+  try
+    row(sprintf('Mundle vs indexing, %d stacks of %s', nStacks, size_), ...
+        @() timed(@() Mundle(nStacks, N, src, res, n, n, dX(1:nStacks), dY(1:nStacks), dOri(1:nStacks))), ...
+        @() timed(@() arrayfun(@(i) warpStackByIndexing(M, pi * dOri(i) / N, dX(i), dY(i), dOri(i)), 1:nStacks, ...
+                               'UniformOutput', false)), rounds);
+  catch err
+    printf('%-44s skipped: %s\n', ['Mundle, ' size_], err.message);
+  end
+
+  % Halvery: 30 elements on 8 images, shiftRange 2, oriRange 1.
+  nImages = 8; nElements = 30;
+  hm = cell(nImages, N);
+  for i = 1:nImages
+    for k = 1:N
+      hm{i, k} = maps{1 + mod(i + k, N)};
+    end
+  end
+  stacks = cell(1, N);
+  for k = 1:N
+    stacks{k} = cat(3, hm{:, k});
+  end
+  ori = floor(rand(1, nElements) * N);
+  x = 10 + floor(rand(1, nElements) * (n - 20)); y = 10 + floor(rand(1, nElements) * (n - 20));
+  w = ones(1, nElements); b = zeros(1, nElements);
+  patches = cell(N, 1);
+  for k = 1:N
+    patches{k} = ones(3);
+  end
+  renders = cell(nImages, 1);
+  for i = 1:nImages
+    renders{i} = zeros(n);
+  end
+  try
+    row(sprintf('Halvery vs indexing pool, %d images of %s', nImages, size_), ...
+        @() timed(@() Halvery(nImages, N, hm, cell(N, N), 1, n, n, 0, ori, x, y, w, b, patches, renders, ...
+                              2, 1, 1, nElements, 10, zeros(nImages, 1), zeros(nImages * nElements, 1), 0, 0, 0, 0)), ...
+        @() timed(@() poolByIndexing(stacks, N, ori, x, y, 2, 1)), rounds);
+  catch err
+    printf('%-44s skipped: %s\n', ['Halvery, ' size_], err.message);
+  end
+end
+if ~haveImage
+  printf('imrotate: the image package is not installed, its rows are skipped\n');
+end
+printf('Wendlow: no vectorised Octave equivalent is timed (see the benchmarks)\n');
