@@ -2,20 +2,80 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include "host.h"
+
+namespace {
+
+// The tighter of a limit and the budget so far; RLIM_INFINITY leaves it.
+#if defined(__unix__) || defined(__APPLE__)
+std::size_t tighten(std::size_t budget, int resource)
+{
+    struct rlimit limit;
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return budget;
+    if (limit.rlim_cur < budget) return static_cast<std::size_t>(limit.rlim_cur);
+    return budget;
+}
+#endif
+
+// Counts and sizes as doubles: their product may not fit a size_t.
+[[noreturn]] void outOfMemory(const char* what, std::size_t count, std::size_t size, const char* why)
+{
+    char id[96];
+    const char* fn = mexFunctionName();
+    std::snprintf(id, sizeof id, "%s:outOfMemory", fn ? fn : "toolbox");
+    mexErrMsgIdAndTxt(id, "cannot allocate %s: %.0f elements of %zu bytes %s", what ? what : "a work block",
+                      static_cast<double>(count), size, why);
+    std::abort();  // mexErrMsgIdAndTxt does not return
+}
+
+}  // namespace
+
+// One block may be no larger than the physical memory of the machine, nor
+// than the process's address-space or data limits. A block beyond physical
+// memory could only be served by swapping the host to a standstill (or, with
+// overcommit, by the kernel killing it once the block is touched), and one
+// beyond a limit fails anyway, but with the host's anonymous error. Smaller
+// blocks that still fail are left to the host's report. Where the platform
+// tells us nothing, the budget is what a pointer difference can span.
+std::size_t allocationBudget()
+{
+    std::size_t budget = PTRDIFF_MAX;
+#if defined(__unix__) || defined(__APPLE__)
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0 && static_cast<std::size_t>(pages) <= budget / static_cast<std::size_t>(pageSize))
+        budget = static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
+    budget = tighten(budget, RLIMIT_AS);
+#if defined(RLIMIT_DATA)
+    budget = tighten(budget, RLIMIT_DATA);
+#endif
+#endif
+    return budget;
+}
+
+void requireAllocatable(std::size_t count, std::size_t size, const char* what)
+{
+    if (count == 0 || size == 0) return;
+    const std::size_t budget = allocationBudget();
+    if (count <= budget / size) return;
+    char why[96];
+    std::snprintf(why, sizeof why, "exceed the %.0f bytes one block may take", static_cast<double>(budget));
+    outOfMemory(what, count, size, why);
+}
 
 void* allocZeroed(std::size_t count, std::size_t size)
 {
     if (count == 0 || size == 0) return nullptr;
-    void* block = nullptr;
-    if (count <= SIZE_MAX / size) block = mxCalloc(count, size);
-    if (block == nullptr) {
-        char id[96];
-        const char* fn = mexFunctionName();
-        std::snprintf(id, sizeof id, "%s:outOfMemory", fn ? fn : "toolbox");
-        mexErrMsgIdAndTxt(id, "cannot allocate %zu blocks of %zu bytes for this call", count, size);
-    }
+    requireAllocatable(count, size, nullptr);
+    void* block = mxCalloc(count, size);
+    if (block == nullptr) outOfMemory(nullptr, count, size, "were refused by the host");
     return block;
 }
 
@@ -29,8 +89,12 @@ int* allocInts(std::size_t n)
     return static_cast<int*>(allocZeroed(n, sizeof(int)));
 }
 
+// The rows are checked as one block before the first is taken, so a table
+// too large as a whole is refused before the host hands out any of it.
 int** allocIntTable(std::size_t n, std::size_t m)
 {
+    if (m > 0 && n > SIZE_MAX / m) requireAllocatable(SIZE_MAX, sizeof(int), "an int table");
+    requireAllocatable(n * m, sizeof(int), "an int table");
     int** table = static_cast<int**>(allocZeroed(n, sizeof(int*)));
     for (std::size_t i = 0; i < n; ++i) table[i] = allocInts(m);
     return table;

@@ -1,0 +1,370 @@
+#!/usr/bin/env python3
+"""Hostile-input fuzzer for the six plug-ins, run in a real octave-cli.
+
+Each probe starts from a valid call of one plug-in and replaces one argument,
+one cell's content or one element with a value from a catalogue (every
+integer class, single, complex, sparse, logical, char, struct, function
+handle, empty, NaN, +-Inf, -0, +-1e300, +-2^31, 2^53+1, non-scalars, 3-D
+arrays), gives a cell argument a wrong shape, drops arguments, or passes one
+array in two positions. A probe passes when the call returns, or raises an
+error whose id is "Name:mnemonic" and leaves every array bit-identical; it
+fails when the process crashes, hangs, or a sanitizer reports.
+
+Probes are drawn from a seeded generator, so a count and a seed name the
+same probes on every machine. They run many to a process; when a process
+dies, the first probe without a result is run on its own (crash or hang),
+and the batch goes on after it. Every probe runs under a time limit and,
+in a plain build, an address-space limit.
+
+    fuzz.py --mex-dir DIR [--count N] [--seed S] [--asan-runtime LIB] [--out DIR]
+
+Prints the counts (probes, calls that returned, errors by id, crashes,
+hangs, bad ids, arrays changed by a failing call) and writes a runnable .m
+file for every finding into --out. Exits 1 when there is a finding.
+"""
+import argparse
+import collections
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OCTAVE_TESTS = os.path.join(os.path.dirname(HERE), "octave")
+
+PROBES_PER_PROCESS = 40
+BATCH_SECONDS = 90   # a batch of plain probes takes 1-3 s, sanitized 2-6 s
+SINGLE_SECONDS = 30  # one probe, octave start-up included, is well below 2 s
+ADDRESS_SPACE = 4 << 30  # plain builds: the host needs well under 1 GB
+
+# ---------------------------------------------------------------------------
+# Valid calls. Each argument is (Octave expression, kind, detail): kind
+# "scalar"; "array" with its element count; "cell" with the contents
+# (expressions), its rows and columns, and each content's element count.
+
+
+def smap(rows, cols, k):
+    """A rows x cols map of distinct values in -0.2..1.1, some above 0."""
+    return "reshape(mod((1:%d) * %g, 1.3) - 0.2, %d, %d)" % (rows * cols, 0.137 * k, rows, cols)
+
+
+def scalar(v):
+    return (v, "scalar", None)
+
+
+def array(expr, count):
+    return (expr, "array", count)
+
+
+def cell(contents, rows, cols, elems):
+    body = ";".join(", ".join(contents[r + rows * c] for c in range(cols)) for r in range(rows))
+    return ("{" + body + "}", "cell", (contents, rows, cols, elems))
+
+
+def spike(expr, count, at):
+    """expr with 1e6 at linear index at: a response that, pooled without a
+    cap, makes every write of the call far larger than any valid index."""
+    return "%s + reshape(1e6 * ((1:%d) == %d), size(%s))" % (expr, count, at, expr)
+
+
+def halvery_call():
+    maps = [smap(5, 5, k + 1) for k in range(4)]
+    maps[0] = spike(maps[0], 25, 13)  # image 1, orientation 0, under element 1
+    maps[1] = spike(maps[1], 25, 13)  # image 2
+    return [
+        scalar("2"), scalar("2"), cell(maps, 2, 2, 25), ("cell(2, 2)", "cell", ([], 2, 2, 0)),
+        scalar("1"), scalar("5"), scalar("5"), scalar("0"),
+        array("[0 1]", 2), array("[3 2]", 2), array("[3 4]", 2), array("[2 -1]", 2), array("[1 0.5]", 2),
+        cell(["ones(3)", "2 * ones(3)"], 2, 1, 9), cell(["zeros(5)", "zeros(5)"], 2, 1, 25),
+        scalar("1"), scalar("1"), scalar("1"), scalar("2"), scalar("1e9"),
+        array("zeros(2, 1)", 2), array("zeros(2, 2)", 4), scalar("0"), scalar("0"), scalar("0"), scalar("0"),
+    ]
+
+
+def wendlow_call():
+    maps = [smap(9, 9, k + 1) for k in range(8)]
+    maps[0] = spike(maps[0], 81, 42)
+    maps[1] = spike(maps[1], 81, 42)
+    a = halvery_call()
+    a[1] = scalar("4")
+    a[2] = cell(maps, 2, 4, 81)
+    a[3] = ("cell(4, 4)", "cell", ([], 4, 4, 0))
+    a[5] = scalar("9")
+    a[6] = scalar("9")
+    a[8] = array("[0 2]", 2)
+    a[9] = array("[6 3]", 2)
+    a[10] = array("[4 5]", 2)
+    a[13] = ("cell(4, 1)", "cell", ([], 4, 1, 0))
+    a[14] = cell(["zeros(9)", "zeros(9)"], 2, 1, 81)
+    a[21] = array("zeros(1, 1)", 1)
+    return a + [array("7 + zeros(2, 1)", 2), array("8 + zeros(2, 1)", 2), array("9 + zeros(2, 1)", 2)]
+
+
+def warp_call(channels):
+    n = 2 * channels
+    sources = [smap(3, 4, k + 1) for k in range(n)]
+    results = ["-7 * ones(3, 4)"] * n
+    return [
+        scalar("2"), scalar("2"), cell(sources, 2, channels, 12), cell(results, 2, channels, 12),
+        scalar("3"), scalar("4"), array("[0 1]", 2), array("[1 -1]", 2), array("[1 3]", 2),
+    ]
+
+
+def saturation_maps(side):
+    return cell([smap(side, side, k + 1) for k in range(4)], 2, 2, side * side)
+
+
+CALLS = {
+    "Halvery": halvery_call,
+    "Wendlow": wendlow_call,
+    "Sabrel": lambda: warp_call(1),
+    "Mundle": lambda: warp_call(2),
+    "Fenwold": lambda: [scalar("2"), scalar("2"), saturation_maps(4), scalar("4"), scalar("4"), scalar("1.5")],
+    "Porrith": lambda: [scalar("2"), scalar("2"), saturation_maps(5), scalar("1"), scalar("5"), scalar("5"),
+                        scalar("0.2"), scalar("6"), array("zeros(1, 6)", 6), scalar("1.3")],
+}
+
+# ---------------------------------------------------------------------------
+# The catalogue.
+
+NUMBERS = [
+    "NaN", "Inf", "-Inf", "-0", "0", "1e300", "-1e300", "2^31", "-2^31", "2^31 - 1", "-2^31 - 1",
+    "2^53 + 1", "-(2^53 + 1)", "0.5", "-0.5", "-1", "1e9", "-1e9", "2^30", "3", "1e-300", "2^62",
+]
+VALUES = NUMBERS + [
+    "int8(-3)", "uint8(200)", "int16(300)", "uint16(2)", "int32(-5)", "uint32(9)", "int64(-2^40)",
+    "uint64(2^40)", "int32(2^31 - 1)", "single(2.5)", "single(NaN)", "1 + 2i", "complex(1, 0)",
+    "sparse([1 0 2])", "sparse(3, 3)", "true", "logical([1 0 1])", "'a'", "'abc'", "struct('a', 1)",
+    "struct([])", "@sin", "[]", "zeros(0, 3)", "zeros(3, 0)", "[1 2 3]", "[1; 2]", "ones(2, 2, 2)",
+    "ones(5, 5, 2)", "{}", "{1}", "cell(3, 3)", "{zeros(5)}", "zeros(9)", "NaN(5)", "-0 * ones(5)",
+    "int32(zeros(5))", "single(zeros(5))", "complex(zeros(5))", "sparse(zeros(5))", "true(5)",
+]
+SHAPES = ["a{%d} = a{%d}.';", "a{%d} = a{%d}(1:end - 1);", "a{%d} = [a{%d}, a{%d}];",
+          "a{%d} = reshape(a{%d}, 1, []);", "a{%d} = a{%d}(:, 1);", "a{%d} = a{%d}(1, :);",
+          "a{%d} = reshape(a{%d}, 1, 1, []);"]
+
+
+def positions(call, kinds):
+    return [p for p, arg in enumerate(call) if arg[1] in kinds]
+
+
+def filled_cells(call):
+    """(position, cell index) of every cell content of the call, from 0."""
+    return [(p, k) for p, arg in enumerate(call) if arg[1] == "cell" for k in range(len(arg[2][0]))]
+
+
+def mutation(rng, call):
+    """One hostile change of the call: Octave lines acting on a (1-based)."""
+    kind = rng.choices(["argument", "number", "cell", "element", "shape", "alias", "nargin", "two"],
+                       [22, 14, 10, 18, 8, 16, 3, 9])[0]
+    if kind == "argument":
+        p = rng.randrange(len(call))
+        return ["a{%d} = %s;" % (p + 1, rng.choice(VALUES))]
+    if kind == "number":
+        p = rng.choice(positions(call, ["scalar"]))
+        return ["a{%d} = %s;" % (p + 1, rng.choice(NUMBERS))]
+    if kind == "cell":
+        p, k = rng.choice(filled_cells(call))
+        return ["a{%d}{%d} = %s;" % (p + 1, k + 1, rng.choice(VALUES))]
+    if kind == "element":
+        targets = [(p, None, call[p][2]) for p in positions(call, ["array"])]
+        targets += [(p, k, call[p][2][3]) for p, k in filled_cells(call) if call[p][2][3] > 0]
+        p, k, count = rng.choice(targets)
+        where = "a{%d}" % (p + 1) if k is None else "a{%d}{%d}" % (p + 1, k + 1)
+        return ["%s(%d) = %s;" % (where, rng.randrange(count) + 1, rng.choice(NUMBERS))]
+    if kind == "shape":
+        p = rng.choice(positions(call, ["cell"])) + 1
+        shape = rng.choice(SHAPES)
+        return [shape % ((p,) * shape.count("%d"))]
+    if kind == "alias":
+        return [alias(rng, call)]
+    if kind == "nargin":
+        return ["a = a(1:%d);" % rng.randrange(len(call))]
+    # Two at once: a number where a scalar is read, and one shared array.
+    p = rng.choice(positions(call, ["scalar"]))
+    return ["a{%d} = %s;" % (p + 1, rng.choice(NUMBERS)), alias(rng, call)]
+
+
+def alias(rng, call):
+    """The same array in two places: argument or cell content, either side."""
+    places = ["a{%d}" % (p + 1) for p in positions(call, ["array", "cell"])]
+    places += ["a{%d}{%d}" % (p + 1, k + 1) for p, k in filled_cells(call) if call[p][2][3] > 0]
+    to, source = rng.sample(places, 2)
+    return "%s = %s;" % (to, source)
+
+
+def make_probes(count, seed):
+    rng = random.Random(seed)
+    names = sorted(CALLS)
+    probes = []
+    for k in range(1, count + 1):
+        name = names[rng.randrange(len(names))]
+        call = CALLS[name]()
+        lines = mutation(rng, call)
+        probes.append((k, name, "a = {%s};" % ", ".join(arg[0] for arg in call), lines))
+    return probes
+
+
+def probe_code(probe):
+    k, name, setup, lines = probe
+    body = "\n  ".join([setup] + lines)
+    return ("try\n  %s\ncatch err\n  printf('SETUP %d %%s\\n', err.message);\n  a = [];\nend\n"
+            "if iscell(a)\n  fz_probe(%d, '%s', a);\nend\n" % (body, k, k, name))
+
+
+# ---------------------------------------------------------------------------
+# Running.
+
+class Runner:
+    def __init__(self, args):
+        self.mex_dir = os.path.abspath(args.mex_dir)
+        self.env = dict(os.environ)
+        self.asan = args.asan_runtime is not None
+        if self.asan:
+            self.env["LD_PRELOAD"] = args.asan_runtime
+            # Address-space limits do not mix with the sanitizer's shadow
+            # memory; its own limits stand in for them.
+            self.env["ASAN_OPTIONS"] = ("detect_leaks=0:allow_user_segv_handler=0:allocator_may_return_null=1:"
+                                        "max_allocation_size_mb=4096:hard_rss_limit_mb=4096")
+            self.env["UBSAN_OPTIONS"] = "print_stacktrace=1"
+        self.workdir = tempfile.mkdtemp(prefix="fuzz-")
+
+    def limit(self):
+        os.setsid()
+        if not self.asan:
+            import resource
+            resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE, ADDRESS_SPACE))
+
+    def run(self, probes, seconds):
+        """(output, status, timed out) of one octave-cli over the probes."""
+        script = os.path.join(self.workdir, "batch.m")
+        with open(script, "w") as f:
+            f.write("".join(probe_code(p) for p in probes))
+            f.write("printf('BATCH DONE\\n');\n")
+        command = ["octave-cli", "--norc", "--quiet", "--no-history", "--path", self.mex_dir,
+                   "--path", OCTAVE_TESTS, "--path", HERE, script]
+        proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=self.env,
+                                preexec_fn=self.limit)
+        try:
+            out, _ = proc.communicate(timeout=seconds)
+            return out.decode(errors="replace"), proc.returncode, False
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            out, _ = proc.communicate()
+            return out.decode(errors="replace"), proc.returncode, True
+
+
+SANITIZER_REPORT = re.compile(r"ERROR: AddressSanitizer|runtime error:|SUMMARY: UndefinedBehaviorSanitizer")
+
+
+def parse(output):
+    results = {}
+    for m in re.finditer(r"^PROBE (\d+) (OK|ERR (\S+) (\d) (\d))$", output, re.M):
+        k = int(m.group(1))
+        results[k] = ("ok",) if m.group(2) == "OK" else ("error", m.group(3), m.group(4) == "1", m.group(5) == "1")
+    for m in re.finditer(r"^SETUP (\d+) (.*)$", output, re.M):
+        results[int(m.group(1))] = ("setup", m.group(2))
+    messages = {int(m.group(1)): m.group(2) for m in re.finditer(r"^MESSAGE (\d+) (.*)$", output, re.M)}
+    return results, messages
+
+
+def fuzz(runner, probes):
+    """Result of every probe: ("ok",), ("error", id, well formed, unchanged),
+    ("crash", status, excerpt), ("hang",) or ("setup", message)."""
+    outcome, messages = {}, {}
+    pending = list(probes)
+    while pending:
+        batch = pending[:PROBES_PER_PROCESS]
+        output, status, timed_out = runner.run(batch, BATCH_SECONDS)
+        results, msgs = parse(output)
+        messages.update(msgs)
+        missing = [p for p in batch if p[0] not in results]
+        if not missing and "BATCH DONE" in output and not SANITIZER_REPORT.search(output):
+            outcome.update(results)
+            pending = pending[len(batch):]
+            continue
+        # Everything before the first probe without a result is kept; that
+        # probe (or, if all printed, the last one) is run on its own.
+        first = missing[0] if missing else batch[-1]
+        index = batch.index(first)
+        for p in batch[:index]:
+            outcome[p[0]] = results[p[0]]
+        output, status, timed_out = runner.run([first], SINGLE_SECONDS)
+        results, msgs = parse(output)
+        messages.update(msgs)
+        if timed_out:
+            outcome[first[0]] = ("hang",)
+        elif first[0] not in results or status != 0 or SANITIZER_REPORT.search(output):
+            outcome[first[0]] = ("crash", status, excerpt(output))
+        else:
+            outcome[first[0]] = results[first[0]]
+        pending = pending[len(batch[:index]) + 1:]
+    return outcome, messages
+
+
+def excerpt(output):
+    m = re.search(r"SUMMARY: [^\n]*|runtime error:[^\n]*|fatal: [^\n]*", output)
+    if m:
+        return m.group(0)
+    return " | ".join(output.strip().splitlines()[-2:])
+
+
+def finding(result):
+    """What is wrong with a probe's result, or None. A probe whose arguments
+    could not be built (a mutation that does not apply) is not a finding."""
+    if result[0] in ("crash", "hang"):
+        return result[0]
+    if result[0] == "error" and not result[2]:
+        return "bad id"
+    if result[0] == "error" and not result[3]:
+        return "changed arrays"
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--mex-dir", required=True)
+    parser.add_argument("--count", type=int, default=300)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--asan-runtime")
+    parser.add_argument("--out", default="fuzz-findings")
+    args = parser.parse_args()
+
+    probes = make_probes(args.count, args.seed)
+    runner = Runner(args)
+    outcome, messages = fuzz(runner, probes)
+
+    by_name = {p[0]: p for p in probes}
+    errors = collections.Counter(r[1] for r in outcome.values() if r[0] == "error")
+    kinds = collections.Counter(finding(r) for r in outcome.values())
+    print("fuzz: %d probes (seed %d) against %s%s" % (len(probes), args.seed, runner.mex_dir,
+                                                      " with the sanitizer runtime" if runner.asan else ""))
+    print("  returned: %d" % sum(1 for r in outcome.values() if r[0] == "ok"))
+    print("  errors: %d" % sum(errors.values()))
+    for ident, n in sorted(errors.items()):
+        print("    %-28s %d" % (ident, n))
+    for label, kind in (("crashes", "crash"), ("hangs", "hang"), ("bad ids", "bad id"),
+                        ("arrays changed by an error", "changed arrays")):
+        print("  %s: %d" % (label, kinds[kind]))
+    print("  not run (arguments could not be built): %d" % sum(1 for r in outcome.values() if r[0] == "setup"))
+
+    found = sorted(k for k, r in outcome.items() if finding(r))
+    if found:
+        os.makedirs(args.out, exist_ok=True)
+    for k in found:
+        _, name, setup, lines = by_name[k]
+        result = outcome[k]
+        detail = result[2] if result[0] == "crash" else messages.get(k, result[1] if result[0] == "error" else "")
+        print("FINDING probe %d, %s, %s: %s  [%s]" % (k, name, finding(result), " ".join(lines), detail))
+        with open(os.path.join(args.out, "probe_%d.m" % k), "w") as f:
+            f.write("%% fuzz probe %d (seed %d): %s, %s\n%% %s\n" % (k, args.seed, name, finding(result), detail))
+            f.write("%% run: octave-cli --path <mex dir> --path tests/octave --path tests/fuzz probe_%d.m\n" % k)
+            f.write(probe_code(by_name[k]))
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,59 @@
+// A test-only plug-in that hands its arguments to the allocation helpers in
+// the real host, whose allocator and error machinery the stand-in cannot
+// imitate. Never installed; the Octave tests load it from the test folder.
+//
+//   nonzero = alloc_probe(kind, count, size)
+// kind 'zeroed' (count blocks of size bytes), 'doubles', 'ints' (count),
+// 'table' (count rows of size ints) or 'require' (checks count x size
+// bytes, allocates nothing). Returns the number of non-zero bytes found in
+// what was allocated, which must be 0.
+#include <cstring>
+
+#include "alloc.h"
+#include "host.h"
+
+namespace {
+
+double nonzeroBytes(const void* block, std::size_t bytes)
+{
+    const unsigned char* p = static_cast<const unsigned char*>(block);
+    double count = 0;
+    for (std::size_t k = 0; k < bytes; ++k) count += p[k] != 0;
+    return count;
+}
+
+std::size_t sizeArg(const mxArray* a)
+{
+    return static_cast<std::size_t>(mxGetScalar(a));
+}
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    (void)nlhs;
+    if (nrhs < 2 || !mxIsChar(prhs[0])) mexErrMsgIdAndTxt("alloc_probe:usage", "alloc_probe(kind, count, size)");
+    char kind[16];
+    mxGetString(prhs[0], kind, sizeof kind);
+    const std::size_t count = sizeArg(prhs[1]);
+    const std::size_t size = nrhs > 2 ? sizeArg(prhs[2]) : 1;
+    double nonzero = 0;
+    if (std::strcmp(kind, "zeroed") == 0) {
+        nonzero = nonzeroBytes(allocZeroed(count, size), count * size);
+    } else if (std::strcmp(kind, "doubles") == 0) {
+        nonzero = nonzeroBytes(allocDoubles(count), count * sizeof(double));
+    } else if (std::strcmp(kind, "ints") == 0) {
+        nonzero = nonzeroBytes(allocInts(count), count * sizeof(int));
+    } else if (std::strcmp(kind, "table") == 0) {
+        int** table = allocIntTable(count, size);
+        for (std::size_t i = 0; i < count; ++i) {
+            nonzero += nonzeroBytes(table[i], size * sizeof(int));
+            for (std::size_t j = 0; j < i; ++j) nonzero += size > 0 && table[i] == table[j];
+        }
+    } else if (std::strcmp(kind, "require") == 0) {
+        requireAllocatable(count, size, "the probe's block");
+    } else {
+        mexErrMsgIdAndTxt("alloc_probe:usage", "unknown kind '%s'", kind);
+    }
+    plhs[0] = mxCreateDoubleScalar(nonzero);
+}
