@@ -310,8 +310,9 @@ void binPlainOrder(const PorrithState& s)
 {
     const SaturationMaps& m = s.maps;
     const int lastBin = s.nBins - 1;
-    for (long long r = s.margin + 1; r < static_cast<long long>(m.nRows) - s.margin; ++r) {
-        for (long long c = s.margin + 1; c < static_cast<long long>(m.nCols) - s.margin; ++c) {
+    const long long first = static_cast<long long>(s.margin) + 1;  // margin may be INT_MAX
+    for (long long r = first; r < static_cast<long long>(m.nRows) - s.margin; ++r) {
+        for (long long c = first; c < static_cast<long long>(m.nCols) - s.margin; ++c) {
             const std::ptrdiff_t p = linearIndex(r, c, m.nRows, m.nCols);
             for (long long k = 0; k < m.N; ++k) {
                 for (long long l = 0; l < m.nImages; ++l)
