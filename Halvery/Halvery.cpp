@@ -40,6 +40,8 @@ struct HalveryState {
     double* scores;      // nImages, accumulated in place
     double* pooledValues;  // nImages x nElements, element-major columns
     bool plainOrder;       // storage shared: plain order of reads and writes
+    int threads;           // threads the images are spread over
+    double* pooledByImage;  // with threads: image i's pooled values at i*nElements + e
     bool insideFast;       // offsets cached and a narrow orientation window: poolInsideRecord
 };
 
@@ -93,16 +95,17 @@ void renderElement(const HalveryState& s, double* map, long long x, long long y,
     }
 }
 
-// Element e on image i: its pooled value, its score term, its drawing.
-void testElement(const HalveryState& s, long long e, int i)
+// Element e on image i: its pooled value (stored in *pooled), its score term
+// added to score, its drawing.
+void testElement(const HalveryState& s, long long e, int i, double* pooled, double& score)
 {
     const Element& el = s.elements[e];
     MaxRecord record;
     const ImageMaps maps = imageMaps(s.pool, i);
     const double v = s.runs[e].whole && s.insideFast ? poolInsideRecord(s.pool, maps, el.ori, el.x, el.y, record)
                                                      : poolRun(s.pool, maps, el.ori, el.x, el.y, s.runs[e], record);
-    s.pooledValues[e * s.pool.nImages + i] = v;
-    s.scores[i] = s.scores[i] + (el.weight * v - el.bias);
+    *pooled = v;
+    score = score + (el.weight * v - el.bias);
     if (v > 0) {
         if (s.plainOrder)
             renderPlain(s, s.renderMaps[i], record.x, record.y, record.ori, std::sqrt(v));
@@ -111,21 +114,36 @@ void testElement(const HalveryState& s, long long e, int i)
     }
 }
 
+// Work of a call, in samples read and patch entries drawn.
+double templateWork(const HalveryState& s)
+{
+    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1);
+    const double side = 2.0 * s.patchHalf + 1;
+    return static_cast<double>(s.pool.nImages) * static_cast<double>(s.nElements) * (samples + side * side);
+}
+
 void testTemplate(const HalveryState& s)
 {
     const int nImages = s.pool.nImages;
-    if (s.plainOrder) {
+    if (s.plainOrder || s.threads <= 1) {
         for (long long e = 0; e < s.nElements; ++e)
-            for (int i = 0; i < nImages; ++i) testElement(s, e, i);
+            for (int i = 0; i < nImages; ++i)
+                testElement(s, e, i, s.pooledValues + e * nImages + i, s.scores[i]);
         return;
     }
-    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1);
-    const double side = 2.0 * s.patchHalf + 1;
-    const double work = static_cast<double>(nImages) * static_cast<double>(s.nElements) * (samples + side * side);
+    // Image by image on the threads. Neighbouring images' pooled values and
+    // scores share cache lines in the caller's arrays, so each image keeps
+    // its score in a register and its pooled values in a row of its own;
+    // the score sees the same additions in the same order either way.
     auto testImage = [&](long long i) {
-        for (long long e = 0; e < s.nElements; ++e) testElement(s, e, static_cast<int>(i));
+        double score = s.scores[i];
+        double* pooled = s.pooledByImage + i * s.nElements;
+        for (long long e = 0; e < s.nElements; ++e) testElement(s, e, static_cast<int>(i), pooled + e, score);
+        s.scores[i] = score;
     };
-    forEachChunk(nImages, threadsFor(work, PARALLEL_WORK), testImage);
+    forEachChunk(nImages, s.threads, testImage);
+    for (long long e = 0; e < s.nElements; ++e)
+        for (long long i = 0; i < nImages; ++i) s.pooledValues[e * nImages + i] = s.pooledByImage[i * s.nElements + e];
 }
 
 // Whether results share storage with each other or with the response maps
@@ -188,5 +206,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.runs = runs;
     s.insideFast = insideWindow(s.pool);
     s.plainOrder = sharesStorage(s);
+    s.threads = s.plainOrder || s.pool.nImages < 2 ? 1 : threadsFor(templateWork(s), PARALLEL_WORK);
+    s.pooledByImage = nullptr;
+    if (s.threads > 1)
+        s.pooledByImage = static_cast<double*>(allocZeroed(
+            static_cast<std::size_t>(s.pool.nImages) * static_cast<std::size_t>(s.nElements), sizeof(double)));
     testTemplate(s);
 }

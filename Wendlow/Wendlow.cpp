@@ -97,7 +97,7 @@ struct WendlowState {
     long long candidatesPerPass;
     long long elementsPerPass;
     Placement* placements;    // a pass's element k under candidate q at k*candidatesPerPass + q
-    double* transformScores;  // candidate q of image p at q*nImages + p
+    double* transformScores;  // candidate q of image p at p*nCandidates + q
 };
 
 int rotationCount(int N)
@@ -162,15 +162,17 @@ void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, lo
     const PoolState& pool = s.pool;
     const ImageMaps maps = imageMaps(pool, p);
     const bool fast = insideWindow(pool);
-    double* slots = s.transformScores + firstCandidate * pool.nImages + p;  // candidate q at q*nImages
+    // Image-major, so that threads scoring different images never write to
+    // the same cache line.
+    double* slots = s.transformScores + static_cast<long long>(p) * s.nCandidates + firstCandidate;
     if (firstElement == 0)
-        for (long long q = qFrom; q < qTo; ++q) slots[q * pool.nImages] = 0.0;
+        for (long long q = qFrom; q < qTo; ++q) slots[q] = 0.0;
     for (long long k = 0; k < elements; ++k) {
         const Placement* placed = s.placements + k * s.candidatesPerPass;
         const Element& el = s.elements[firstElement + k];
         for (long long q = qFrom; q < qTo; ++q) {
             const double v = poolPlacement(pool, maps, placed[q], fast);
-            double& slot = slots[q * pool.nImages];
+            double& slot = slots[q];
             slot = slot + (el.weight * v - el.bias);
         }
     }
@@ -210,7 +212,7 @@ void selectBest(const WendlowState& s)
             const int r = ROTATION_STEP * rot;
             for (int dx = -1; dx <= 1; ++dx)
                 for (int dy = -1; dy <= 1; ++dy, ++q) {
-                    const double score = s.transformScores[q * nImages + p];
+                    const double score = s.transformScores[p * static_cast<std::size_t>(s.nCandidates) + q];
                     if (score > s.bestScores[p]) {
                         s.bestScores[p] = score;
                         s.bestDeltaX[p] = dx;
