@@ -27,6 +27,7 @@ for arg in "$@"; do
 done
 repetitions="${REPETITIONS:-5}"
 
+bash tools/setup.sh bench
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTOOLBOX_TESTS=OFF -DTOOLBOX_OCTAVE=OFF \
       -DTOOLBOX_BENCHMARKS=ON > /dev/null
 targets=$(cd bench && ls bench_*.cpp | sed 's/\.cpp$//')

@@ -6,13 +6,16 @@
 #   bash tools/setup.sh [test] all of that, and GoogleTest, Google
 #                              Benchmark and Octave's parallel package for
 #                              the tests and benchmarks (the default)
+#   bash tools/setup.sh bench  the test profile and OpenCV, the peer the
+#                              warp benchmarks compare against
 set -euo pipefail
 profile="${1:-test}"
 packages=(cmake make g++ octave octave-dev gnuplot-nox fonts-freefont-otf)
 case "$profile" in
   demo) ;;
   test) packages+=(libgtest-dev libbenchmark-dev octave-parallel) ;;
-  *) echo "usage: bash tools/setup.sh [demo|test]" >&2; exit 2 ;;
+  bench) packages+=(libgtest-dev libbenchmark-dev octave-parallel libopencv-dev) ;;
+  *) echo "usage: bash tools/setup.sh [demo|test|bench]" >&2; exit 2 ;;
 esac
 missing=()
 for p in "${packages[@]}"; do
