@@ -19,28 +19,43 @@ std::size_t sortNonEmpty(ByteRange* a, std::size_t n)
 
 }  // namespace
 
-bool anyOverlap(ByteRange* a, std::size_t na, const ByteRange* b, std::size_t nb)
+std::size_t prepareRanges(ByteRange* a, std::size_t n, bool* overlapWithin)
 {
-    na = sortNonEmpty(a, na);
+    n = sortNonEmpty(a, n);
+    bool within = false;
     // After this, a[k].end is the furthest end of a[0..k]: the ranges starting
     // before some point reach past it exactly when the last of them does.
-    for (std::size_t k = 1; k < na; ++k) a[k].end = std::max(a[k].end, a[k - 1].end);
-    for (std::size_t k = 0; k < nb; ++k) {
-        if (isEmpty(b[k])) continue;
-        const ByteRange* after =
-            std::partition_point(a, a + na, [&](const ByteRange& r) { return r.begin < b[k].end; });
-        if (after != a && (after - 1)->end > b[k].begin) return true;
+    for (std::size_t k = 1; k < n; ++k) {
+        if (a[k].begin < a[k - 1].end) within = true;
+        a[k].end = std::max(a[k].end, a[k - 1].end);
     }
+    if (overlapWithin != nullptr) *overlapWithin = within;
+    return n;
+}
+
+bool overlapsPrepared(const ByteRange* a, std::size_t n, const ByteRange& r)
+{
+    if (isEmpty(r)) return false;
+    const ByteRange* after = std::partition_point(a, a + n, [&](const ByteRange& x) { return x.begin < r.end; });
+    return after != a && (after - 1)->end > r.begin;
+}
+
+void gridRanges(const double* const* grid, std::size_t n, long long count, ByteRange* out)
+{
+    for (std::size_t k = 0; k < n; ++k) out[k] = doublesAt(grid[k], count);
+}
+
+bool anyOverlap(ByteRange* a, std::size_t na, const ByteRange* b, std::size_t nb)
+{
+    na = prepareRanges(a, na, nullptr);
+    for (std::size_t k = 0; k < nb; ++k)
+        if (overlapsPrepared(a, na, b[k])) return true;
     return false;
 }
 
 bool anyOverlapWithin(ByteRange* a, std::size_t n)
 {
-    n = sortNonEmpty(a, n);
-    std::uintptr_t reach = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k > 0 && a[k].begin < reach) return true;
-        reach = std::max(reach, a[k].end);
-    }
-    return false;
+    bool within = false;
+    prepareRanges(a, n, &within);
+    return within;
 }

@@ -25,3 +25,14 @@ bool anyOverlap(ByteRange* a, std::size_t na, const ByteRange* b, std::size_t nb
 
 // Whether any two ranges of a[0..n-1] overlap each other. Reorders a.
 bool anyOverlapWithin(ByteRange* a, std::size_t n);
+
+// For many questions against one set: prepareRanges drops the empty ranges
+// of a, sorts the rest by start and turns each end into the furthest end so
+// far; it returns how many are kept and tells through overlapWithin (when
+// given) whether any two of them overlap. overlapsPrepared then asks, in
+// O(log n), whether range r overlaps any of them.
+std::size_t prepareRanges(ByteRange* a, std::size_t n, bool* overlapWithin);
+bool overlapsPrepared(const ByteRange* a, std::size_t n, const ByteRange& r);
+
+// The bytes of count doubles from each of the n data pointers of a grid.
+void gridRanges(const double* const* grid, std::size_t n, long long count, ByteRange* out);

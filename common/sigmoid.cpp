@@ -5,6 +5,7 @@
 
 #include "alloc.h"
 #include "args.h"
+#include "overlap.h"
 #include "threads.h"
 
 // Measured with bench_Fenwold's ThresholdProbe (the same elements in 4
@@ -47,16 +48,9 @@ bool cellsShareStorage(const SaturationMaps& m)
     const long long cells = static_cast<long long>(m.nImages) * m.N;
     const long long count = mapElements(m.nRows, m.nCols);
     if (cells < 2 || count == 0) return false;
-    double** sorted = static_cast<double**>(allocZeroed(static_cast<std::size_t>(cells), sizeof(double*)));
-    std::copy(m.responseMaps, m.responseMaps + cells, sorted);
-    std::sort(sorted, sorted + cells, [](const double* a, const double* b) {
-        return reinterpret_cast<std::uintptr_t>(a) < reinterpret_cast<std::uintptr_t>(b);
-    });
-    for (long long k = 1; k < cells; ++k)
-        if (reinterpret_cast<std::uintptr_t>(sorted[k]) <
-            reinterpret_cast<std::uintptr_t>(sorted[k - 1]) + static_cast<std::uintptr_t>(count) * sizeof(double))
-            return true;
-    return false;
+    ByteRange* ranges = static_cast<ByteRange*>(allocZeroed(static_cast<std::size_t>(cells), sizeof(ByteRange)));
+    gridRanges(m.responseMaps, static_cast<std::size_t>(cells), count, ranges);
+    return anyOverlapWithin(ranges, static_cast<std::size_t>(cells));
 }
 
 void sigmoidSaturate(const SaturationMaps& m)

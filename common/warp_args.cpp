@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "alloc.h"
+#include "overlap.h"
 
 const char* const warpArgNames[WARP_ARGS] = {"n",  "N",      "sourceMaps", "resultMaps", "sx",
                                              "sy", "deltaX", "deltaY",     "deltaOri"};
@@ -52,25 +53,6 @@ Block* sortedBlocks(const MapGrid grid, long long maps, long long count)
     return blocks;
 }
 
-// Turns each end into the largest end up to that block, so that "does any
-// block overlap [begin, end)" is one binary search. Returns whether any two
-// blocks overlap.
-bool runningEnds(Block* blocks, long long maps)
-{
-    bool overlap = false;
-    for (long long k = 1; k < maps; ++k) {
-        if (blocks[k].begin < blocks[k - 1].end) overlap = true;
-        blocks[k].end = std::max(blocks[k].end, blocks[k - 1].end);
-    }
-    return overlap;
-}
-
-bool overlapsAny(const Block* blocks, long long maps, std::uintptr_t begin, std::uintptr_t end)
-{
-    const Block* after = std::partition_point(blocks, blocks + maps, [end](const Block& b) { return b.begin < end; });
-    return after != blocks && (after - 1)->end > begin;
-}
-
 // Copies every source that overlaps a result, into one block of plain
 // memory taken once (it is fully written before it is read, so it is not
 // zero-filled, and released by finishWarp); sources holding the same block
@@ -79,8 +61,10 @@ bool isolateSources(const Gateway& g, WarpState& s, long long maps)
 {
     const MapGrid sources = s.sI;
     const long long count = s.count;
-    Block* resultBlocks = sortedBlocks(s.rI, maps, count);
-    const bool resultsOverlap = runningEnds(resultBlocks, maps);
+    ByteRange* results = static_cast<ByteRange*>(allocZeroed(static_cast<std::size_t>(maps), sizeof(ByteRange)));
+    gridRanges(s.rI, static_cast<std::size_t>(maps), count, results);
+    bool resultsOverlap = false;
+    const std::size_t nResults = prepareRanges(results, static_cast<std::size_t>(maps), &resultsOverlap);
     Block* sourceBlocks = sortedBlocks(sources, maps, count);
 
     // Blocks that need no copy are marked by end 0. Equal blocks sort next
@@ -88,7 +72,7 @@ bool isolateSources(const Gateway& g, WarpState& s, long long maps)
     long long distinct = 0;
     for (long long k = 0; k < maps; ++k) {
         Block& b = sourceBlocks[k];
-        if (!overlapsAny(resultBlocks, maps, b.begin, b.end))
+        if (!overlapsPrepared(results, nResults, {b.begin, b.end}))
             b.end = 0;
         else if (k == 0 || b.begin != sourceBlocks[k - 1].begin)
             ++distinct;

@@ -64,5 +64,14 @@ TEST(Overlap, AgreesWithEveryPairCompared)
         EXPECT_EQ(anyOverlap(a1.data(), a1.size(), b.data(), b.size()), pairwise(a, b, false))
             << "seed " << seed << " trial " << trial;
         EXPECT_EQ(anyOverlapWithin(a2.data(), a2.size()), pairwise(a, a, true)) << "seed " << seed << " trial " << trial;
+        // One prepared set asked about each range of b on its own, as the
+        // warps ask about every source map.
+        std::vector<ByteRange> a3 = a;
+        bool within = false;
+        const std::size_t kept = prepareRanges(a3.data(), a3.size(), &within);
+        EXPECT_EQ(within, pairwise(a, a, true)) << "seed " << seed << " trial " << trial;
+        for (const ByteRange& r : b)
+            EXPECT_EQ(overlapsPrepared(a3.data(), kept, r), pairwise(a, {r}, false))
+                << "seed " << seed << " trial " << trial;
     }
 }
