@@ -14,13 +14,17 @@ function built = build_plugins(outdir)
 %   BUILT = BUILD_PLUGINS(...) also returns the full names of the files
 %   built, one per plug-in (the six first), in a cell array.
 %
-%   Each plug-in is compiled from its own source and every source in
-%   common/, with C++17, -O2 and -ffp-contract=off and without fast-math:
-%   multiplications and additions are never fused, so results are
-%   bit-identical to plain double arithmetic. Octave compiles with its
-%   mkoctfile --mex (Debian: install octave-dev); MATLAB with mex, the
-%   R2017b array API and the C++ compiler chosen by mex -setup C++. Each
-%   plug-in's help file NAME.m is copied beside it, so that help NAME works.
+%   Each plug-in is compiled from its own source and linked with the
+%   sources in common/ (the kernels) and args/ (the argument module),
+%   compiled once, with C++17, -O2 and -ffp-contract=off and without
+%   fast-math: multiplications and additions are never fused, so results
+%   are bit-identical to plain double arithmetic. Octave compiles with its
+%   mkoctfile --mex (Debian: install octave-dev); MATLAB with mex and the
+%   C++ compiler chosen by mex -setup C++. The interleaved-complex array
+%   API (-R2018a) is used where the host has it (MATLAB R2018a and later,
+%   Octave 7 and later), the separate-complex one (-R2017b) elsewhere; the
+%   first line printed says which. Each plug-in's help file NAME.m is
+%   copied beside it, so that help NAME works.
 %
 %   Afterwards put the folder on the path:
 %       build_plugins('mymex');
@@ -65,12 +69,10 @@ function built = build_plugins(outdir)
           'build_plugins: no plug-in source NAME/NAME.cpp found under %s', root);
   end
 
-  commonDir = fullfile(root, 'common');
-  listing = dir(fullfile(commonDir, '*.cpp'));
-  common = cell(1, numel(listing));
-  for k = 1:numel(listing)
-    common{k} = fullfile(commonDir, listing(k).name);
-  end
+  % The kernels and the argument module are compiled once, into a scratch
+  % folder, and every plug-in links the same objects.
+  includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, 'args')]};
+  shared = [list_sources(fullfile(root, 'common')), list_sources(fullfile(root, 'args'))];
 
   % The project's flags. Contraction into fused multiply-adds would change
   % the last bits of results, so it is switched off explicitly.
@@ -83,6 +85,32 @@ function built = build_plugins(outdir)
     previous = getenv('CXXFLAGS');
     setenv('CXXFLAGS', flags);
     restore = onCleanup(@() restore_variable('CXXFLAGS', previous)); %#ok<NASGU>
+    extra = {};
+  else
+    extra = matlab_flags(flags);
+  end
+  api = array_api(inOctave);
+  fprintf('build_plugins: array API %s (%s)\n', api_name(api), api_description(api));
+  apiFlags = {api};
+  apiFlags = apiFlags(~cellfun(@isempty, apiFlags));
+
+  objdir = tempname;
+  mkdir(objdir);
+  cleanObjects = onCleanup(@() remove_folder(objdir)); %#ok<NASGU>
+  objects = cell(1, numel(shared));
+  for k = 1:numel(shared)
+    [~, stem] = fileparts(shared{k});
+    objects{k} = fullfile(objdir, [stem object_extension()]);
+    try
+      if inOctave
+        mex(apiFlags{:}, '-c', includes{:}, shared{k}, '-o', objects{k});
+      else
+        mex(apiFlags{:}, '-c', includes{:}, '-outdir', objdir, extra{:}, shared{k});
+      end
+    catch failure
+      error('build_plugins:compileFailed', 'build_plugins: %s did not compile: %s', ...
+            shared{k}, failure.message);
+    end
   end
 
   built = cell(1, numel(present));
@@ -96,12 +124,10 @@ function built = build_plugins(outdir)
     try
       if inOctave
         target = fullfile(outdir, [name '.mex']);
-        mex(['-I' commonDir], '-o', target, source, common{:});
+        mex(apiFlags{:}, includes{:}, '-o', target, source, objects{:});
       else
         target = fullfile(outdir, [name '.' mexext]);
-        extra = matlab_flags(flags);
-        mex('-R2017b', ['-I' commonDir], '-outdir', outdir, '-output', name, ...
-            extra{:}, source, common{:});
+        mex(apiFlags{:}, includes{:}, '-outdir', outdir, '-output', name, extra{:}, source, objects{:});
       end
     catch failure
       error('build_plugins:compileFailed', 'build_plugins: %s did not compile: %s', ...
@@ -112,6 +138,56 @@ function built = build_plugins(outdir)
     fprintf('build_plugins: %-8s -> %s (%.1f s)\n', name, target, toc(started));
   end
   copy_layer(root, outdir);
+end
+
+function files = list_sources(folder)
+  listing = dir(fullfile(folder, '*.cpp'));
+  files = cell(1, numel(listing));
+  for k = 1:numel(listing)
+    files{k} = fullfile(folder, listing(k).name);
+  end
+end
+
+function api = array_api(inOctave)
+% The interleaved-complex array API (-R2018a: mxGetDoubles), which MATLAB
+% recommends, wherever the host has it: every supported MATLAB (R2018a and
+% later) and Octave from 7 on. An older Octave gets the separate-complex API
+% (mxGetPr), its only one. The plug-ins read and write only real doubles,
+% so both give the same results.
+  api = '-R2018a';
+  if inOctave && sscanf(version(), '%d', 1) < 7
+    api = '';
+  end
+end
+
+function text = api_name(api)
+  if isempty(api)
+    text = 'default';
+  else
+    text = api;
+  end
+end
+
+function text = api_description(api)
+  if strcmp(api, '-R2018a')
+    text = 'interleaved complex, mxGetDoubles';
+  else
+    text = 'separate complex, mxGetPr';
+  end
+end
+
+function ext = object_extension()
+  if ispc
+    ext = '.obj';
+  else
+    ext = '.o';
+  end
+end
+
+function remove_folder(folder)
+  if exist(folder, 'dir') == 7
+    rmdir(folder, 's');
+  end
 end
 
 function copy_layer(root, outdir)

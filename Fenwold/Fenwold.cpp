@@ -1,7 +1,7 @@
 // Fenwold: compresses response maps in place with a sigmoid that tends to
 // plus and minus the saturation level.
 #include "args.h"
-#include "sigmoid.h"
+#include "saturation_args.h"
 
 namespace {
 

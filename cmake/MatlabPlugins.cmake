@@ -23,7 +23,7 @@ foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
   matlab_add_mex(NAME ${name}_matlab MODULE R2017b OUTPUT_NAME ${name}
                  SRC ${name}/${name}.cpp ${TOOLBOX_COMMON_SOURCES}
                  ${matlab_libraries})
-  target_include_directories(${name}_matlab PRIVATE ${CMAKE_SOURCE_DIR}/common)
+  target_include_directories(${name}_matlab PRIVATE ${TOOLBOX_INCLUDE_DIRS})
   set_target_properties(${name}_matlab PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
   target_link_libraries(${name}_matlab Threads::Threads)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${name}/${name}.m)

@@ -22,6 +22,7 @@ foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
 endforeach()
 file(GLOB other_files CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/common/*.h ${CMAKE_SOURCE_DIR}/common/*.cpp
+     ${CMAKE_SOURCE_DIR}/args/*.h ${CMAKE_SOURCE_DIR}/args/*.cpp
      ${CMAKE_SOURCE_DIR}/demo/*.m ${CMAKE_SOURCE_DIR}/data/*
      ${CMAKE_SOURCE_DIR}/package/*)
 file(GLOB_RECURSE layer_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/otk/*)

@@ -9,12 +9,12 @@ endif()
 
 add_library(toolbox_common_octave OBJECT ${TOOLBOX_COMMON_SOURCES})
 set_target_properties(toolbox_common_octave PROPERTIES POSITION_INDEPENDENT_CODE ON)
-target_include_directories(toolbox_common_octave PUBLIC ${CMAKE_SOURCE_DIR}/common ${OCTAVE_INCLUDE_DIR})
+target_include_directories(toolbox_common_octave PUBLIC ${TOOLBOX_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR})
 
 # toolbox_add_octave_plugin(<name> <source>)
 function(toolbox_add_octave_plugin name source)
   add_library(${name}_octave MODULE ${source} $<TARGET_OBJECTS:toolbox_common_octave>)
-  target_include_directories(${name}_octave PRIVATE ${CMAKE_SOURCE_DIR}/common ${OCTAVE_INCLUDE_DIR})
+  target_include_directories(${name}_octave PRIVATE ${TOOLBOX_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR})
   set_target_properties(${name}_octave PROPERTIES
     PREFIX "" SUFFIX ".mex" OUTPUT_NAME ${name}
     LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_MEX_DIR})

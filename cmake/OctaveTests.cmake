@@ -65,8 +65,8 @@ endfunction()
 function(toolbox_add_alloc_probe)
   cmake_parse_arguments(arg "" "TARGET;OUTPUT_DIR" "OPTIONS" ${ARGN})
   add_library(${arg_TARGET} MODULE ${CMAKE_SOURCE_DIR}/tests/octave/alloc_probe.cpp
-                                   ${CMAKE_SOURCE_DIR}/common/alloc.cpp)
-  target_include_directories(${arg_TARGET} PRIVATE ${CMAKE_SOURCE_DIR}/common ${OCTAVE_INCLUDE_DIR})
+                                   ${CMAKE_SOURCE_DIR}/args/alloc.cpp)
+  target_include_directories(${arg_TARGET} PRIVATE ${TOOLBOX_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR})
   target_compile_options(${arg_TARGET} PRIVATE ${arg_OPTIONS})
   target_link_options(${arg_TARGET} PRIVATE -Wl,-Bsymbolic ${arg_OPTIONS})
   set_target_properties(${arg_TARGET} PROPERTIES

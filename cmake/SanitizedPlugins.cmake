@@ -31,7 +31,7 @@ set(TOOLBOX_SANITIZER_REPORT "ERROR: AddressSanitizer|runtime error:|SUMMARY: Un
 find_package(Threads REQUIRED)
 add_library(toolbox_common_asan OBJECT ${TOOLBOX_COMMON_SOURCES})
 set_target_properties(toolbox_common_asan PROPERTIES POSITION_INDEPENDENT_CODE ON)
-target_include_directories(toolbox_common_asan PUBLIC ${CMAKE_SOURCE_DIR}/common ${OCTAVE_INCLUDE_DIR})
+target_include_directories(toolbox_common_asan PUBLIC ${TOOLBOX_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR})
 target_compile_options(toolbox_common_asan PUBLIC ${TOOLBOX_PLUGIN_SANITIZE})
 
 # The six kernels and the compiled helpers of the otk_ layer, and beside them

@@ -21,6 +21,14 @@ std::size_t allocationBudget();
 // unless count elements of size bytes fit the budget. Counts of 0 always fit.
 void requireAllocatable(std::size_t count, std::size_t size, const char* what);
 
+// Raises "<Function>:outOfMemory" with the message (printf-style). For
+// kernels that take plain memory of their own: release it first.
+[[noreturn]] void outOfMemoryError(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 void* allocZeroed(std::size_t count, std::size_t size);
 double* allocDoubles(std::size_t n);
 int* allocInts(std::size_t n);

@@ -19,3 +19,10 @@ inline std::ptrdiff_t linearIndex(long long row, long long column, long long nRo
     (void)nCols;
     return static_cast<std::ptrdiff_t>(row + nRows * (column - 1) - 1);
 }
+
+// Elements a map of nRows x nCols needs; 0 when either is not positive.
+inline long long mapElements(int nRows, int nCols)
+{
+    if (nRows <= 0 || nCols <= 0) return 0;
+    return static_cast<long long>(nRows) * nCols;
+}

@@ -1,20 +1,12 @@
-// The sigmoid that Fenwold and Porrith apply to response maps in place, and
-// the reading of the inputs that both gateways share. The header names no
-// host type, so kernels and host-free code can include it.
+// The sigmoid that Fenwold and Porrith apply to response maps in place. No
+// host calls here.
 #pragma once
 
 #include <cmath>
 
 #include "maps.h"
 
-struct Gateway;
-
-// Positions 0 to 2 of both gateways.
-enum SaturationArg { SAT_ARG_N_IMAGES = 0, SAT_ARG_N = 1, SAT_ARG_RESPONSE_MAPS = 2 };
-
-// The maps of one call and the level they saturate to. Positions 0 to 2
-// (nImages, N, responseMaps) are the same in both gateways; the map size and
-// the level sit at positions each gateway names.
+// The maps of one call and the level they saturate to.
 struct SaturationMaps {
     int nImages;
     int N;
@@ -57,8 +49,3 @@ bool cellsShareStorage(const SaturationMaps& m);
 // over the thread layer unless cells share storage, where one range could
 // race with another over the same block.
 void sigmoidSaturate(const SaturationMaps& m);
-
-// Reads positions 0 to 2 and the positions given for nRows, nCols and the
-// level, and checks that the grid has nImages x N cells of at least
-// nRows x nCols doubles each. Reads only: nothing is written.
-void readSaturationMaps(const Gateway& g, int nRowsPos, int nColsPos, int levelPos, SaturationMaps& m);

@@ -115,10 +115,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const mwSize nd = mxGetNumberOfDimensions(prhs[ARG_ROWS]);
     const mwSize* dims = mxGetDimensions(prhs[ARG_ROWS]);
     mxArray* out[3];
-    for (int k = 0; k < 3; ++k) out[k] = mxCreateNumericArray(nd, dims, mxDOUBLE_CLASS, mxREAL);
-    job.newRows = mxGetPr(out[0]);
-    job.newCols = mxGetPr(out[1]);
-    job.newOrientations = mxGetPr(out[2]);
+    for (int k = 0; k < 3; ++k) out[k] = mxCreateUninitNumericArray(nd, dims, mxDOUBLE_CLASS, mxREAL);
+    job.newRows = hostDoubles(out[0]);
+    job.newCols = hostDoubles(out[1]);
+    job.newOrientations = hostDoubles(out[2]);
     transformPoints(job);
     for (int k = 0; k < 3 && k < (nlhs > 0 ? nlhs : 1); ++k) plhs[k] = out[k];
 }

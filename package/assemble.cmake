@@ -23,7 +23,7 @@ set(top ${PACKAGE_NAME}-${PACKAGE_VERSION})
 set(pkg ${STAGING_DIR}/${top})
 set(templates ${SOURCE_DIR}/package)
 file(REMOVE_RECURSE ${STAGING_DIR})
-file(MAKE_DIRECTORY ${pkg}/inst ${pkg}/src/common)
+file(MAKE_DIRECTORY ${pkg}/inst ${pkg}/src/common ${pkg}/src/args)
 
 # Honours SOURCE_DATE_EPOCH, for reproducible archives.
 string(TIMESTAMP PACKAGE_DATE "%Y-%m-%d" UTC)
@@ -88,8 +88,10 @@ foreach(name IN LISTS plugins)
     file(COPY ${SOURCE_DIR}/${name}/${name}.m DESTINATION ${pkg}/inst)
   endif()
 endforeach()
-file(GLOB common ${SOURCE_DIR}/common/*.h ${SOURCE_DIR}/common/*.cpp)
-file(COPY ${common} DESTINATION ${pkg}/src/common)
+foreach(floor common args)
+  file(GLOB floor_files ${SOURCE_DIR}/${floor}/*.h ${SOURCE_DIR}/${floor}/*.cpp)
+  file(COPY ${floor_files} DESTINATION ${pkg}/src/${floor})
+endforeach()
 
 # The demo finds its data in ../data relative to its own folder, as in the
 # source tree; PKG_ADD puts the demo folder on the path at pkg load.

@@ -142,9 +142,28 @@ TEST(Readers, SharedCellsGiveTheSamePointer)
     EXPECT_EQ(grid[0], grid[1]);
 }
 
+// A double array at a grid position holds the maps one after another: the
+// R x C grid's cell (r, c) is map c + C*r, so a grid of nImages x N stacks is
+// the nRows x nCols x N x nImages array. Larger arrays are fine, as larger
+// cells are.
+TEST(Readers, DoubleArrayHoldsTheGridMapAfterMap)
+{
+    std::vector<double> v(2 * 3 * 4 + 5);
+    for (std::size_t k = 0; k < v.size(); ++k) v[k] = static_cast<double>(k);
+    Array a = matrix(1, v.size(), v);
+    Reader r({a});
+    MapGrid grid = readMapGrid(r.g(), 0, 3, 2, 4);  // 3 images x 2 orientations, 4 doubles a map
+    const double* base = values(a).data();
+    for (int image = 0; image < 3; ++image)
+        for (int ori = 0; ori < 2; ++ori) EXPECT_EQ(grid[image + 3 * ori], base + 4 * (ori + 2 * image));
+    EXPECT_EQ(readMapGrid(r.g(), 0, 0, 2, 4), nullptr);  // no map, no table
+}
+
 TEST(Readers, BadGridsAreRejected)
 {
-    EXPECT_EQ(errorOf([] { readMapGrid(Reader({zeros(2, 2)}).g(), 0, 1, 1, 1); }).id, "Tester:notCell");
+    EXPECT_EQ(errorOf([] { readMapGrid(Reader({matrix(2, 2, {}, Kind::Int32)}).g(), 0, 1, 1, 1); }).id,
+              "Tester:notCell");
+    EXPECT_EQ(errorOf([] { readMapGrid(Reader({zeros(2, 2)}).g(), 0, 2, 1, 3); }).id, "Tester:tooFewMaps");
     EXPECT_EQ(errorOf([] { readMapGrid(Reader({cellOf(1, 1, {zeros(2, 2)})}).g(), 0, 2, 1, 1); }).id,
               "Tester:tooFewCells");
     HostError e = errorOf([] { readMapGrid(Reader({cellOf(2, 1, {zeros(2, 2), zeros(1, 3)})}).g(), 0, 2, 1, 4); });

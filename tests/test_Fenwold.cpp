@@ -198,7 +198,8 @@ TEST(Fenwold, WrongCallsRaiseNamedErrorsAndWriteNothing)
     EXPECT_EQ(with(1, scalar(NAN)), "Fenwold:notFinite");
     EXPECT_EQ(with(0, scalar(-1)), "Fenwold:negativeCount");
     EXPECT_EQ(with(3, scalar(3e9)), "Fenwold:intRange");
-    EXPECT_EQ(with(2, zeros(3, 4)), "Fenwold:notCell");
+    EXPECT_EQ(with(2, matrix(3, 4, {}, Kind::Int32)), "Fenwold:notCell");
+    EXPECT_EQ(with(2, zeros(3, 4)), "Fenwold:tooFewMaps");
     EXPECT_EQ(with(1, scalar(4)), "Fenwold:tooFewCells");
     EXPECT_EQ(with(4, scalar(5)), "Fenwold:cellTooSmall");
     EXPECT_EQ(with(5, zeros(1, 2)), "Fenwold:notScalar");

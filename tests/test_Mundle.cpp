@@ -175,7 +175,7 @@ TEST(Mundle, WrongCallsRaiseAndWriteNothing)
     EXPECT_EQ(with(1, scalar(-1)), "Mundle:negativeCount");
     EXPECT_EQ(with(1, scalar(3)), "Mundle:tooFewCells");
     EXPECT_EQ(with(3, cellOf(2, 2, {zeros(3, 3), zeros(3, 3), zeros(3, 3), zeros(3, 2)})), "Mundle:cellTooSmall");
-    EXPECT_EQ(with(2, zeros(2, 2)), "Mundle:notCell");
+    EXPECT_EQ(with(2, matrix(2, 2, {}, Kind::Single)), "Mundle:notCell");
     EXPECT_EQ(with(8, column({1, 1e10})), "Mundle:badValue");
     EXPECT_EQ(with(7, column({1})), "Mundle:tooShort");
 }

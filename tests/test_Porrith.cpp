@@ -347,7 +347,7 @@ TEST(Porrith, WrongCallsRaiseNamedErrorsAndSaturateNothing)
     EXPECT_EQ(errorId(c, nine), "Porrith:nargin");
     EXPECT_EQ(with(0, scalar(-2)), "Porrith:negativeCount");
     EXPECT_EQ(with(1, scalar(inf)), "Porrith:notFinite");
-    EXPECT_EQ(with(2, zeros(4, 4)), "Porrith:notCell");
+    EXPECT_EQ(with(2, matrix(4, 4, {}, Kind::Int32)), "Porrith:notCell");
     EXPECT_EQ(with(1, scalar(3)), "Porrith:tooFewCells");
     EXPECT_EQ(with(5, scalar(5)), "Porrith:cellTooSmall");
     EXPECT_EQ(with(3, scalar(-1)), "Porrith:margin");

@@ -196,7 +196,7 @@ TEST(Sabrel, WrongCallsRaiseAndWriteNothing)
     EXPECT_EQ(with(0, scalar(-1)), "Sabrel:negativeCount");
     EXPECT_EQ(with(1, scalar(0.4)), "Sabrel:N");
     EXPECT_EQ(with(1, scalar(-2)), "Sabrel:N");
-    EXPECT_EQ(with(2, zeros(3, 3)), "Sabrel:notCell");
+    EXPECT_EQ(with(2, matrix(3, 3, {}, Kind::Char)), "Sabrel:notCell");
     EXPECT_EQ(with(3, cellOf(1, 1, {zeros(3, 3)})), "Sabrel:tooFewCells");
     EXPECT_EQ(with(2, cellOf(2, 1, {zeros(3, 3), matrix(3, 3, {}, Kind::Int32)})), "Sabrel:badCell");
     EXPECT_EQ(with(3, cellOf(2, 1, {zeros(3, 3), zeros(2, 4)})), "Sabrel:cellTooSmall");

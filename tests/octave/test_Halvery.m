@@ -43,7 +43,8 @@ end
 a = halvery_args(); check_untouched('Halvery:nargin', a(1:25));
 a = halvery_args(); a{1} = 'x'; check_untouched('Halvery:notScalar', a);
 a = halvery_args(); a{2} = NaN; check_untouched('Halvery:notFinite', a);
-a = halvery_args(); a{3} = zeros(5); check_untouched('Halvery:notCell', a);
+a = halvery_args(); a{3} = single(zeros(5)); check_untouched('Halvery:notCell', a);
+a = halvery_args(); a{3} = zeros(5); check_untouched('Halvery:tooFewMaps', a);
 a = halvery_args(); a{3} = {zeros(5)}; check_untouched('Halvery:tooFewCells', a);
 a = halvery_args(); a{3}{2} = zeros(4); check_untouched('Halvery:cellTooSmall', a);
 a = halvery_args(); a{3}{2} = single(zeros(5)); check_untouched('Halvery:badCell', a);

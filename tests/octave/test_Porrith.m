@@ -152,7 +152,8 @@ end
 a = sat_porrith_args(0.5); check_untouched('Porrith:nargin', a(1:9));
 a = sat_porrith_args(0.5); a{1} = {}; check_untouched('Porrith:notScalar', a);
 a = sat_porrith_args(0.5); a{2} = -1; check_untouched('Porrith:negativeCount', a);
-a = sat_porrith_args(0.5); a{3} = zeros(4); check_untouched('Porrith:notCell', a);
+a = sat_porrith_args(0.5); a{3} = 'text'; check_untouched('Porrith:notCell', a);
+a = sat_porrith_args(0.5); a{3} = zeros(2); check_untouched('Porrith:tooFewMaps', a);
 a = sat_porrith_args(0.5); a{2} = 2; check_untouched('Porrith:tooFewCells', a);
 a = sat_porrith_args(0.5); a{6} = 5; check_untouched('Porrith:cellTooSmall', a);
 a = sat_porrith_args(0.5); a{4} = -1; check_untouched('Porrith:margin', a);

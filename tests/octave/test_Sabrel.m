@@ -49,7 +49,8 @@ end
 warp_expect_untouched('Sabrel:nargin', @Sabrel, a(1:8));
 warp_expect_untouched('Sabrel:notScalar', @Sabrel, changed(a, 1, 'x'));
 warp_expect_untouched('Sabrel:N', @Sabrel, changed(a, 2, 0));
-warp_expect_untouched('Sabrel:notCell', @Sabrel, changed(a, 3, m));
+warp_expect_untouched('Sabrel:notCell', @Sabrel, changed(a, 3, int32(m)));
+warp_expect_untouched('Sabrel:tooFewMaps', @Sabrel, changed(a, 3, m));
 warp_expect_untouched('Sabrel:tooFewCells', @Sabrel, changed(a, 4, {zeros(3)}));
 warp_expect_untouched('Sabrel:cellTooSmall', @Sabrel, changed(a, 4, {zeros(3), zeros(2)}));
 warp_expect_untouched('Sabrel:badCell', @Sabrel, changed(a, 3, {m, int32(m)}));

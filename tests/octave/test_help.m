@@ -19,12 +19,12 @@ for n = 1:numel(names)
   assert(count > 0, [name ': help gives no input count']);
 
   % The gateway's own table of argument names, in position order: the one it
-  % hands to its Gateway record, in its own source or in common/.
+  % hands to its Gateway record, in its own source or in the argument module.
   source = fileread(fullfile(root, name, [name '.cpp']));
   tableName = regexp(source, ['Gateway\s+\w+\s*=\s*\{\s*"' name '"\s*,\s*\w+\s*,\s*\w+\s*,\s*(\w+)'], 'tokens', 'once');
   assert(~isempty(tableName), [name ': gateway record not found']);
   files = [{fullfile(root, name, [name '.cpp'])}, ...
-           cellfun(@(f) fullfile(root, 'common', f), {dir(fullfile(root, 'common', '*.cpp')).name}, 'UniformOutput', false)];
+           cellfun(@(f) fullfile(root, 'args', f), {dir(fullfile(root, 'args', '*.cpp')).name}, 'UniformOutput', false)];
   table = {};
   for f = 1:numel(files)
     table = regexp(fileread(files{f}), ['\<' tableName{1} '\[[^\]]*\]\s*=\s*\{(.*?)\};'], 'tokens', 'once');

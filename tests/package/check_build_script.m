@@ -47,6 +47,11 @@ unsetenv('CXXFLAGS');
 assert(iscell(built) && numel(built) == numel(names), 'one file per plug-in source');
 lines = regexp(output, '[^\n]+', 'match');
 lines = lines(strncmp(lines, 'build_plugins:', 14));
+% First the array API: Octave 7 has the interleaved one, which MATLAB
+% recommends, and the plug-ins must then read arrays through mxGetDoubles.
+assert(numel(lines) >= 1 && ~isempty(strfind(lines{1}, 'array API -R2018a')), ...
+       ['the first line does not name the interleaved API: ' output]);
+lines = lines(2:end);
 assert(numel(lines) == numel(names), sprintf('%d progress lines for %d plug-ins', numel(lines), numel(names)));
 
 addpath(outdir);
@@ -56,6 +61,9 @@ for k = 1:numel(names)
   target = fullfile(outdir, [name '.mex']);
   assert(strcmp(built{k}, target), [name ': built ' built{k}]);
   assert(isfile(target), [name ': no ' target]);
+  [status, symbols] = system(['nm -D --undefined-only ' target]);
+  assert(status == 0 && ~isempty(regexp(symbols, '\<mxGetDoubles\>', 'once')) && ...
+         isempty(regexp(symbols, '\<mxGetPr\>', 'once')), [name ': not built for the interleaved API']);
   assert(~isempty(strfind(lines{k}, [' ' name ' '])) && ~isempty(strfind(lines{k}, target)), ...
          [name ': progress line is ' lines{k}]);
   assert(exist(name) == 3 && strcmp(which(name), target), [name ': not the plug-in just built']);

@@ -54,12 +54,17 @@ double rawArg(const Gateway& g, int pos);
 // Data of a real, full double array of at least minCount elements.
 double* dataArg(const Gateway& g, int pos, long long minCount);
 
-// Data pointers of the first R*C cells of a cell array, each a real, full
-// double array of at least minElems elements. R and C must not be negative.
+// Data pointers of the maps of an R x C grid (entry r + R*c for cell (r, c)).
+// The grid is a cell array whose first R*C cells each hold a real, full
+// double array of at least minElems elements, or one real, full double
+// array holding the maps one after another, minElems doubles each, the map
+// of cell (r, c) at position c + C*r: for the nImages x N grid of response
+// maps that is the nRows x nCols x N x nImages array, for a list of n maps
+// the nRows x nCols x n array. R and C must not be negative.
 MapGrid readMapGrid(const Gateway& g, int pos, int R, int C, long long minElems);
+
+// The table of maps laid out in one block as readMapGrid reads them.
+MapGrid mapsInArray(double* base, int R, int C, long long mapSize);
 
 // Every one of values[0..count-1], truncated toward zero, fits an int.
 void requireIntValues(const Gateway& g, int pos, const double* values, long long count);
-
-// Elements a map of nRows x nCols needs; 0 when either is not positive.
-long long mapElements(int nRows, int nCols);

@@ -130,13 +130,34 @@ double* dataArg(const Gateway& g, int pos, long long minCount)
     const long long have = static_cast<long long>(mxGetNumberOfElements(a));
     if (have < minCount)
         argError(g, pos, "tooShort", "must have at least %lld elements (it has %lld)", minCount, have);
-    return mxGetPr(a);
+    return hostDoubles(a);
+}
+
+MapGrid mapsInArray(double* base, int R, int C, long long mapSize)
+{
+    const long long cells = static_cast<long long>(R) * C;
+    MapGrid grid = static_cast<MapGrid>(allocZeroed(static_cast<std::size_t>(cells), sizeof(double*)));
+    for (long long r = 0; r < R; ++r)
+        for (long long c = 0; c < C; ++c) grid[r + R * c] = base + (c + C * r) * mapSize;
+    return grid;
 }
 
 MapGrid readMapGrid(const Gateway& g, int pos, int R, int C, long long minElems)
 {
     const mxArray* a = g.prhs[pos];
-    if (a == nullptr || !mxIsCell(a)) argError(g, pos, "notCell", "must be a cell array");
+    if (isRealDouble(a)) {
+        // Maps one after another, no host cell in between: for a grid of
+        // nImages x N stacks that is the nRows x nCols x N x nImages array.
+        const double need = static_cast<double>(R) * static_cast<double>(C) * static_cast<double>(minElems);
+        const long long have = static_cast<long long>(mxGetNumberOfElements(a));
+        if (R < 0 || C < 0 || static_cast<double>(have) < need)
+            argError(g, pos, "tooFewMaps",
+                     "must hold %d x %d maps of %lld elements each, one after another (it has %lld elements)", R, C,
+                     minElems, have);
+        return mapsInArray(hostDoubles(a), R, C, minElems);
+    }
+    if (a == nullptr || !mxIsCell(a))
+        argError(g, pos, "notCell", "must be a cell array of maps or a double array holding them");
     const long long cells = static_cast<long long>(R) * C;
     const long long have = static_cast<long long>(mxGetNumberOfElements(a));
     if (have < cells)
@@ -150,7 +171,7 @@ MapGrid readMapGrid(const Gateway& g, int pos, int R, int C, long long minElems)
         if (elems < minElems)
             argError(g, pos, "cellTooSmall", "cell %lld must hold at least %lld elements (it has %lld)",
                      k + 1, minElems, elems);
-        grid[k] = mxGetPr(cell);
+        grid[k] = hostDoubles(cell);
     }
     return grid;
 }
@@ -164,10 +185,4 @@ void requireIntValues(const Gateway& g, int pos, const double* values, long long
             argError(g, pos, "badValue", "entry %lld (%g) does not fit a 32-bit int after truncation",
                      k + 1, v);
     }
-}
-
-long long mapElements(int nRows, int nCols)
-{
-    if (nRows <= 0 || nCols <= 0) return 0;
-    return static_cast<long long>(nRows) * nCols;
 }

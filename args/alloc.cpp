@@ -1,8 +1,10 @@
 #include "alloc.h"
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/resource.h>
@@ -24,12 +26,20 @@ std::size_t tighten(std::size_t budget, int resource)
 }
 #endif
 
+// "<Function>:outOfMemory"; the otk_ functions share the component "otk".
+void outOfMemoryId(char* id, std::size_t size)
+{
+    const char* fn = mexFunctionName();
+    if (fn == nullptr) fn = "toolbox";
+    if (std::strncmp(fn, "otk_", 4) == 0) fn = "otk";
+    std::snprintf(id, size, "%s:outOfMemory", fn);
+}
+
 // Counts and sizes as doubles: their product may not fit a size_t.
 [[noreturn]] void outOfMemory(const char* what, std::size_t count, std::size_t size, const char* why)
 {
     char id[96];
-    const char* fn = mexFunctionName();
-    std::snprintf(id, sizeof id, "%s:outOfMemory", fn ? fn : "toolbox");
+    outOfMemoryId(id, sizeof id);
     mexErrMsgIdAndTxt(id, "cannot allocate %s: %.0f elements of %zu bytes %s", what ? what : "a work block",
                       static_cast<double>(count), size, why);
     std::abort();  // mexErrMsgIdAndTxt does not return
@@ -74,6 +84,19 @@ void requireAllocatable(std::size_t count, std::size_t size, const char* what)
     char why[96];
     std::snprintf(why, sizeof why, "exceed the %.0f bytes one block may take", static_cast<double>(budget));
     outOfMemory(what, count, size, why);
+}
+
+void outOfMemoryError(const char* fmt, ...)
+{
+    char message[512];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(message, sizeof message, fmt, ap);
+    va_end(ap);
+    char id[96];
+    outOfMemoryId(id, sizeof id);
+    mexErrMsgIdAndTxt(id, "%s", message);
+    std::abort();  // mexErrMsgIdAndTxt does not return
 }
 
 void* allocZeroed(std::size_t count, std::size_t size)

@@ -1,0 +1,256 @@
+// Wendlow's kernel: for every image of a batch, the rotation about the map centre and
+// the one-pixel shift of a template under which the template scores best.
+//
+// Candidates are the rotations 0, 4, 8, ... orientation steps below a full
+// turn (2N steps), each with every row and column shift of -1, 0 and +1.
+// Where an element lands under a candidate, and which of its shifts stay
+// inside the maps, does not depend on the image, so every placement is
+// computed once per call; the images are then scored against that table (a
+// few candidates at a time when it would be large). A placement whose every
+// shift is inside pools with a plain maximum over precomputed offsets.
+// Each candidate score is accumulated over the elements in ascending order,
+// exactly as a per-image evaluation would do it.
+#include "wendlow.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "alloc.h"
+#include "threads.h"
+#include "transform.h"
+
+namespace {
+
+// Rotations are tried every ROTATION_STEP orientation steps; each rotation
+// comes with SHIFTS_PER_ROTATION (row, column) shifts in -1..1 x -1..1.
+constexpr int ROTATION_STEP = 4;
+constexpr int SHIFTS_PER_ROTATION = 9;
+
+// The score every candidate must beat; a candidate at or below it never wins.
+constexpr double NO_SCORE = -1000.0;
+
+// At most this many bytes of placements are held at once, so that the table
+// stays in cache while every image is scored against it; a larger template
+// is searched in more passes, which costs nothing measurable.
+constexpr std::size_t PLACEMENT_BUDGET = std::size_t(1) << 20;
+
+// Work is counted in samples read (about 1.1 ns each), plus a few per
+// pooling for its set-up and WORK_PER_PLACEMENT per placement (the point
+// transform and the bisection of its shifts). Each thread gets at least
+// PARALLEL_WORK of it (some 40 us), so two threads start from about 80 us
+// of work. Measured with bench_Wendlow's threshold cases built with this at
+// 1, on the 2-core machine under load (load average 5 to 8): a
+// threaded call costs a fixed 5-10 us more, and with no idle core a 2-thread
+// call took 1.28x the 1-thread time at 64 us of work, 1.03x at 132 us, so
+// below about 80 to 100 us one thread is kept.
+constexpr double PARALLEL_WORK = 38000;
+constexpr double WORK_PER_POOLING = 4;
+constexpr double WORK_PER_PLACEMENT = 40;
+
+// Elements placed per chunk of the placement step.
+constexpr long long PLACEMENT_BLOCK = 256;
+
+
+int rotationCount(int N)
+{
+    return N / 2 + N % 2;
+}
+
+// The placements of elements firstElement.. under candidates firstCandidate..:
+// rotation about (nRows/2, nCols/2), then the shift. Element-major, so that
+// scoring visits one element under neighbouring candidates in a row and
+// finds its samples still in cache. An element is turned once per rotation
+// and then moved by each of that rotation's shifts: the trigonometry is the
+// costly part, and the two steps give the bits of the one-step transform.
+void placeElements(const WendlowState& s, long long firstCandidate, long long candidates, long long firstElement,
+                   long long elements)
+{
+    const int cx = s.pool.nRows / 2;
+    const int cy = s.pool.nCols / 2;
+    const long long lastCandidate = firstCandidate + candidates;  // exclusive
+    const long long firstRotation = firstCandidate / SHIFTS_PER_ROTATION;
+    const long long rotations = (lastCandidate - 1) / SHIFTS_PER_ROTATION - firstRotation + 1;
+    const long long blocks = (elements + PLACEMENT_BLOCK - 1) / PLACEMENT_BLOCK;
+    auto placeBlock = [&](long long chunk) {
+        const long long rot = firstRotation + chunk / blocks;
+        const long long kFrom = (chunk % blocks) * PLACEMENT_BLOCK;
+        const long long kTo = std::min(elements, kFrom + PLACEMENT_BLOCK);
+        const int r = ROTATION_STEP * static_cast<int>(rot);
+        const long long cFrom = std::max(firstCandidate, rot * SHIFTS_PER_ROTATION);
+        const long long cTo = std::min(lastCandidate, (rot + 1) * SHIFTS_PER_ROTATION);
+        for (long long k = kFrom; k < kTo; ++k) {
+            const Element& el = s.elements[firstElement + k];
+            const TurnedPoint turned = turnPoint(s.pool.N, cx, cy, el.x, el.y, el.ori, r);
+            Placement* row = s.placements + k * s.candidatesPerPass;
+            for (long long c = cFrom; c < cTo; ++c) {
+                const int dx = static_cast<int>(c % SHIFTS_PER_ROTATION) / 3 - 1;
+                const int dy = static_cast<int>(c % 3) - 1;
+                long long xyo[3];
+                shiftTurnedPoint(turned, cx, cy, dx, dy, xyo);
+                const int ori = static_cast<int>(xyo[2]);
+                row[c - firstCandidate] = {xyo[0], xyo[1], ori, mapShifts(s.pool, ori, xyo[0], xyo[1])};
+            }
+        }
+    };
+    const double work = static_cast<double>(candidates) * static_cast<double>(elements) * WORK_PER_PLACEMENT;
+    forEachChunk(rotations * blocks, threadsFor(work, PARALLEL_WORK), placeBlock);
+}
+
+double poolPlacement(const PoolState& pool, ImageMaps maps, const Placement& at, bool fast)
+{
+    if (at.run.whole && fast) return poolInside(pool, maps, at.ori, linearIndex(at.x, at.y, pool.nRows, pool.nCols));
+    MaxRecord record;
+    return poolRun(pool, maps, at.ori, at.x, at.y, at.run, record);
+}
+
+// Scores on image p of the pass's candidates qFrom..qTo-1 over the pass's
+// elements, continuing each candidate's sum over the earlier elements: every
+// slot still adds its elements in ascending order. Writes only image p's
+// slots of those candidates, so chunks may run concurrently.
+void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, long long firstCandidate,
+                long long firstElement, long long elements)
+{
+    const PoolState& pool = s.pool;
+    const ImageMaps maps = imageMaps(pool, p);
+    const bool fast = insideWindow(pool);
+    // Image-major, so that threads scoring different images never write to
+    // the same cache line.
+    double* slots = s.transformScores + static_cast<long long>(p) * s.nCandidates + firstCandidate;
+    if (firstElement == 0)
+        for (long long q = qFrom; q < qTo; ++q) slots[q] = 0.0;
+    for (long long k = 0; k < elements; ++k) {
+        const Placement* placed = s.placements + k * s.candidatesPerPass;
+        const Element& el = s.elements[firstElement + k];
+        for (long long q = qFrom; q < qTo; ++q) {
+            const double v = poolPlacement(pool, maps, placed[q], fast);
+            double& slot = slots[q];
+            slot = slot + (el.weight * v - el.bias);
+        }
+    }
+}
+
+// Every image's scores of the pass's candidates: by images, and when there
+// are fewer images than threads also by runs of candidates.
+void scorePass(const WendlowState& s, long long firstCandidate, long long candidates, long long firstElement,
+               long long elements)
+{
+    const int nImages = s.pool.nImages;
+    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1) + WORK_PER_POOLING;
+    const double work = static_cast<double>(nImages) * static_cast<double>(candidates) *
+                        static_cast<double>(elements) * samples;
+    const int threads = threadsFor(work, PARALLEL_WORK);
+    long long runs = 1;
+    if (nImages < threads) runs = std::min(candidates, (4LL * threads + nImages - 1) / nImages);
+    auto scoreOne = [&](long long c) {
+        const long long run = c % runs;
+        scoreChunk(s, static_cast<int>(c / runs), candidates * run / runs, candidates * (run + 1) / runs,
+                   firstCandidate, firstElement, elements);
+    };
+    forEachChunk(nImages * runs, threads, scoreOne);
+}
+
+// Reads and writes the result arrays through the caller's pointers, in the
+// order a plain evaluation does, so that a caller who passes one array for
+// two results sees the same values as from that evaluation. Nothing is read
+// after these writes but the scores of this call.
+void selectBest(const WendlowState& s)
+{
+    const std::size_t nImages = static_cast<std::size_t>(s.pool.nImages);
+    for (std::size_t p = 0; p < nImages; ++p) {
+        s.bestScores[p] = NO_SCORE;
+        std::size_t q = 0;
+        for (int rot = 0; rot < s.nRotations; ++rot) {
+            const int r = ROTATION_STEP * rot;
+            for (int dx = -1; dx <= 1; ++dx)
+                for (int dy = -1; dy <= 1; ++dy, ++q) {
+                    const double score = s.transformScores[p * static_cast<std::size_t>(s.nCandidates) + q];
+                    if (score > s.bestScores[p]) {
+                        s.bestScores[p] = score;
+                        s.bestDeltaX[p] = dx;
+                        s.bestDeltaY[p] = dy;
+                        s.bestDeltaOri[p] = r;
+                    }
+                }
+        }
+    }
+}
+
+// Every candidate slot is scored independently of the others, and each
+// slot's sum runs over the elements in ascending order across passes, so
+// scoring in passes gives the same bits as one pass.
+void searchTransforms(const WendlowState& s)
+{
+    if (s.nPlaced == 0) {
+        std::fill(s.transformScores, s.transformScores + s.nCandidates * s.pool.nImages, 0.0);
+    } else {
+        for (long long q = 0; q < s.nCandidates; q += s.candidatesPerPass) {
+            const long long candidates = std::min(s.candidatesPerPass, s.nCandidates - q);
+            for (long long k = 0; k < s.nPlaced; k += s.elementsPerPass) {
+                const long long elements = std::min(s.elementsPerPass, s.nPlaced - k);
+                placeElements(s, q, candidates, k, elements);
+                scorePass(s, q, candidates, k, elements);
+            }
+        }
+    }
+    selectBest(s);
+}
+
+// Scratch that the search writes in full before reading it: not zeroed.
+struct Scratch {
+    std::unique_ptr<void, void (*)(void*)> placements{nullptr, std::free};
+    std::unique_ptr<void, void (*)(void*)> scores{nullptr, std::free};
+    void release()
+    {
+        placements.reset();
+        scores.reset();
+    }
+};
+
+// The pass sizes, the placement table and the score buffer (sized by the
+// real candidate count). A pass holds as many candidates' placements as fit
+// PLACEMENT_BUDGET, or part of one candidate's elements when even one does
+// not fit. With no image or no element nothing is placed.
+void allocateSearch(WendlowState& s, Scratch& scratch)
+{
+    const long long nImages = s.pool.nImages;
+    s.nRotations = rotationCount(s.pool.N);
+    s.nCandidates = static_cast<long long>(s.nRotations) * SHIFTS_PER_ROTATION;
+    s.nPlaced = nImages > 0 ? elementCount(s.tpl) : 0;
+    const long long fit = static_cast<long long>(PLACEMENT_BUDGET / sizeof(Placement));
+    if (s.nPlaced <= fit) {
+        s.elementsPerPass = s.nPlaced;
+        s.candidatesPerPass = s.nPlaced > 0 ? std::min(s.nCandidates, fit / s.nPlaced) : s.nCandidates;
+    } else {
+        s.elementsPerPass = fit;
+        s.candidatesPerPass = 1;
+    }
+    const std::size_t placed = static_cast<std::size_t>(s.candidatesPerPass * s.elementsPerPass);
+    const std::size_t scores = static_cast<std::size_t>(s.nCandidates) * static_cast<std::size_t>(nImages);
+    if (nImages > 0 && static_cast<std::size_t>(s.nCandidates) > SIZE_MAX / sizeof(double) / static_cast<std::size_t>(nImages))
+        outOfMemoryError("cannot hold %lld candidate scores for each of %lld images", s.nCandidates, nImages);
+    scratch.placements.reset(placed > 0 ? std::malloc(placed * sizeof(Placement)) : nullptr);
+    scratch.scores.reset(scores > 0 ? std::malloc(scores * sizeof(double)) : nullptr);
+    if ((placed > 0 && !scratch.placements) || (scores > 0 && !scratch.scores)) {
+        scratch.release();
+        outOfMemoryError("cannot allocate the search tables (%zu placements, %zu scores)", placed,
+                     scores);
+    }
+    s.placements = static_cast<Placement*>(scratch.placements.get());
+    s.transformScores = static_cast<double*>(scratch.scores.get());
+
+}
+
+}  // namespace
+
+void searchTransform(WendlowState& s)
+{
+    if (s.pool.nImages == 0) return;  // nothing to search, nothing written
+    s.elements = copyElements(s.tpl);
+    Scratch scratch;
+    allocateSearch(s, scratch);
+    if (s.nPlaced > 0 && s.nCandidates > 0) buildShiftTables(s.pool, shiftCacheLimit(s.pool));
+    searchTransforms(s);
+}
