@@ -259,9 +259,10 @@ function copy_help(folder, name, outdir)
 end
 
 function restore_variable(name, value)
-% Runs in Octave only: an empty value means the variable was not set.
+% Runs in Octave only (the caller sets CXXFLAGS for mkoctfile alone): an
+% empty value means the variable was not set.
   if isempty(value)
-    unsetenv(name);
+    unsetenv(name); % octave-only
   else
     setenv(name, value);
   end

@@ -81,6 +81,9 @@ function summary = toolbox_demo(outdir)
     'otk_response_density saturates the same way: the two agree bit for bit (%d).'], saturation, ...
     summary.saturationAgrees));
   how = 'plotted with Octave''s gnuplot toolkit';
+  if exist('OCTAVE_VERSION', 'builtin') == 0
+    how = 'plotted with MATLAB''s print';
+  end
   if ~plotted
     how = 'drawn as plain bars without axes (no plotting here: install gnuplot-nox and fonts-freefont-otf)';
   end
