@@ -5,7 +5,9 @@
 #                              gnuplot with a font for the density plot
 #   bash tools/setup.sh [test] all of that, and GoogleTest, Google
 #                              Benchmark and Octave's parallel package for
-#                              the tests and benchmarks (the default)
+#                              the tests and benchmarks (the default), and
+#                              iproute2, whose ip gives the cluster test its
+#                              private loopback
 #   bash tools/setup.sh bench  the test profile and OpenCV, the peer the
 #                              warp benchmarks compare against
 set -euo pipefail
@@ -13,8 +15,8 @@ profile="${1:-test}"
 packages=(cmake make g++ octave octave-dev gnuplot-nox fonts-freefont-otf)
 case "$profile" in
   demo) ;;
-  test) packages+=(libgtest-dev libbenchmark-dev octave-parallel) ;;
-  bench) packages+=(libgtest-dev libbenchmark-dev octave-parallel libopencv-dev) ;;
+  test) packages+=(libgtest-dev libbenchmark-dev octave-parallel iproute2) ;;
+  bench) packages+=(libgtest-dev libbenchmark-dev octave-parallel iproute2 libopencv-dev) ;;
   *) echo "usage: bash tools/setup.sh [demo|test|bench]" >&2; exit 2 ;;
 esac
 missing=()
