@@ -4,10 +4,11 @@
 #                              Octave with its development files, and
 #                              gnuplot with a font for the density plot
 #   bash tools/setup.sh [test] all of that, and GoogleTest, Google
-#                              Benchmark, Octave's parallel package and
+#                              Benchmark, Octave's parallel package,
 #                              python3 (the fuzzer and the MATLAB syntax
-#                              check) for the tests and benchmarks (the
-#                              default)
+#                              check) and iproute2 (whose ip gives the
+#                              cluster test its own loopback) for the tests
+#                              and benchmarks (the default)
 #   bash tools/setup.sh bench  the test profile and OpenCV, the peer the
 #                              warp benchmarks compare against
 set -euo pipefail
@@ -15,8 +16,8 @@ profile="${1:-test}"
 packages=(cmake make g++ octave octave-dev gnuplot-nox fonts-freefont-otf)
 case "$profile" in
   demo) ;;
-  test) packages+=(libgtest-dev libbenchmark-dev octave-parallel python3) ;;
-  bench) packages+=(libgtest-dev libbenchmark-dev octave-parallel python3 libopencv-dev) ;;
+  test) packages+=(libgtest-dev libbenchmark-dev octave-parallel python3 iproute2) ;;
+  bench) packages+=(libgtest-dev libbenchmark-dev octave-parallel python3 iproute2 libopencv-dev) ;;
   *) echo "usage: bash tools/setup.sh [demo|test|bench]" >&2; exit 2 ;;
 esac
 missing=()
