@@ -139,7 +139,7 @@ MATLAB_FUNCTIONS = {
     'blanks': 'R2006a', 'deblank': 'R2006a', 'disp': 'R2006a', 'fprintf': 'R2006a', 'int2str': 'R2006a',
     'isletter': 'R2006a', 'isspace': 'R2006a', 'isstrprop': 'R2006a', 'lower': 'R2006a',
     'mat2str': 'R2006a', 'num2str': 'R2006a', 'regexp': 'R2006a', 'regexpi': 'R2006a',
-    'regexprep': 'R2006a', 'sprintf': 'R2006a', 'str2double': 'R2006a', 'str2num': 'R2006a',
+    'regexprep': 'R2006a', 'sprintf': 'R2006a', 'sscanf': 'R2006a', 'str2double': 'R2006a', 'str2num': 'R2006a',
     'strcat': 'R2006a', 'strcmp': 'R2006a', 'strcmpi': 'R2006a', 'strfind': 'R2006a',
     'strncmp': 'R2006a', 'strncmpi': 'R2006a', 'strrep': 'R2006a', 'strtok': 'R2006a',
     'strtrim': 'R2006a', 'strvcat': 'R2006a', 'upper': 'R2006a', 'strjoin': 'R2013a',
