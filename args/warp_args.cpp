@@ -27,11 +27,8 @@ const double* readTransformArray(const Gateway& g, int pos, int n)
     return values;
 }
 
-const WarpParams* readParams(const Gateway& g, int n)
+const WarpParams* copyParams(int n, const double* dX, const double* dY, const double* dO)
 {
-    const double* dX = readTransformArray(g, WARP_ARG_DELTA_X, n);
-    const double* dY = readTransformArray(g, WARP_ARG_DELTA_Y, n);
-    const double* dO = readTransformArray(g, WARP_ARG_DELTA_ORI, n);
     WarpParams* params = static_cast<WarpParams*>(allocZeroed(static_cast<std::size_t>(n), sizeof(WarpParams)));
     for (int i = 0; i < n; ++i)
         params[i] = {static_cast<int>(dX[i]), static_cast<int>(dY[i]), static_cast<int>(dO[i])};
@@ -135,6 +132,27 @@ void groupByTransform(WarpState& s, int* order, int* start)
 
 }  // namespace
 
+namespace {
+
+const WarpParams* readParams(const Gateway& g, int n)
+{
+    const double* dX = readTransformArray(g, WARP_ARG_DELTA_X, n);
+    const double* dY = readTransformArray(g, WARP_ARG_DELTA_Y, n);
+    const double* dO = readTransformArray(g, WARP_ARG_DELTA_ORI, n);
+    return copyParams(n, dX, dY, dO);
+}
+
+void clearPlan(WarpState& s)
+{
+    s.order = nullptr;
+    s.groupStart = nullptr;
+    s.groups = 0;
+    s.plainOrder = false;
+    s.copies = nullptr;
+}
+
+}  // namespace
+
 void readWarpCall(const Gateway& g, WarpGrid grid, WarpState& s)
 {
     requireInputs(g, WARP_ARGS);
@@ -152,11 +170,22 @@ void readWarpCall(const Gateway& g, WarpGrid grid, WarpState& s)
     s.sI = readMapGrid(g, WARP_ARG_SOURCES, s.n, s.channels, elems);
     s.rI = readMapGrid(g, WARP_ARG_RESULTS, s.n, s.channels, elems);
     s.params = readParams(g, s.n);
-    s.order = nullptr;
-    s.groupStart = nullptr;
-    s.groups = 0;
-    s.plainOrder = false;
-    s.copies = nullptr;
+    clearPlan(s);
+}
+
+void setWarpCall(WarpState& s, int n, int N, int channels, int sx, int sy, MapGrid sources, MapGrid results,
+                 const double* dX, const double* dY, const double* dO)
+{
+    s.n = n;
+    s.N = N;
+    s.channels = channels;
+    s.sx = sx;
+    s.sy = sy;
+    s.count = n >= 1 && channels >= 1 ? mapElements(sx, sy) : 0;
+    s.sI = sources;
+    s.rI = results;
+    s.params = copyParams(n, dX, dY, dO);
+    clearPlan(s);
 }
 
 void prepareWarp(const Gateway& g, WarpState& s)

@@ -31,6 +31,12 @@ extern const char* const warpArgNames[WARP_ARGS];
 // change them mid-call.
 void readWarpCall(const Gateway& g, WarpGrid grid, WarpState& s);
 
+// The same record filled from values already checked (the otk_ warps): n x
+// channels sources and results of sx x sy, and n transforms from three
+// arrays of whole numbers that fit an int.
+void setWarpCall(WarpState& s, int n, int N, int channels, int sx, int sy, MapGrid sources, MapGrid results,
+                 const double* dX, const double* dY, const double* dO);
+
 // Makes the call's reads independent of its writes and groups the maps by
 // transform. Every source map whose first count elements share storage with
 // a result map is copied into a block of this call, and sI points at the

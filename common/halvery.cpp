@@ -79,7 +79,7 @@ void testElement(const HalveryState& s, long long e, int i, double* pooled, doub
                                                      : poolRun(s.pool, maps, el.ori, el.x, el.y, s.runs[e], record);
     *pooled = v;
     score = score + (el.weight * v - el.bias);
-    if (v > 0) {
+    if (v > 0 && s.renderMaps != nullptr) {
         if (s.plainOrder)
             renderPlain(s, s.renderMaps[i], record.x, record.y, record.ori, std::sqrt(v));
         else
@@ -133,7 +133,7 @@ bool sharesStorage(const HalveryState& s)
     ByteRange* read = static_cast<ByteRange*>(allocZeroed(nRead, sizeof(ByteRange)));
     results[0] = doublesAt(s.scores, nImages);
     results[1] = doublesAt(s.pooledValues, nImages * s.nElements);
-    for (int i = 0; i < nImages; ++i) results[2 + i] = doublesAt(s.renderMaps[i], mapSize);
+    for (int i = 0; i < nImages; ++i) results[2 + i] = s.renderMaps ? doublesAt(s.renderMaps[i], mapSize) : ByteRange{0, 0};
     for (std::size_t k = 0; k < static_cast<std::size_t>(nImages) * N; ++k)
         read[k] = doublesAt(s.pool.responseMaps[k], mapSize);
     for (int k = 0; k < N; ++k) read[static_cast<std::size_t>(nImages) * N + k] = doublesAt(s.patches[k], side * side);

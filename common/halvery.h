@@ -15,7 +15,7 @@ struct HalveryState {
     Template tpl;
     int patchHalf;       // below 0: patches of side 0, nothing is drawn
     MapGrid patches;     // N patches of patchSide^2
-    MapGrid renderMaps;  // nImages maps of nRows x nCols, raised in place
+    MapGrid renderMaps;  // nImages maps of nRows x nCols, raised in place; nullptr: nothing is drawn
     double* scores;      // nImages, accumulated in place
     double* pooledValues;  // nImages x nElements, element-major columns
 

@@ -313,7 +313,7 @@ void countChunk(const PorrithState& s, long long c)
         const long long k = u / m.nCols;
         const long long col = u - k * m.nCols;
         double* column = m.responseMaps[k] + col * m.nRows;
-        if (s.fused) saturateRun(column, m.nRows, m.saturationLevel);
+        if (s.fused) saturateMapRun(m, k, col * m.nRows, m.nRows);
         if (col >= s.margin && col < s.margin + s.regionCols) countRun(s, column + s.margin, counts);
     }
 }

@@ -42,6 +42,11 @@ void saturateRun(double* v, long long n, double s)
     for (long long p = 0; p < n; ++p) v[p] = saturate(v[p], s);
 }
 
+void saturateRunFrom(const double* from, double* to, long long n, double s)
+{
+    for (long long p = 0; p < n; ++p) to[p] = saturate(from[p], s);
+}
+
 bool cellsShareStorage(const SaturationMaps& m)
 {
     const long long cells = static_cast<long long>(m.nImages) * m.N;
@@ -58,11 +63,10 @@ void sigmoidSaturate(const SaturationMaps& m)
     const long long count = mapElements(m.nRows, m.nCols);
     const long long total = cells * count;
     if (total == 0) return;
-    const double s = m.saturationLevel;
     int threads = saturationThreads(static_cast<double>(total));
     if (threads > 1 && cellsShareStorage(m)) threads = 1;
     if (threads <= 1) {
-        for (long long k = 0; k < cells; ++k) saturateRun(m.responseMaps[k], count, s);
+        for (long long k = 0; k < cells; ++k) saturateMapRun(m, k, 0, count);
         return;
     }
     // Chunk c is the range [c*SATURATION_CHUNK, ...) of all elements laid
@@ -74,7 +78,7 @@ void sigmoidSaturate(const SaturationMaps& m)
             const long long k = first / count;
             const long long p = first - k * count;
             const long long n = std::min(count - p, end - first);
-            saturateRun(m.responseMaps[k] + p, n, s);
+            saturateMapRun(m, k, p, n);
             first += n;
         }
     };

@@ -14,6 +14,10 @@ struct SaturationMaps {
     int nRows;
     int nCols;
     double saturationLevel;
+    // nullptr: the maps are saturated in place. Otherwise map k receives the
+    // saturated values of sources[k], which is only read: the function
+    // layer's new results from the caller's maps, in one pass.
+    const double* const* sources = nullptr;
 };
 
 // Below this many map elements a call stays on the caller's thread; see
@@ -36,6 +40,18 @@ inline double saturate(double v, double s)
 
 // v[0..n-1] through the sigmoid in place.
 void saturateRun(double* v, long long n, double s);
+
+// to[p] = saturate(from[p], s) for p in 0..n-1.
+void saturateRunFrom(const double* from, double* to, long long n, double s);
+
+// Elements p..p+n-1 of map k of m: in place, or from its source.
+inline void saturateMapRun(const SaturationMaps& m, long long k, long long p, long long n)
+{
+    if (m.sources != nullptr)
+        saturateRunFrom(m.sources[k] + p, m.responseMaps[k] + p, n, m.saturationLevel);
+    else
+        saturateRun(m.responseMaps[k] + p, n, m.saturationLevel);
+}
 
 // Whether two cells of the grid hold overlapping data (the same block passed
 // twice, as the host does for b = a; {a, b}). Allocates a sorted copy of the

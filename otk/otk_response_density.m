@@ -1,4 +1,3 @@
-function [density, count, saturated] = otk_response_density(maps, varargin)
 %OTK_RESPONSE_DENSITY  Histogram saturated responses into a density; also the number of values binned.
 %   [DENSITY, COUNT, SATURATED] = OTK_RESPONSE_DENSITY(MAPS)
 %   [...] = OTK_RESPONSE_DENSITY(MAPS, 'Name', value, ...)
@@ -46,33 +45,10 @@ function [density, count, saturated] = otk_response_density(maps, varargin)
 %
 %   See also otk_saturate, Porrith.
 
-  fname = 'otk_response_density';
-  if nargin < 1
-    error('otk:nargin', '%s: expects MAPS (got no input)', fname);
-  end
-  m = otk_maps(fname, maps, 'MAPS (argument 1)', 'stacks');
-  o = otk_options(fname, struct('Saturation', 1, 'Bins', 20, 'BinWidth', [], 'Margin', 0), varargin, 2);
-  level = otk_scalar(fname, o.Saturation, 'Saturation (option)', 'positive');
-  nBins = otk_scalar(fname, o.Bins, 'Bins (option)', 'positiveInteger');
-  if isempty(o.BinWidth) && isnumeric(o.BinWidth)
-    binWidth = level / nBins;
-  else
-    binWidth = otk_scalar(fname, o.BinWidth, 'BinWidth (option)', 'positive');
-  end
-  margin = otk_scalar(fname, o.Margin, 'Margin (option)', 'count');
-
-  grid = cell(size(m.grid));
-  for k = 1:numel(grid)
-    grid{k} = otk_fresh(m.grid{k});
-  end
-  histogram = zeros(1, nBins);
-  Porrith(m.nImages, m.N, grid, margin, m.nRows, m.nCols, binWidth, nBins, histogram, level);
-  density = histogram;
-  count = m.nImages * m.N * max(0, m.nRows - 2 * margin - 1) * max(0, m.nCols - 2 * margin - 1);
-  if nargout > 2
-    saturated = otk_assemble(grid, m.nRows, m.nCols, m.isCell, 'stacks');
-  end
-end
+% This file holds the help and the tests of the compiled function of the
+% same name. Run alone, without the compiled function beside it, it says so.
+error('otk:notBuilt', ...
+      'otk_response_density: the compiled plug-in is missing; build it (tools/build.sh) and add build/mex to the path');
 
 %!shared map
 %! map = zeros(4);

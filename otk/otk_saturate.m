@@ -1,4 +1,3 @@
-function out = otk_saturate(maps, level)
 %OTK_SATURATE  Saturate response maps with a sigmoid, s*tanh(v/s), into new maps.
 %   OUT = OTK_SATURATE(MAPS) saturates with the level s = 1.
 %   OUT = OTK_SATURATE(MAPS, LEVEL) uses the level s = LEVEL (a finite
@@ -23,27 +22,10 @@ function out = otk_saturate(maps, level)
 %
 %   See also otk_response_density, Fenwold.
 
-  fname = 'otk_saturate';
-  if nargin < 1
-    error('otk:nargin', '%s: expects MAPS (got no input)', fname);
-  end
-  if nargin < 2
-    level = 1;
-  end
-  level = otk_scalar(fname, level, 'LEVEL (argument 2)', 'positive');
-  if iscell(maps)
-    m = otk_maps(fname, reshape(maps, numel(maps), 1), 'MAPS (argument 1)', 'list');
-    out = cell(size(maps));
-    for k = 1:numel(maps)
-      out{k} = otk_fresh(m.grid{k});
-    end
-    Fenwold(numel(out), 1, out, m.nRows, m.nCols, level);
-  else
-    out = otk_fresh(otk_real(fname, maps, 'MAPS (argument 1)'));
-    % The sigmoid acts element by element, so the whole array is one map.
-    Fenwold(1, 1, {out}, numel(out), 1, level);
-  end
-end
+% This file holds the help and the tests of the compiled function of the
+% same name. Run alone, without the compiled function beside it, it says so.
+error('otk:notBuilt', ...
+      'otk_saturate: the compiled plug-in is missing; build it (tools/build.sh) and add build/mex to the path');
 
 %!assert (otk_saturate(0), 0)
 %!assert (otk_saturate(1, 2), 0.92423431452002, 1e-14)

@@ -1,4 +1,3 @@
-function [scores, pooled, renders] = otk_score_template(maps, template, varargin)
 %OTK_SCORE_TEMPLATE  Score a template on a batch of images: scores, pooled values and render maps.
 %   [SCORES, POOLED, RENDERS] = OTK_SCORE_TEMPLATE(MAPS, TEMPLATE)
 %   [...] = OTK_SCORE_TEMPLATE(MAPS, TEMPLATE, 'Name', value, ...)
@@ -53,60 +52,10 @@ function [scores, pooled, renders] = otk_score_template(maps, template, varargin
 %
 %   See also otk_template, otk_search_transform, otk_transform_template, Halvery.
 
-  fname = 'otk_score_template';
-  defaults = struct('ShiftRange', 1, 'OriRange', 1, 'ShiftStep', 1, 'Saturation', Inf, 'Patches', []);
-  if nargin < 2
-    error('otk:nargin', '%s: expects MAPS and TEMPLATE (got %d inputs)', fname, nargin);
-  end
-  [m, t, o, p] = otk_template_call(fname, maps, template, defaults, varargin);
-  [patches, patchHalf] = read_patches(fname, o.Patches, m.N);
-
-  scores = zeros(m.nImages, 1);
-  pooled = zeros(m.nImages, t.count);
-  drawn = otk_fresh_maps(m.nImages, 1, m.nRows, m.nCols);
-  Halvery(m.nImages, m.N, m.grid, {}, patchHalf, m.nRows, m.nCols, 0, t.orientation, t.row, ...
-          t.column, t.weight, t.bias, patches, drawn, p.ShiftRange, p.OriRange, p.ShiftStep, ...
-          t.count, p.Saturation, scores, pooled, 0, 0, 0, 0);
-  if nargout > 2
-    renders = otk_assemble(drawn, m.nRows, m.nCols, m.isCell, 'list');
-  end
-end
-
-function [patches, half] = read_patches(fname, given, N)
-% N square patches of one odd side, as an N x 1 cell list for Halvery.
-  label = 'Patches (option)';
-  if isempty(given) && ~iscell(given)
-    patches = repmat({1}, N, 1);
-    half = 0;
-    return;
-  end
-  if iscell(given)
-    if numel(given) ~= N
-      error('otk:badPatches', '%s: %s must hold N = %d patches, one per orientation (it holds %d)', ...
-            fname, label, N, numel(given));
-    end
-    patches = reshape(given, N, 1);
-  else
-    given = otk_real(fname, given, label);
-    if ndims(given) > 3 || size(given, 3) ~= N
-      error('otk:badPatches', '%s: %s must be (2h+1) x (2h+1) x N with N = %d', fname, label, N);
-    end
-    patches = cell(N, 1);
-    for k = 1:N
-      patches{k} = given(:, :, k);
-    end
-  end
-  side = size(patches{1}, 1);
-  for k = 1:N
-    patches{k} = otk_real(fname, patches{k}, sprintf('%s patch %d', label, k));
-    if ndims(patches{k}) > 2 || ~isequal(size(patches{k}), [side side]) || mod(side, 2) ~= 1
-      error('otk:badPatches', ['%s: %s patch %d is %dx%d; every patch must be ' ...
-            'square with the same odd side 2*h+1 (the first is %dx%d)'], fname, label, k, ...
-            size(patches{k}, 1), size(patches{k}, 2), side, size(patches{1}, 2));
-    end
-  end
-  half = (side - 1) / 2;
-end
+% This file holds the help and the tests of the compiled function of the
+% same name. Run alone, without the compiled function beside it, it says so.
+error('otk:notBuilt', ...
+      'otk_score_template: the compiled plug-in is missing; build it (tools/build.sh) and add build/mex to the path');
 
 %!shared maps, tpl
 %! maps = zeros(5, 5, 2);

@@ -1,4 +1,3 @@
-function varargout = otk_search_transform(maps, template, varargin)
 %OTK_SEARCH_TRANSFORM  Search, per image, the rotation and shift under which a template matches best.
 %   RESULT = OTK_SEARCH_TRANSFORM(MAPS, TEMPLATE)
 %   [SCORE, ROWSHIFT, COLUMNSHIFT, ROTATION] = OTK_SEARCH_TRANSFORM(MAPS, TEMPLATE)
@@ -51,29 +50,10 @@ function varargout = otk_search_transform(maps, template, varargin)
 %
 %   See also otk_transform_template, otk_transform_points, otk_score_template, Wendlow.
 
-  fname = 'otk_search_transform';
-  defaults = struct('ShiftRange', 0, 'OriRange', 0, 'ShiftStep', 1, 'Saturation', Inf);
-  if nargin < 2
-    error('otk:nargin', '%s: expects MAPS and TEMPLATE (got %d inputs)', fname, nargin);
-  end
-  [m, t, ~, p] = otk_template_call(fname, maps, template, defaults, varargin);
-
-  score = zeros(m.nImages, 1);
-  rowShift = NaN(m.nImages, 1);
-  columnShift = NaN(m.nImages, 1);
-  rotation = NaN(m.nImages, 1);
-  Wendlow(m.nImages, m.N, m.grid, {}, 0, m.nRows, m.nCols, 0, t.orientation, t.row, t.column, ...
-          t.weight, t.bias, {}, {}, p.ShiftRange, p.OriRange, p.ShiftStep, t.count, p.Saturation, ...
-          score, 0, 0, 0, 0, 0, rowShift, columnShift, rotation);
-  if nargout > 1
-    varargout = {score, rowShift, columnShift, rotation};
-    return;
-  end
-  result = struct('score', num2cell(score), 'rowShift', num2cell(rowShift), ...
-                  'columnShift', num2cell(columnShift), 'rotation', num2cell(rotation), ...
-                  'orientations', m.N, 'centre', [floor(m.nRows / 2), floor(m.nCols / 2)]);
-  varargout = {result};
-end
+% This file holds the help and the tests of the compiled function of the
+% same name. Run alone, without the compiled function beside it, it says so.
+error('otk:notBuilt', ...
+      'otk_search_transform: the compiled plug-in is missing; build it (tools/build.sh) and add build/mex to the path');
 
 %!shared maps, tpl
 %! maps = zeros(9, 9, 4);

@@ -1,4 +1,3 @@
-function moved = otk_transform_template(template, transform)
 %OTK_TRANSFORM_TEMPLATE  Move a template: rotate and shift it by a search answer.
 %   MOVED = OTK_TRANSFORM_TEMPLATE(TEMPLATE, TRANSFORM) turns every element
 %   of TEMPLATE by TRANSFORM.rotation orientation steps of pi/N about
@@ -28,32 +27,10 @@ function moved = otk_transform_template(template, transform)
 %
 %   See also otk_search_transform, otk_transform_points, otk_template.
 
-  fname = 'otk_transform_template';
-  if nargin < 2
-    error('otk:nargin', '%s: expects TEMPLATE and TRANSFORM (got %d inputs)', fname, nargin);
-  end
-  fields = {'rowShift', 'columnShift', 'rotation', 'orientations', 'centre'};
-  if ~isstruct(transform) || numel(transform) ~= 1 || ~all(isfield(transform, fields))
-    error('otk:badTransform', '%s: TRANSFORM (argument 2) must be a scalar struct with the fields %s', ...
-          fname, strjoin(fields, ', '));
-  end
-  N = otk_scalar(fname, transform.orientations, 'TRANSFORM.orientations (argument 2)', 'positiveInteger');
-  centre = otk_whole(fname, transform.centre, 'TRANSFORM.centre (argument 2)');
-  if numel(centre) ~= 2
-    error('otk:badTransform', '%s: TRANSFORM.centre (argument 2) must be [row, column]', fname);
-  end
-  shift = [otk_scalar(fname, transform.rowShift, 'TRANSFORM.rowShift (argument 2)', 'integer'), ...
-           otk_scalar(fname, transform.columnShift, 'TRANSFORM.columnShift (argument 2)', 'integer')];
-  rotation = otk_scalar(fname, transform.rotation, 'TRANSFORM.rotation (argument 2)', 'integer');
-  t = otk_read_template(fname, template, N, 'TEMPLATE (argument 1)');
-
-  [row, column, orientation] = otk_transform_points(N, centre(1), centre(2), t.row, t.column, ...
-                                                    t.orientation, shift(1), shift(2), rotation);
-  moved = template;
-  moved.row = reshape(row, size(template.row));
-  moved.column = reshape(column, size(template.column));
-  moved.orientation = reshape(orientation, size(template.orientation));
-end
+% This file holds the help and the tests of the compiled function of the
+% same name. Run alone, without the compiled function beside it, it says so.
+error('otk:notBuilt', ...
+      'otk_transform_template: the compiled plug-in is missing; build it (tools/build.sh) and add build/mex to the path');
 
 %!test
 %! tpl = otk_template([0 3], [6 4], [4 7], [1 2], [0 1]);

@@ -1,4 +1,3 @@
-function out = otk_warp_maps(maps, rowShift, columnShift, rotation, N)
 %OTK_WARP_MAPS  Warp single maps: rotate and shift each about its centre (nearest neighbour).
 %   OUT = OTK_WARP_MAPS(MAPS, ROWSHIFT, COLUMNSHIFT, ROTATION, N)
 %
@@ -32,21 +31,10 @@ function out = otk_warp_maps(maps, rowShift, columnShift, rotation, N)
 %
 %   See also otk_warp_stacks, otk_transform_points, Sabrel.
 
-  fname = 'otk_warp_maps';
-  if nargin < 5
-    error('otk:nargin', '%s: expects MAPS, ROWSHIFT, COLUMNSHIFT, ROTATION and N (got %d inputs)', fname, nargin);
-  end
-  [m, dX, dY, dO] = otk_transforms(fname, maps, 'MAPS', 'list', rowShift, columnShift, rotation);
-  n = m.nImages;
-  N = otk_scalar(fname, N, 'N (argument 5)', 'positiveInteger');
-
-  warped = otk_fresh_maps(n, 1, m.nRows, m.nCols);
-  Sabrel(n, N, m.grid, warped, m.nRows, m.nCols, dX, dY, dO);
-  if m.isCell
-    warped = reshape(warped, m.cellSize);
-  end
-  out = otk_assemble(warped, m.nRows, m.nCols, m.isCell, 'list');
-end
+% This file holds the help and the tests of the compiled function of the
+% same name. Run alone, without the compiled function beside it, it says so.
+error('otk:notBuilt', ...
+      'otk_warp_maps: the compiled plug-in is missing; build it (tools/build.sh) and add build/mex to the path');
 
 %!shared src
 %! src = [0 1 2; 10 11 12; 20 21 22];

@@ -1,4 +1,3 @@
-function out = otk_warp_stacks(stacks, rowShift, columnShift, rotation)
 %OTK_WARP_STACKS  Warp orientation stacks: rotate and shift them, turning the channels along.
 %   OUT = OTK_WARP_STACKS(STACKS, ROWSHIFT, COLUMNSHIFT, ROTATION)
 %
@@ -31,17 +30,10 @@ function out = otk_warp_stacks(stacks, rowShift, columnShift, rotation)
 %
 %   See also otk_warp_maps, otk_search_transform, Mundle.
 
-  fname = 'otk_warp_stacks';
-  if nargin < 4
-    error('otk:nargin', '%s: expects STACKS, ROWSHIFT, COLUMNSHIFT and ROTATION (got %d inputs)', fname, nargin);
-  end
-  [m, dX, dY, dO] = otk_transforms(fname, stacks, 'STACKS', 'stacks', rowShift, columnShift, rotation);
-  n = m.nImages;
-
-  warped = otk_fresh_maps(n, m.N, m.nRows, m.nCols);
-  Mundle(n, m.N, m.grid, warped, m.nRows, m.nCols, dX, dY, dO);
-  out = otk_assemble(warped, m.nRows, m.nCols, m.isCell, 'stacks');
-end
+% This file holds the help and the tests of the compiled function of the
+% same name. Run alone, without the compiled function beside it, it says so.
+error('otk:notBuilt', ...
+      'otk_warp_stacks: the compiled plug-in is missing; build it (tools/build.sh) and add build/mex to the path');
 
 %!shared ramp
 %! ramp = [0 1 2; 10 11 12; 20 21 22];

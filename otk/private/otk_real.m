@@ -2,7 +2,7 @@ function x = otk_real(fname, x, label)
 % OTK_REAL  X as a double array, after checking that it is a real, full
 %   numeric (or logical) array. LABEL names it in messages, e.g.
 %   'MAPS (argument 1)'. The result may share storage with X: use it only
-%   for reading, or copy it with otk_fresh.
+%   for reading.
   if ~(isnumeric(x) || islogical(x))
     error('otk:notNumeric', '%s: %s must be numeric, not %s', fname, label, class(x));
   end

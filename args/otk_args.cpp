@@ -1,0 +1,441 @@
+#include "otk_args.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "alloc.h"
+#include "args.h"
+
+namespace {
+
+std::string vformat(const char* fmt, va_list ap)
+{
+    char buf[1024];
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    return buf;
+}
+
+std::string format(const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vformat(fmt, ap);
+    va_end(ap);
+    return text;
+}
+
+// "5x5x2": the size as the host prints it.
+std::string dimsText(const mxArray* a)
+{
+    const mwSize nd = mxGetNumberOfDimensions(a);
+    const mwSize* d = mxGetDimensions(a);
+    std::string text;
+    for (mwSize k = 0; k < nd; ++k) {
+        if (k > 0) text += "x";
+        text += std::to_string(static_cast<unsigned long long>(d[k]));
+    }
+    return text;
+}
+
+// Size along dimension k (0-based), 1 beyond the last.
+long long dimAt(const mxArray* a, mwSize k)
+{
+    return k < mxGetNumberOfDimensions(a) ? static_cast<long long>(mxGetDimensions(a)[k]) : 1;
+}
+
+bool isVectorShape(const mxArray* a)
+{
+    return mxGetNumberOfDimensions(a) == 2 && (dimAt(a, 0) == 1 || dimAt(a, 1) == 1);
+}
+
+// A size as an int: no host array has a dimension beyond this that the
+// kernels could address with int sizes.
+int sizeAsInt(const OtkCall& c, long long v, const char* label)
+{
+    if (v > 2147483647LL) otkError(c, "badSize", "%s: %s has a dimension beyond 2^31-1 (%lld)", c.name, label, v);
+    return static_cast<int>(v);
+}
+
+template <class T>
+void convert(const void* from, double* to, long long n)
+{
+    const T* v = static_cast<const T*>(from);
+    for (long long k = 0; k < n; ++k) to[k] = static_cast<double>(v[k]);
+}
+
+// The values of a real numeric or logical array as doubles, converted into
+// a block of this call unless they already are.
+const double* asDoubles(const mxArray* a, long long n)
+{
+    if (mxIsDouble(a)) return hostDoubles(a);
+    if (n == 0) return nullptr;
+    double* to = allocDoubles(static_cast<std::size_t>(n));
+    const void* from = mxGetData(a);
+    switch (mxGetClassID(a)) {
+    case mxSINGLE_CLASS: convert<float>(from, to, n); break;
+    case mxINT8_CLASS: convert<std::int8_t>(from, to, n); break;
+    case mxUINT8_CLASS: convert<std::uint8_t>(from, to, n); break;
+    case mxINT16_CLASS: convert<std::int16_t>(from, to, n); break;
+    case mxUINT16_CLASS: convert<std::uint16_t>(from, to, n); break;
+    case mxINT32_CLASS: convert<std::int32_t>(from, to, n); break;
+    case mxUINT32_CLASS: convert<std::uint32_t>(from, to, n); break;
+    case mxINT64_CLASS: convert<std::int64_t>(from, to, n); break;
+    case mxUINT64_CLASS: convert<std::uint64_t>(from, to, n); break;
+    case mxLOGICAL_CLASS: convert<mxLogical>(from, to, n); break;
+    default: break;  // not numeric: refused before this
+    }
+    return to;
+}
+
+bool isWholeInt(double v)
+{
+    return std::isfinite(v) && v == std::floor(v) && std::fabs(v) <= 2147483647.0;
+}
+
+// An option name as text: a char row, or a MATLAB string scalar.
+bool optionName(const mxArray* a, std::string& name)
+{
+    mxArray* converted = nullptr;
+    if (!mxIsChar(a) && std::strcmp(mxGetClassName(a), "string") == 0 && mxGetNumberOfElements(a) == 1) {
+        mxArray* in = const_cast<mxArray*>(a);
+        if (mexCallMATLAB(1, &converted, 1, &in, "char") != 0) return false;
+        a = converted;
+    }
+    const bool ok = mxIsChar(a) && mxGetNumberOfDimensions(a) == 2 && dimAt(a, 0) == 1;
+    if (ok) {
+        char* text = mxArrayToString(a);
+        name = text != nullptr ? text : "";
+        mxFree(text);
+    }
+    if (converted != nullptr) mxDestroyArray(converted);
+    return ok;
+}
+
+bool sameName(const std::string& given, const char* name)
+{
+    if (given.size() != std::strlen(name)) return false;
+    for (std::size_t k = 0; k < given.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(given[k])) != std::tolower(static_cast<unsigned char>(name[k])))
+            return false;
+    return true;
+}
+
+std::string optionList(const OptionSlot* slots, int nSlots)
+{
+    std::string list;
+    for (int k = 0; k < nSlots; ++k) {
+        if (k > 0) list += ", ";
+        list += slots[k].name;
+    }
+    return list;
+}
+
+// One map of a cell: a real matrix, its values as doubles.
+const double* cellMap(const OtkCall& c, const mxArray* cellArray, long long k, const std::string& where,
+                      long long& rows, long long& cols)
+{
+    const mxArray* map = mxGetCell(cellArray, static_cast<mwIndex>(k));
+    if (map == nullptr) {  // an unset cell holds []
+        rows = cols = 0;
+        return nullptr;
+    }
+    RealArray values = readReal(c, map, where.c_str());
+    if (mxGetNumberOfDimensions(map) > 2)
+        otkError(c, "badMapSize", "%s: %s must be a matrix (it is %s)", c.name, where.c_str(), dimsText(map).c_str());
+    rows = dimAt(map, 0);
+    cols = dimAt(map, 1);
+    return values.data;
+}
+
+OtkMaps readCellMaps(const OtkCall& c, const mxArray* a, const char* label, MapLayout layout)
+{
+    OtkMaps m;
+    m.isCell = true;
+    m.array = a;
+    const long long n = static_cast<long long>(mxGetNumberOfElements(a));
+    if (layout != LAYOUT_STACKS) {
+        if (layout == LAYOUT_LIST && n > 0 && !isVectorShape(a))
+            otkError(c, "badSize", "%s: %s must be a cell vector of maps (it is %s)", c.name, label,
+                     dimsText(a).c_str());
+        m.nImages = sizeAsInt(c, n, label);
+        m.N = 1;
+    } else {
+        if (mxGetNumberOfDimensions(a) > 2)
+            otkError(c, "badSize", "%s: %s must be an nImages x N cell grid (it is %s)", c.name, label,
+                     dimsText(a).c_str());
+        m.nImages = sizeAsInt(c, dimAt(a, 0), label);
+        m.N = sizeAsInt(c, dimAt(a, 1), label);
+    }
+    m.nRows = m.nCols = 0;
+    m.grid = static_cast<MapGrid>(allocZeroed(static_cast<std::size_t>(n), sizeof(double*)));
+    const long long rowsOfGrid = layout != LAYOUT_STACKS ? n : m.nImages;
+    for (long long k = 0; k < n; ++k) {
+        const std::string where = format("%s cell {%lld,%lld}", label, k % rowsOfGrid + 1, k / rowsOfGrid + 1);
+        long long rows = 0, cols = 0;
+        const double* data = cellMap(c, a, k, where, rows, cols);
+        if (k == 0) {
+            m.nRows = sizeAsInt(c, rows, label);
+            m.nCols = sizeAsInt(c, cols, label);
+        } else if (rows != m.nRows || cols != m.nCols) {
+            otkError(c, "badMapSize", "%s: %s is %lldx%lld; every map must be %dx%d like the first", c.name,
+                     where.c_str(), rows, cols, m.nRows, m.nCols);
+        }
+        m.grid[k] = const_cast<double*>(data);
+    }
+    return m;
+}
+
+OtkMaps readArrayMaps(const OtkCall& c, const mxArray* a, const char* label, MapLayout layout)
+{
+    OtkMaps m;
+    m.isCell = false;
+    m.array = a;
+    RealArray values = readReal(c, a, label);
+    const mwSize maxDims = layout == LAYOUT_LIST ? 3 : 4;
+    if (mxGetNumberOfDimensions(a) > maxDims)
+        otkError(c, "badSize", layout == LAYOUT_LIST ? "%s: %s must be nRows x nCols x n (it is %s)"
+                                                     : "%s: %s must be nRows x nCols x N x nImages (it is %s)",
+                 c.name, label, dimsText(a).c_str());
+    m.nRows = sizeAsInt(c, dimAt(a, 0), label);
+    m.nCols = sizeAsInt(c, dimAt(a, 1), label);
+    if (layout == LAYOUT_LIST) {
+        m.N = 1;
+        m.nImages = sizeAsInt(c, dimAt(a, 2), label);
+    } else {
+        m.N = sizeAsInt(c, dimAt(a, 2), label);
+        m.nImages = sizeAsInt(c, dimAt(a, 3), label);
+    }
+    m.grid = mapsInArray(const_cast<double*>(values.data), m.nImages, m.N, mapElements(m.nRows, m.nCols));
+    return m;
+}
+
+}  // namespace
+
+void otkError(const OtkCall& c, const char* mnemonic, const char* fmt, ...)
+{
+    (void)c;  // messages name the function themselves, as the user reads them
+    va_list ap;
+    va_start(ap, fmt);
+    const std::string message = vformat(fmt, ap);
+    va_end(ap);
+    char id[96];
+    std::snprintf(id, sizeof id, "otk:%s", mnemonic);
+    mexErrMsgIdAndTxt(id, "%s", message.c_str());
+    std::abort();  // mexErrMsgIdAndTxt does not return
+}
+
+void requireOtkInputs(const OtkCall& c, int count, const char* expected)
+{
+    if (c.nrhs < count) otkError(c, "nargin", "%s: expects %s (got %d inputs)", c.name, expected, c.nrhs);
+}
+
+RealArray readReal(const OtkCall& c, const mxArray* a, const char* label)
+{
+    if (!(mxIsNumeric(a) || mxIsLogical(a)))
+        otkError(c, "notNumeric", "%s: %s must be numeric, not %s", c.name, label, mxGetClassName(a));
+    if (mxIsComplex(a)) otkError(c, "notReal", "%s: %s must be real, not complex", c.name, label);
+    if (mxIsSparse(a)) otkError(c, "sparse", "%s: %s must be a full array, not sparse", c.name, label);
+    RealArray r;
+    r.array = a;
+    r.count = static_cast<long long>(mxGetNumberOfElements(a));
+    r.data = asDoubles(a, r.count);
+    return r;
+}
+
+double readScalar(const OtkCall& c, const mxArray* a, const char* label, ScalarKind kind)
+{
+    RealArray r = readReal(c, a, label);
+    if (r.count != 1)
+        otkError(c, "notScalar", "%s: %s must be a scalar (it has %lld elements)", c.name, label, r.count);
+    const double v = r.data[0];
+    if (std::isnan(v)) otkError(c, "notFinite", "%s: %s must not be NaN", c.name, label);
+    if (kind == KIND_REAL) return v;
+    if (kind == KIND_POSITIVE) {
+        if (!std::isfinite(v) || v <= 0)
+            otkError(c, "notPositive", "%s: %s must be a finite number above 0 (it is %g)", c.name, label, v);
+        return v;
+    }
+    if (!std::isfinite(v)) otkError(c, "notFinite", "%s: %s must be finite", c.name, label);
+    if (v != std::floor(v)) otkError(c, "notInteger", "%s: %s must be a whole number (it is %g)", c.name, label, v);
+    if (std::fabs(v) > 2147483647.0)
+        otkError(c, "outOfRange", "%s: %s must fit a 32-bit int (it is %g)", c.name, label, v);
+    if (kind == KIND_COUNT && v < 0)
+        otkError(c, "negative", "%s: %s must not be negative (it is %g)", c.name, label, v);
+    if (kind == KIND_POSITIVE_INTEGER && v < 1)
+        otkError(c, "notPositive", "%s: %s must be at least 1 (it is %g)", c.name, label, v);
+    return v;
+}
+
+const double* readWhole(const OtkCall& c, const mxArray* a, const char* label, long long count, long long* n)
+{
+    RealArray r = readReal(c, a, label);
+    const double* v = r.data;
+    long long have = r.count;
+    if (count >= 0 && have != count) {
+        if (have != 1)
+            otkError(c, "badSize", "%s: %s must be a scalar or have %lld elements, one per map (it has %lld)",
+                     c.name, label, count, have);
+        double* repeated = allocDoubles(static_cast<std::size_t>(count));
+        for (long long k = 0; k < count; ++k) repeated[k] = v[0];
+        v = repeated;
+        have = count;
+    }
+    for (long long k = 0; k < have; ++k)
+        if (!isWholeInt(v[k]))
+            otkError(c, "notInteger", "%s: %s must hold whole numbers fitting a 32-bit int; entry %lld is %g", c.name,
+                     label, k + 1, v[k]);
+    if (n != nullptr) *n = have;
+    return v;
+}
+
+OtkMaps readMaps(const OtkCall& c, const mxArray* a, const char* label, MapLayout layout)
+{
+    return mxIsCell(a) ? readCellMaps(c, a, label, layout) : readArrayMaps(c, a, label, layout);
+}
+
+mxArray* createDoubles(mwSize ndims, const mwSize* dims, bool zeroed)
+{
+    // The interleaved and the separate API both create real doubles here.
+    return zeroed ? mxCreateNumericArray(ndims, dims, mxDOUBLE_CLASS, mxREAL)
+                  : mxCreateUninitNumericArray(ndims, dims, mxDOUBLE_CLASS, mxREAL);
+}
+
+mxArray* createMaps(const OtkMaps& m, MapLayout layout, bool zeroed, MapGrid* grid, const mxArray* cellShape)
+{
+    const long long maps = static_cast<long long>(m.nImages) * m.N;
+    *grid = static_cast<MapGrid>(allocZeroed(static_cast<std::size_t>(maps), sizeof(double*)));
+    if (m.isCell) {
+        const mwSize gridDims[2] = {static_cast<mwSize>(m.nImages), static_cast<mwSize>(m.N)};
+        mxArray* out = cellShape != nullptr ? mxCreateCellArray(mxGetNumberOfDimensions(cellShape), mxGetDimensions(cellShape))
+                                            : mxCreateCellArray(2, gridDims);
+        const mwSize mapDims[2] = {static_cast<mwSize>(m.nRows), static_cast<mwSize>(m.nCols)};
+        for (long long k = 0; k < maps; ++k) {
+            mxArray* map = createDoubles(2, mapDims, zeroed);
+            (*grid)[k] = hostDoubles(map);
+            mxSetCell(out, static_cast<mwIndex>(k), map);
+        }
+        return out;
+    }
+    mwSize dims[4] = {static_cast<mwSize>(m.nRows), static_cast<mwSize>(m.nCols), static_cast<mwSize>(m.N),
+                      static_cast<mwSize>(m.nImages)};
+    mxArray* out;
+    if (layout == LAYOUT_LIST) {
+        dims[2] = static_cast<mwSize>(m.nImages);
+        out = createDoubles(3, dims, zeroed);
+    } else {
+        out = createDoubles(4, dims, zeroed);
+    }
+    const long long mapSize = mapElements(m.nRows, m.nCols);
+    double* base = hostDoubles(out);
+    for (long long i = 0; i < m.nImages; ++i)
+        for (long long o = 0; o < m.N; ++o) (*grid)[i + m.nImages * o] = base + (o + m.N * i) * mapSize;
+    return out;
+}
+
+void readOptions(const OtkCall& c, int firstPos, OptionSlot* slots, int nSlots)
+{
+    for (int k = 0; k < nSlots; ++k) slots[k].value = nullptr;
+    const int given = c.nrhs - firstPos;
+    if (given <= 0) return;
+    if (given % 2 != 0)
+        otkError(c, "badOption", "%s: options come in name-value pairs; argument %d has no value", c.name, c.nrhs);
+    for (int p = firstPos; p < c.nrhs; p += 2) {
+        std::string name;
+        if (!optionName(c.prhs[p], name))
+            otkError(c, "badOption", "%s: argument %d must be an option name (one of %s)", c.name, p + 1,
+                     optionList(slots, nSlots).c_str());
+        int hit = -1;
+        for (int k = 0; k < nSlots && hit < 0; ++k)
+            if (sameName(name, slots[k].name)) hit = k;
+        if (hit < 0)
+            otkError(c, "unknownOption", "%s: unknown option '%s' (argument %d); the options are %s", c.name,
+                     name.c_str(), p + 1, optionList(slots, nSlots).c_str());
+        slots[hit].value = c.prhs[p + 1];
+    }
+}
+
+void readTemplateStruct(const OtkCall& c, const mxArray* a, int N, const char* label, Template& tpl)
+{
+    static const char* const fields[5] = {"orientation", "row", "column", "weight", "bias"};
+    if (!mxIsStruct(a) || mxGetNumberOfElements(a) != 1)
+        otkError(c, "badTemplate",
+                 "%s: %s must be a scalar struct with the fields orientation, row, column, weight, bias "
+                 "(see otk_template)",
+                 c.name, label);
+    for (const char* field : fields)
+        if (mxGetFieldNumber(a, field) < 0)
+            otkError(c, "badTemplate", "%s: %s has no field %s (see otk_template)", c.name, label, field);
+    const mxArray* orientation = mxGetField(a, 0, "orientation");
+    const long long count = orientation != nullptr ? static_cast<long long>(mxGetNumberOfElements(orientation)) : 0;
+    const double* values[5];
+    for (int f = 0; f < 5; ++f) {
+        const std::string where = format("%s.%s", label, fields[f]);
+        const mxArray* field = mxGetField(a, 0, fields[f]);
+        if (field == nullptr) {  // an unset field holds []
+            if (count != 0)
+                otkError(c, "badTemplate",
+                         "%s: %s must be a vector of %lld elements, one per element like .orientation (it is 0x0)",
+                         c.name, where.c_str(), count);
+            values[f] = nullptr;
+            continue;
+        }
+        RealArray r = readReal(c, field, where.c_str());
+        if (r.count != count || (r.count > 0 && !isVectorShape(field)))
+            otkError(c, "badTemplate",
+                     "%s: %s must be a vector of %lld elements, one per element like .orientation (it is %lldx%lld)",
+                     c.name, where.c_str(), count, dimAt(field, 0), dimAt(field, 1));
+        if (f < 3)
+            for (long long k = 0; k < count; ++k)
+                if (!isWholeInt(r.data[k]))
+                    otkError(c, "notInteger",
+                             "%s: %s must hold whole numbers fitting a 32-bit int; entry %lld is %g", c.name,
+                             where.c_str(), k + 1, r.data[k]);
+        values[f] = r.data;
+    }
+    for (long long k = 0; k < count; ++k)
+        if (values[0][k] < 0 || values[0][k] >= N)
+            otkError(c, "badOrientation",
+                     "%s: %s.orientation must hold orientation indexes in 0..N-1 (N is %d); entry %lld is %g", c.name,
+                     label, N, k + 1, values[0][k]);
+    if (count > 2147483647LL)
+        otkError(c, "badTemplate", "%s: %s has more than 2^31-1 elements", c.name, label);
+    tpl.nElements = static_cast<int>(count);
+    tpl.elemOri = values[0];
+    tpl.elemX = values[1];
+    tpl.elemY = values[2];
+    tpl.elemWeight = values[3];
+    tpl.elemBias = values[4];
+}
+
+void readPoolingOptions(const OtkCall& c, const OptionSlot* slots, const OtkMaps& m, int shiftRange, int oriRange,
+                        PoolState& pool)
+{
+    double range = shiftRange, turns = oriRange, step = 1, saturation = INFINITY;
+    if (slots[0].value) range = readScalar(c, slots[0].value, "ShiftRange (option)", KIND_COUNT);
+    if (slots[1].value) turns = readScalar(c, slots[1].value, "OriRange (option)", KIND_COUNT);
+    if (slots[2].value) step = readScalar(c, slots[2].value, "ShiftStep (option)", KIND_INTEGER);
+    if (slots[3].value) saturation = readScalar(c, slots[3].value, "Saturation (option)", KIND_REAL);
+    if (turns > m.N)
+        otkError(c, "outOfRange", "%s: OriRange (option) must not exceed N (it is %.0f, N is %d)", c.name, turns, m.N);
+    if (range > 1073741823 || range * std::fabs(step) > 2147483647)
+        otkError(c, "outOfRange", "%s: ShiftRange times |ShiftStep| (options) must fit a 32-bit int (%.0f x %.0f does not)",
+                 c.name, range, step);
+    pool.nImages = m.nImages;
+    pool.N = m.N;
+    pool.nRows = m.nRows;
+    pool.nCols = m.nCols;
+    pool.shiftRange = static_cast<int>(range);
+    pool.oriRange = static_cast<int>(turns);
+    pool.shiftStep = static_cast<int>(step);
+    pool.saturation = saturation;
+    pool.responseMaps = m.grid;
+    pool.sinTheta = pool.cosTheta = nullptr;
+    pool.shiftX = pool.shiftY = nullptr;
+    pool.shiftAt = nullptr;
+}

@@ -1,0 +1,81 @@
+// otk_search_transform: for every image the rotation and one-pixel shift
+// under which a template scores best, in new arrays. The same kernel as
+// Wendlow's, reached without a cell grid in between.
+#include <cmath>
+
+#include "otk_args.h"
+#include "wendlow.h"
+
+namespace {
+
+enum SearchArg { ARG_MAPS = 0, ARG_TEMPLATE = 1, ARG_FIRST_OPTION = 2 };
+enum SearchOption { SEARCH_OPTIONS = 4 };
+
+mxArray* column(int n, bool zeroed)
+{
+    const mwSize dims[2] = {static_cast<mwSize>(n), 1};
+    return createDoubles(2, dims, zeroed);
+}
+
+// A shift or rotation stays NaN for an image no candidate wins.
+mxArray* notFound(int n)
+{
+    mxArray* a = column(n, false);
+    double* v = hostDoubles(a);
+    for (int i = 0; i < n; ++i) v[i] = NAN;
+    return a;
+}
+
+// One struct per image, with the search's geometry in every one.
+mxArray* answers(const OtkMaps& m, mxArray* const results[4])
+{
+    static const char* names[6] = {"score", "rowShift", "columnShift", "rotation", "orientations", "centre"};
+    mxArray* out = mxCreateStructMatrix(static_cast<mwSize>(m.nImages), 1, 6, names);
+    for (int i = 0; i < m.nImages; ++i) {
+        for (int f = 0; f < 4; ++f) mxSetFieldByNumber(out, i, f, mxCreateDoubleScalar(hostDoubles(results[f])[i]));
+        mxSetFieldByNumber(out, i, 4, mxCreateDoubleScalar(m.N));
+        mxArray* centre = mxCreateDoubleMatrix(1, 2, mxREAL);
+        hostDoubles(centre)[0] = std::floor(m.nRows / 2.0);
+        hostDoubles(centre)[1] = std::floor(m.nCols / 2.0);
+        mxSetFieldByNumber(out, i, 5, centre);
+    }
+    return out;
+}
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    const OtkCall c = {"otk_search_transform", nrhs, prhs};
+    requireOtkInputs(c, 2, "MAPS and TEMPLATE");
+    if (nlhs > 4) otkError(c, "nargout", "%s: returns at most 4 outputs (%d requested)", c.name, nlhs);
+
+    const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_STACKS);
+    WendlowState s;
+    readTemplateStruct(c, prhs[ARG_TEMPLATE], maps.N, "TEMPLATE (argument 2)", s.tpl);
+    OptionSlot options[SEARCH_OPTIONS] = {
+        {"ShiftRange", nullptr}, {"OriRange", nullptr}, {"ShiftStep", nullptr}, {"Saturation", nullptr}};
+    readOptions(c, ARG_FIRST_OPTION, options, SEARCH_OPTIONS);
+    readPoolingOptions(c, options, maps, 0, 0, s.pool);
+    if (maps.N > WENDLOW_MAX_ORIENTATIONS)
+        otkError(c, "outOfRange", "%s: MAPS (argument 1) has more than %d orientations", c.name,
+                 WENDLOW_MAX_ORIENTATIONS);
+
+    const int n = maps.nImages;
+    mxArray* results[4] = {column(n, false), notFound(n), notFound(n), notFound(n)};  // every score is written
+    s.bestScores = hostDoubles(results[0]);
+    s.bestDeltaX = hostDoubles(results[1]);
+    s.bestDeltaY = hostDoubles(results[2]);
+    s.bestDeltaOri = hostDoubles(results[3]);
+    searchTransform(s);
+
+    if (nlhs > 1) {
+        for (int k = 0; k < 4; ++k) {
+            if (k < nlhs) plhs[k] = results[k];
+            else mxDestroyArray(results[k]);
+        }
+        return;
+    }
+    plhs[0] = answers(maps, results);
+    for (mxArray* r : results) mxDestroyArray(r);
+}

@@ -1,0 +1,96 @@
+// otk_transform_template: a template moved by a search answer, through the
+// toolbox's one point transform, so that it lands exactly where the search
+// placed it.
+#include "otk_args.h"
+#include "transform.h"
+
+namespace {
+
+enum MoveArg { ARG_TEMPLATE = 0, ARG_TRANSFORM = 1, MOVE_ARGS = 2 };
+
+const char* const TRANSFORM_LABEL = "TRANSFORM (argument 2)";
+
+// The answer's geometry: N, the centre, the shift and the rotation.
+struct Move {
+    int N;
+    int centreRow;
+    int centreCol;
+    int rowShift;
+    int colShift;
+    int rotation;
+};
+
+const mxArray* transformField(const OtkCall& c, const mxArray* t, const char* name)
+{
+    const mxArray* v = mxGetField(t, 0, name);
+    if (v == nullptr)  // an unset field holds []
+        otkError(c, "notScalar", "%s: TRANSFORM.%s (argument 2) must be a scalar (it has 0 elements)", c.name, name);
+    return v;
+}
+
+Move readMove(const OtkCall& c, const mxArray* t)
+{
+    static const char* const fields[5] = {"rowShift", "columnShift", "rotation", "orientations", "centre"};
+    bool ok = mxIsStruct(t) && mxGetNumberOfElements(t) == 1;
+    for (int f = 0; ok && f < 5; ++f) ok = mxGetFieldNumber(t, fields[f]) >= 0;
+    if (!ok)
+        otkError(c, "badTransform",
+                 "%s: %s must be a scalar struct with the fields rowShift, columnShift, rotation, orientations, centre",
+                 c.name, TRANSFORM_LABEL);
+    Move m;
+    m.N = static_cast<int>(readScalar(c, transformField(c, t, "orientations"), "TRANSFORM.orientations (argument 2)",
+                                      KIND_POSITIVE_INTEGER));
+    const mxArray* centre = mxGetField(t, 0, "centre");
+    long long count = 0;
+    const double* at = centre ? readWhole(c, centre, "TRANSFORM.centre (argument 2)", -1, &count) : nullptr;
+    if (count != 2) otkError(c, "badTransform", "%s: TRANSFORM.centre (argument 2) must be [row, column]", c.name);
+    m.centreRow = static_cast<int>(at[0]);
+    m.centreCol = static_cast<int>(at[1]);
+    m.rowShift = static_cast<int>(
+        readScalar(c, transformField(c, t, "rowShift"), "TRANSFORM.rowShift (argument 2)", KIND_INTEGER));
+    m.colShift = static_cast<int>(
+        readScalar(c, transformField(c, t, "columnShift"), "TRANSFORM.columnShift (argument 2)", KIND_INTEGER));
+    m.rotation = static_cast<int>(
+        readScalar(c, transformField(c, t, "rotation"), "TRANSFORM.rotation (argument 2)", KIND_INTEGER));
+    return m;
+}
+
+// A new double array shaped like the template's field, for the moved values.
+double* replaceField(mxArray* moved, const mxArray* original, const char* name)
+{
+    const mxArray* field = mxGetField(original, 0, name);
+    mxArray* values = field ? createDoubles(mxGetNumberOfDimensions(field), mxGetDimensions(field), false)
+                            : mxCreateDoubleMatrix(0, 0, mxREAL);
+    mxArray* old = mxGetField(moved, 0, name);
+    if (old != nullptr) mxDestroyArray(old);
+    mxSetField(moved, 0, name, values);
+    return hostDoubles(values);
+}
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    const OtkCall c = {"otk_transform_template", nrhs, prhs};
+    requireOtkInputs(c, MOVE_ARGS, "TEMPLATE and TRANSFORM");
+    if (nlhs > 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
+    const Move m = readMove(c, prhs[ARG_TRANSFORM]);
+    Template tpl;
+    readTemplateStruct(c, prhs[ARG_TEMPLATE], m.N, "TEMPLATE (argument 1)", tpl);
+
+    // The template as given, extra fields and all, with the three moved.
+    mxArray* moved = mxDuplicateArray(prhs[ARG_TEMPLATE]);
+    double* rows = replaceField(moved, prhs[ARG_TEMPLATE], "row");
+    double* cols = replaceField(moved, prhs[ARG_TEMPLATE], "column");
+    double* oris = replaceField(moved, prhs[ARG_TEMPLATE], "orientation");
+    for (long long k = 0; k < elementCount(tpl); ++k) {
+        long long xyo[3];
+        geometricTransform(m.N, m.centreRow, m.centreCol, static_cast<int>(tpl.elemX[k]),
+                           static_cast<int>(tpl.elemY[k]), static_cast<int>(tpl.elemOri[k]), m.rowShift, m.colShift,
+                           m.rotation, xyo);
+        rows[k] = static_cast<double>(xyo[0]);
+        cols[k] = static_cast<double>(xyo[1]);
+        oris[k] = static_cast<double>(xyo[2]);
+    }
+    plhs[0] = moved;
+}

@@ -1,0 +1,35 @@
+// otk_warp_maps: single maps rotated and shifted about their centre, each by
+// its own transform or all by one, in new maps. The same kernel as Sabrel's.
+#include "otk_args.h"
+#include "warp.h"
+#include "warp_args.h"
+
+namespace {
+
+enum WarpMapsArg { ARG_MAPS = 0, ARG_ROW_SHIFT = 1, ARG_COLUMN_SHIFT = 2, ARG_ROTATION = 3, ARG_N = 4, WARP_MAPS_ARGS = 5 };
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    const OtkCall c = {"otk_warp_maps", nrhs, prhs};
+    requireOtkInputs(c, WARP_MAPS_ARGS, "MAPS, ROWSHIFT, COLUMNSHIFT, ROTATION and N");
+    if (nlhs > 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
+    const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_LIST);
+    const int n = maps.nImages;
+    const double* dX = readWhole(c, prhs[ARG_ROW_SHIFT], "ROWSHIFT (argument 2)", n, nullptr);
+    const double* dY = readWhole(c, prhs[ARG_COLUMN_SHIFT], "COLUMNSHIFT (argument 3)", n, nullptr);
+    const double* dO = readWhole(c, prhs[ARG_ROTATION], "ROTATION (argument 4)", n, nullptr);
+    const int N = static_cast<int>(readScalar(c, prhs[ARG_N], "N (argument 5)", KIND_POSITIVE_INTEGER));
+
+    // Every entry of every result map is written.
+    MapGrid results = nullptr;
+    mxArray* out = createMaps(maps, LAYOUT_LIST, false, &results, maps.isCell ? maps.array : nullptr);
+    WarpState s;
+    setWarpCall(s, n, N, 1, maps.nRows, maps.nCols, maps.grid, results, dX, dY, dO);
+    const Gateway g = {"otk", nrhs, prhs, nullptr};
+    prepareWarp(g, s);
+    warpAll(s);
+    finishWarp(s);
+    plhs[0] = out;
+}

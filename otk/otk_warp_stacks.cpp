@@ -1,0 +1,35 @@
+// otk_warp_stacks: whole orientation stacks rotated and shifted about their
+// centre, the channels turning along, in new stacks. The same kernel as
+// Mundle's.
+#include "otk_args.h"
+#include "warp.h"
+#include "warp_args.h"
+
+namespace {
+
+enum WarpStacksArg { ARG_STACKS = 0, ARG_ROW_SHIFT = 1, ARG_COLUMN_SHIFT = 2, ARG_ROTATION = 3, WARP_STACKS_ARGS = 4 };
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    const OtkCall c = {"otk_warp_stacks", nrhs, prhs};
+    requireOtkInputs(c, WARP_STACKS_ARGS, "STACKS, ROWSHIFT, COLUMNSHIFT and ROTATION");
+    if (nlhs > 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
+    const OtkMaps stacks = readMaps(c, prhs[ARG_STACKS], "STACKS (argument 1)", LAYOUT_STACKS);
+    const int n = stacks.nImages;
+    const double* dX = readWhole(c, prhs[ARG_ROW_SHIFT], "ROWSHIFT (argument 2)", n, nullptr);
+    const double* dY = readWhole(c, prhs[ARG_COLUMN_SHIFT], "COLUMNSHIFT (argument 3)", n, nullptr);
+    const double* dO = readWhole(c, prhs[ARG_ROTATION], "ROTATION (argument 4)", n, nullptr);
+
+    // Every entry of every result map is written.
+    MapGrid results = nullptr;
+    mxArray* out = createMaps(stacks, LAYOUT_STACKS, false, &results);
+    WarpState s;
+    setWarpCall(s, n, stacks.N, stacks.N, stacks.nRows, stacks.nCols, stacks.grid, results, dX, dY, dO);
+    const Gateway g = {"otk", nrhs, prhs, nullptr};
+    prepareWarp(g, s);
+    warpAll(s);
+    finishWarp(s);
+    plhs[0] = out;
+}
