@@ -51,13 +51,21 @@ const char* const argNames[TEMPLATE_ARGS] = {
     "shiftRange", "oriRange", "shiftStep", "nElements", "saturation", "scores", "pooledValues",
     nullptr, nullptr, nullptr, nullptr};
 
+// Side of every patch: a negative patchHalf is read as patches of side 0
+// (callers rely on it being accepted), so no use of the side may take it as
+// 2*patchHalf + 1, which for the lowest ints overflows once squared.
+long long patchSide(int patchHalf)
+{
+    return patchHalf >= 0 ? 2LL * patchHalf + 1 : 0;
+}
+
 // Raises map with patch ori scaled by amplitude, its centre on (x, y), row by
 // row. Patch entries that fall outside the map are clipped. Used when the
 // patch may share storage with the map, where the order of writes shows.
 void renderPlain(const HalveryState& s, double* map, long long x, long long y, int ori, double amplitude)
 {
     const long long half = s.patchHalf;
-    const long long side = 2 * half + 1;
+    const long long side = patchSide(s.patchHalf);
     const double* patch = s.patches[ori];
     for (long long r = x - half; r <= x + half; ++r) {
         if (r < 1 || r > s.pool.nRows) continue;
@@ -75,7 +83,7 @@ void renderPlain(const HalveryState& s, double* map, long long x, long long y, i
 void renderElement(const HalveryState& s, double* map, long long x, long long y, int ori, double amplitude)
 {
     const long long half = s.patchHalf;
-    const long long side = 2 * half + 1;
+    const long long side = patchSide(s.patchHalf);
     const long long rowLo = x - half > 1 ? x - half : 1;
     const long long rowHi = x + half < s.pool.nRows ? x + half : s.pool.nRows;
     const long long colLo = y - half > 1 ? y - half : 1;
@@ -118,7 +126,7 @@ void testElement(const HalveryState& s, long long e, int i, double* pooled, doub
 double templateWork(const HalveryState& s)
 {
     const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1);
-    const double side = 2.0 * s.patchHalf + 1;
+    const double side = static_cast<double>(patchSide(s.patchHalf));
     return static_cast<double>(s.pool.nImages) * static_cast<double>(s.nElements) * (samples + side * side);
 }
 
@@ -153,7 +161,7 @@ bool sharesStorage(const HalveryState& s)
     const int nImages = s.pool.nImages;
     const int N = s.pool.N;
     const long long mapSize = mapElements(s.pool.nRows, s.pool.nCols);
-    const long long side = 2LL * s.patchHalf + 1;
+    const long long side = patchSide(s.patchHalf);
     const std::size_t nResults = static_cast<std::size_t>(nImages) + 2;
     const std::size_t nRead = static_cast<std::size_t>(nImages) * N + N;
     ByteRange* results = static_cast<ByteRange*>(allocZeroed(nResults, sizeof(ByteRange)));
@@ -192,7 +200,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     // A patch holds side^2 doubles; no host array can hold a side beyond this.
     if (s.patchHalf > 1000000000)
         argError(g, ARG_PATCH_HALF, "patchHalf", "is too large (%d)", s.patchHalf);
-    const long long side = s.patchHalf >= 0 ? 2LL * s.patchHalf + 1 : 0;
+    const long long side = patchSide(s.patchHalf);
     s.patches = readMapGrid(g, ARG_PATCHES, s.pool.N, 1, side * side);
     s.renderMaps = readMapGrid(g, ARG_RENDER_MAPS, s.pool.nImages, 1, mapElements(s.pool.nRows, s.pool.nCols));
     s.scores = dataArg(g, ARG_SCORES, s.pool.nImages);
