@@ -38,8 +38,9 @@ double* mxGetPr(const mxArray* a)
 
 double mxGetScalar(const mxArray* a)
 {
-    if (a->rows * a->cols == 0) return 0.0;
-    return mxGetPr(a)[0];
+    const double* data = mxGetPr(a);
+    if (data == nullptr || a->rows * a->cols == 0) return 0.0;
+    return data[0];
 }
 
 mxArray* mxGetCell(const mxArray* a, mwIndex i)
