@@ -513,7 +513,10 @@ def main():
     for k in found:
         _, name, setup, lines = by_name[k]
         result = outcome[k]
-        detail = result[2] if result[0] == "crash" else messages.get(k, result[1] if result[0] == "error" else "")
+        if result[0] == "crash":
+            detail = result[2]
+        else:
+            detail = messages.get(k, result[1] if result[0] in ("error", "setup") else "")
         what = finding(result, k in is_extreme)
         print("FINDING probe %d, %s, %s: %s  [%s]" % (k, name, what, " ".join(lines), detail))
         with open(os.path.join(args.out, "probe_%d.m" % k), "w") as f:
