@@ -138,8 +138,8 @@ def stack(rows, cols, n, images):
                                               rows, cols, n, images)
 
 
-def name(option):
-    return ("'%s'" % option, "name", None)
+def option(text):
+    return ("'%s'" % text, "name", None)
 
 
 def template(count):
@@ -161,12 +161,12 @@ CALLS = {
     "Porrith": lambda: [scalar("2"), scalar("2"), saturation_maps(5), scalar("1"), scalar("5"), scalar("5"),
                         scalar("0.2"), scalar("6"), array("zeros(1, 6)", 6), scalar("1.3")],
     "otk_score_template": lambda: [
-        array(stack(5, 5, 2, 2), 100), template(2), name("ShiftRange"), scalar("1"), name("OriRange"),
-        scalar("1"), name("ShiftStep"), scalar("1"), name("Saturation"), scalar("1e9"), name("Patches"),
+        array(stack(5, 5, 2, 2), 100), template(2), option("ShiftRange"), scalar("1"), option("OriRange"),
+        scalar("1"), option("ShiftStep"), scalar("1"), option("Saturation"), scalar("1e9"), option("Patches"),
         array("ones(3, 3, 2)", 18)],
     "otk_search_transform": lambda: [
-        array(stack(9, 9, 4, 2), 648), template(3), name("ShiftRange"), scalar("1"), name("OriRange"),
-        scalar("1"), name("ShiftStep"), scalar("1"), name("Saturation"), scalar("2")],
+        array(stack(9, 9, 4, 2), 648), template(3), option("ShiftRange"), scalar("1"), option("OriRange"),
+        scalar("1"), option("ShiftStep"), scalar("1"), option("Saturation"), scalar("2")],
     "otk_transform_template": lambda: [template(3), (TRANSFORM, "struct", None)],
     "otk_warp_maps": lambda: [array(stack(3, 4, 1, 2), 24), array("[0 1]", 2), array("[1 -1]", 2),
                               array("[1 3]", 2), scalar("2")],
@@ -174,8 +174,8 @@ CALLS = {
                                 array("[1 3]", 2)],
     "otk_saturate": lambda: [array(stack(4, 4, 2, 2), 64), scalar("1.5")],
     "otk_response_density": lambda: [
-        array(stack(5, 5, 2, 2), 100), name("Saturation"), scalar("1.3"), name("Bins"), scalar("6"),
-        name("BinWidth"), scalar("0.2"), name("Margin"), scalar("1")],
+        array(stack(5, 5, 2, 2), 100), option("Saturation"), scalar("1.3"), option("Bins"), scalar("6"),
+        option("BinWidth"), scalar("0.2"), option("Margin"), scalar("1")],
     "otk_template": lambda: [array("[0 1]", 2), array("[3 2]", 2), array("[3 4]", 2), array("[2 -1]", 2),
                              array("[1 0.5]", 2)],
     "otk_threads": lambda: [scalar("1")],
