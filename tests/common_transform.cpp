@@ -126,3 +126,70 @@ TEST(GeometricTransform, FarPointsAreExact)
     const Moved m = move(4, INT_MAX, 0, INT_MIN, 0, 0, 0, 0, 4);
     EXPECT_EQ(m.x, 2LL * INT_MAX - INT_MIN);
 }
+
+TEST(GeometricTransform, TurnedPathRoundsOnceNearAHalf)
+{
+    // Turned offsets placed by hand around a half: the moved centre plus
+    // 0.5 plus the offset, added in that order, is rounded once. With the
+    // moved centre -1 and the offset the double just below 0.5, the exact
+    // sum is -2^-54 (row -1); adding the offset to the centre first would
+    // round -1.5 + 2^-54 to -0.5 and land on row 0. Large centres and shifts
+    // reach the same moved centres; far sums are exact at 2^-20.
+    struct Case {
+        int centre, shift;
+        double offset;
+        long long expected;
+    };
+    const double belowHalf = std::nextafter(0.5, 0.0);
+    const Case cases[] = {
+        {INT_MAX, INT_MIN, belowHalf, -1},
+        {INT_MIN, INT_MAX, belowHalf, -1},
+        {INT_MAX, INT_MIN, 0.5, 0},
+        {INT_MAX, INT_MIN, std::nextafter(belowHalf, 0.0), -1},
+        {INT_MAX, INT_MIN, std::nextafter(0.5, 1.0), 0},
+        {INT_MAX, INT_MAX, -4294967294.5 - 0x1p-20, -1},  // moved centre 2^32 - 2
+        {INT_MAX, INT_MAX, -4294967294.5 + 0x1p-20, 0},
+        {INT_MIN, INT_MIN, 4294967295.5 - 0x1p-20, -1},   // moved centre -2^32
+        {INT_MIN, INT_MIN, 4294967295.5 + 0x1p-20, 0},
+    };
+    for (const Case& k : cases) {
+        long long xyo[3] = {7, 7, 7};
+        shiftTurnedPoint(TurnedPoint{k.offset, k.offset, 3}, k.centre, k.centre, k.shift, k.shift, xyo);
+        // The plain order, written out: centre, then 0.5, then the offset.
+        const double plain = std::floor((0.5 + (static_cast<double>(k.centre) + k.shift)) + k.offset);
+        EXPECT_EQ(static_cast<long long>(plain), k.expected) << k.centre << " + " << k.shift << ", " << k.offset;
+        EXPECT_TRUE(xyo[0] == k.expected && xyo[1] == k.expected && xyo[2] == 3)
+            << k.centre << " + " << k.shift << ", offset " << k.offset << ": " << xyo[0] << ", " << xyo[1];
+    }
+
+    // Real turns of a point 100001 rows from a centre at the ends of the int
+    // range: with PI = 3.1415926 a sixth of a turn leaves the column offset
+    // 50000.49923, just below a half (column + 50000), and a third of a turn
+    // the row offset 50000.50155, just above (row + 50001). The turned path
+    // under several shifts gives the one-step transform's and the plain
+    // reference's positions.
+    struct Turn {
+        int N, dO;
+        long long rowStep, colStep;
+    };
+    const Turn turns[] = {{6, 1, 86603, 50000}, {3, 1, 50001, 86603}};
+    const int centres[][2] = {{INT_MAX - 100001, INT_MAX}, {INT_MIN, INT_MIN}};
+    const int shifts[][2] = {{INT_MAX, INT_MAX}, {INT_MIN, INT_MIN}, {0, -1}, {INT_MIN, INT_MAX}};
+    for (const Turn& t : turns)
+        for (const auto& c : centres) {
+            const int x = c[0] + 100001, y = c[1];
+            const TurnedPoint turned = turnPoint(t.N, c[0], c[1], x, y, 2, t.dO);
+            for (const auto& s : shifts) {
+                long long xyo[3];
+                shiftTurnedPoint(turned, c[0], c[1], s[0], s[1], xyo);
+                const Moved oneStep = move(t.N, c[0], c[1], x, y, 2, s[0], s[1], t.dO);
+                const Moved plain = reference(t.N, c[0], c[1], x, y, 2, s[0], s[1], t.dO);
+                const long long row = static_cast<long long>(c[0]) + s[0] + t.rowStep;
+                const long long col = static_cast<long long>(c[1]) + s[1] + t.colStep;
+                EXPECT_TRUE(xyo[0] == row && xyo[1] == col && xyo[2] == (2 + t.dO) % t.N)
+                    << "N " << t.N << " centre " << c[0] << "," << c[1] << " shift " << s[0] << "," << s[1];
+                expectMoved(oneStep, row, col, (2 + t.dO) % t.N);
+                expectMoved(plain, row, col, (2 + t.dO) % t.N);
+            }
+        }
+}

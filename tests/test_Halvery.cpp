@@ -163,6 +163,22 @@ TEST(Halvery, WorkedCall)
         }
 }
 
+TEST(Halvery, NegativePatchHalfDrawsNothing)
+{
+    // Any negative patchHalf, down to what rounds to the lowest int, means
+    // patches of side 0: the call pools and scores as usual and draws
+    // nothing.
+    for (double half : {-2147483648.0, -2147483648.5, -1073741824.0, -1.0}) {
+        TemplateCall c = workedCall();
+        std::vector<Array> in = c.inputs(26);
+        in[4] = scalar(half);
+        call("Halvery", mexFunction, in);
+        EXPECT_EQ(values(c.pooledValues)[0], 4.0) << half;
+        EXPECT_EQ(values(c.scores)[0], 7.0) << half;
+        for (double v : c.render(0)) EXPECT_EQ(v, 0.0) << half;
+    }
+}
+
 TEST(Halvery, ScoresAccumulateRenderAndPooledValuesDoNot)
 {
     TemplateCall c = workedCall();

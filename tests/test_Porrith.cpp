@@ -470,6 +470,50 @@ TEST(Porrith, AHistogramThatIsAnotherMapKeepsThePlainOrder)
     }
 }
 
+TEST(Porrith, AHistogramOverlappingMapsWithoutLyingInsideOneKeepsThePlainOrder)
+{
+    // Four 100 x 90 maps of one block, 4 doubles apart, and a histogram in the
+    // same block that straddles a map's edge or holds a whole map: each count
+    // changes values still to be binned (bins of 0.07 over saturated values
+    // up to 0.83 fall on the first 12 bins), so only the plain order gives
+    // the plain result. Large enough for 2 threads elsewhere.
+    const int nRows = 100, nCols = 90, gap = 4;
+    const std::size_t mapLength = nRows * nCols, stride = mapLength + gap;
+    auto mapAt = [&](int k) { return gap + k * stride; };
+    struct Case {
+        const char* label;
+        std::size_t histogramAt, nBins;
+    };
+    const Case cases[] = {
+        {"straddles the start of map 0", mapAt(0) - 4, 12},
+        {"straddles the end of map 0 and the start of map 1", mapAt(1) - 8, 12},
+        {"starts with map 0 and runs past its end", mapAt(0), mapLength + 4},
+        {"holds map 1 and more on either side", mapAt(1) - 2, mapLength + 4},
+        {"lies inside map 2", mapAt(2) + 150, 12},
+    };
+    for (const Case& k : cases) {
+        for (int threads : {1, 2}) {
+            ThreadSetting setting(threads);
+            const Array block = zeros(gap + 4 * stride, 1);
+            std::vector<double>& b = values(block);
+            for (std::size_t p = 0; p < b.size(); ++p) b[p] = 0.0013 * static_cast<double>((p * 37) % 919);
+            PorrithCall c(2, 2, nRows, nCols, static_cast<int>(k.nBins));
+            c.margin = 0;
+            c.binWidth = 0.07;
+            for (int m = 0; m < 4; ++m) setCell(c.maps, m, viewOf(block, mapAt(m), nRows, nCols));
+            c.histogram = viewOf(block, k.histogramAt, 1, k.nBins);
+
+            std::vector<double> plain = b;
+            double* table[4];
+            for (int m = 0; m < 4; ++m) table[m] = plain.data() + mapAt(m);
+            referenceCall(2, 2, table, 0, nRows, nCols, 0.07, static_cast<int>(k.nBins), plain.data() + k.histogramAt,
+                          1.0);
+            run(c);
+            EXPECT_TRUE(sameBits(b, plain)) << k.label << ", threads " << threads;
+        }
+    }
+}
+
 namespace {
 
 // A random call: grid, map and region sizes, level, bins, a histogram of

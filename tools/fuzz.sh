@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the hostile-input fuzzer: tools/fuzz.sh [count] [seed] (default 3000
-# probes, seed 1) against the sanitized plug-ins (build/mex-asan) when they
+# Runs the hostile-input fuzzer: tools/fuzz.sh [count] [seed] (the extreme
+# probes of every integer-valued argument, then count random ones, default
+# 3000, seed 1) against the sanitized plug-ins (build/mex-asan) when they
 # are built, else against build/mex. Findings, as runnable .m files, go to
 # build/fuzz-findings. Build first with tools/build.sh (or tools/test.sh).
 set -euo pipefail

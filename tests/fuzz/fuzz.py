@@ -1,22 +1,33 @@
 #!/usr/bin/env python3
-"""Hostile-input fuzzer for the six plug-ins, run in a real octave-cli.
+"""Hostile-input fuzzer for the six plug-ins and every otk_ function, run in a
+real octave-cli.
 
-Each probe starts from a valid call of one plug-in and replaces one argument,
-one cell's content or one element with a value from a catalogue (every
-integer class, single, complex, sparse, logical, char, struct, function
-handle, empty, NaN, +-Inf, -0, +-1e300, +-2^31, 2^53+1, non-scalars, 3-D
-arrays), gives a cell argument a wrong shape, drops arguments, or passes one
-array in two positions. A probe passes when the call returns, or raises an
-error whose id is "Name:mnemonic" and leaves every array bit-identical; it
-fails when the process crashes, hangs, or a sanitizer reports.
+Each probe starts from a valid call of one entry point and replaces one
+argument, one cell's content or one element with a value from a catalogue
+(every integer class, single, complex, sparse, logical, char, struct,
+function handle, empty, NaN, +-Inf, -0, +-1e300, +-2^31, 2^53+1,
+non-scalars, 3-D arrays), gives a cell argument a wrong shape, drops
+arguments, or passes one array in two positions. A probe passes when the
+call returns, or raises an error whose id is "Name:mnemonic" (for an otk_
+function also "otk:mnemonic") and leaves every array bit-identical; it fails
+when the process crashes, hangs, or a sanitizer reports. Every otk_ function
+of the toolbox must have a valid call here: one without is reported before
+anything runs.
 
-Probes are drawn from a seeded generator, so a count and a seed name the
-same probes on every machine. They run many to a process; when a process
-dies, the first probe without a result is run on its own (crash or hang),
-and the batch goes on after it. Every probe runs under a time limit and,
-in a plain build, an address-space limit.
+First, every integer-valued argument (counts, sizes, indices, shifts,
+rotations, integer-valued options and template fields) gets each of the
+extreme values in EXTREMES, one probe each: these probes are the same for
+every count and seed, so every run has them. The random probes that follow
+are drawn from a seeded generator, so a count and a seed name the same
+probes on every machine. They run many to a process; when a process dies,
+the first probe without a result is run on its own (crash or hang), and the
+batch goes on after it. Every probe runs under a time limit and, in a plain
+build, an address-space limit.
 
     fuzz.py --mex-dir DIR [--count N] [--seed S] [--asan-runtime LIB] [--out DIR]
+            [--no-extremes]
+
+--count is the number of random probes, after the extreme ones.
 
 Prints the counts (probes, calls that returned, errors by id, crashes,
 hangs, bad ids, arrays changed by a failing call) and writes a runnable .m
@@ -35,8 +46,8 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 OCTAVE_TESTS = os.path.join(os.path.dirname(HERE), "octave")
 
-PROBES_PER_PROCESS = 40
-BATCH_SECONDS = 90   # a batch of plain probes takes 1-3 s, sanitized 2-6 s
+PROBES_PER_PROCESS = 100  # start-up is cheap (0.3 s); the probes' own work dominates
+BATCH_SECONDS = 90   # a batch of plain probes takes 1-2 s, sanitized 2-5 s under load
 SINGLE_SECONDS = 30  # one probe, octave start-up included, is well below 2 s
 ADDRESS_SPACE = 4 << 30  # plain builds: the host needs well under 1 GB
 
@@ -91,7 +102,7 @@ def wendlow_call():
     a = halvery_call()
     a[1] = scalar("4")
     a[2] = cell(maps, 2, 4, 81)
-    a[3] = ("cell(4, 4)", "cell", ([], 4, 4, 0))
+    a[3] = ("{}", "cell", ([], 0, 0, 0))  # not read; an empty one keeps the probes' bit checks short
     a[5] = scalar("9")
     a[6] = scalar("9")
     a[8] = array("[0 2]", 2)
@@ -117,6 +128,30 @@ def saturation_maps(side):
     return cell([smap(side, side, k + 1) for k in range(4)], 2, 2, side * side)
 
 
+def stack(rows, cols, n, images):
+    """An rows x cols x n x images array of distinct maps, one spike in the
+    first map of each image (the layer functions take maps as one array)."""
+    maps = [smap(rows, cols, k + 1) for k in range(n * images)]
+    for i in range(images):
+        maps[i * n] = spike(maps[i * n], rows * cols, (rows * cols + 1) // 2)
+    return "reshape([%s], %d, %d, %d, %d)" % (", ".join("reshape(%s, 1, [])" % m for m in maps),
+                                              rows, cols, n, images)
+
+
+def option(text):
+    return ("'%s'" % text, "name", None)
+
+
+def template(count):
+    """A template struct of count elements, as otk_template makes it."""
+    fields = [("orientation", [0, 1, 1]), ("row", [3, 2, 4]), ("column", [3, 4, 2]),
+              ("weight", [2, -1, 0.5]), ("bias", [1, 0.5, 0])]
+    body = ", ".join("'%s', [%s]" % (f, " ".join("%g" % v for v in values[:count])) for f, values in fields)
+    return ("struct(%s)" % body, "struct", None)
+
+
+TRANSFORM = "struct('rowShift', 1, 'columnShift', -1, 'rotation', 4, 'orientations', 4, 'centre', [4 4])"
+
 CALLS = {
     "Halvery": halvery_call,
     "Wendlow": wendlow_call,
@@ -125,7 +160,73 @@ CALLS = {
     "Fenwold": lambda: [scalar("2"), scalar("2"), saturation_maps(4), scalar("4"), scalar("4"), scalar("1.5")],
     "Porrith": lambda: [scalar("2"), scalar("2"), saturation_maps(5), scalar("1"), scalar("5"), scalar("5"),
                         scalar("0.2"), scalar("6"), array("zeros(1, 6)", 6), scalar("1.3")],
+    "otk_score_template": lambda: [
+        array(stack(5, 5, 2, 2), 100), template(2), option("ShiftRange"), scalar("1"), option("OriRange"),
+        scalar("1"), option("ShiftStep"), scalar("1"), option("Saturation"), scalar("1e9"), option("Patches"),
+        array("ones(3, 3, 2)", 18)],
+    "otk_search_transform": lambda: [
+        array(stack(9, 9, 4, 2), 648), template(3), option("ShiftRange"), scalar("1"), option("OriRange"),
+        scalar("1"), option("ShiftStep"), scalar("1"), option("Saturation"), scalar("2")],
+    "otk_transform_template": lambda: [template(3), (TRANSFORM, "struct", None)],
+    "otk_warp_maps": lambda: [array(stack(3, 4, 1, 2), 24), array("[0 1]", 2), array("[1 -1]", 2),
+                              array("[1 3]", 2), scalar("2")],
+    "otk_warp_stacks": lambda: [array(stack(3, 4, 2, 2), 48), array("[0 1]", 2), array("[1 -1]", 2),
+                                array("[1 3]", 2)],
+    "otk_saturate": lambda: [array(stack(4, 4, 2, 2), 64), scalar("1.5")],
+    "otk_response_density": lambda: [
+        array(stack(5, 5, 2, 2), 100), option("Saturation"), scalar("1.3"), option("Bins"), scalar("6"),
+        option("BinWidth"), scalar("0.2"), option("Margin"), scalar("1")],
+    "otk_template": lambda: [array("[0 1]", 2), array("[3 2]", 2), array("[3 4]", 2), array("[2 -1]", 2),
+                             array("[1 0.5]", 2)],
+    "otk_threads": lambda: [scalar("1")],
+    "otk_transform_points": lambda: [scalar("16"), scalar("10"), scalar("20"), array("[11 10]", 2),
+                                     array("[20 21]", 2), array("[0 3]", 2), scalar("0"), scalar("0"),
+                                     scalar("8")],
+    "otk_version": lambda: [],
 }
+
+# Where each entry point reads a whole number (rounded, floored or checked to
+# be one): Octave places in the argument list a, each probed with EXTREMES.
+TEMPLATE_PLACES = ["a{1}", "a{2}", "a{5}", "a{6}", "a{7}", "a{9}(1)", "a{10}(1)", "a{11}(1)",
+                   "a{16}", "a{17}", "a{18}", "a{19}"]
+WARP_PLACES = ["a{1}", "a{2}", "a{5}", "a{6}", "a{7}(1)", "a{8}(1)", "a{9}(1)"]
+TEMPLATE_FIELDS = ["a{2}.orientation(1)", "a{2}.row(1)", "a{2}.column(1)"]
+INTEGER_PLACES = {
+    "Halvery": TEMPLATE_PLACES,
+    "Wendlow": TEMPLATE_PLACES,
+    "Sabrel": WARP_PLACES,
+    "Mundle": WARP_PLACES,
+    "Fenwold": ["a{1}", "a{2}", "a{4}", "a{5}"],
+    "Porrith": ["a{1}", "a{2}", "a{4}", "a{5}", "a{6}", "a{8}"],
+    "otk_score_template": TEMPLATE_FIELDS + ["a{4}", "a{6}", "a{8}"],
+    "otk_search_transform": TEMPLATE_FIELDS + ["a{4}", "a{6}", "a{8}"],
+    "otk_transform_template": ["a{1}.orientation(1)", "a{1}.row(1)", "a{1}.column(1)", "a{2}.rowShift",
+                               "a{2}.columnShift", "a{2}.rotation", "a{2}.orientations", "a{2}.centre(1)",
+                               "a{2}.centre(2)"],
+    "otk_warp_maps": ["a{2}(1)", "a{3}(1)", "a{4}(1)", "a{5}"],
+    "otk_warp_stacks": ["a{2}(1)", "a{3}(1)", "a{4}(1)"],
+    "otk_saturate": [],
+    "otk_response_density": ["a{5}", "a{9}"],
+    "otk_template": ["a{1}(1)", "a{2}(1)", "a{3}(1)"],
+    "otk_threads": ["a{1}"],
+    "otk_transform_points": ["a{%d}" % p for p in (1, 2, 3, 7, 8, 9)] + ["a{4}(1)", "a{5}(1)", "a{6}(1)"],
+    "otk_version": [],
+}
+
+# The ends of the int range and just past them, as a double may reach them:
+# -2^31 - 0.5 rounds (halves up) to the lowest int, 2^31 - 0.5 to one past
+# the highest. A reader that accepts a negative count or size must keep it
+# from every product and index it feeds.
+# (2^31 itself is among the random NUMBERS; 2^31 - 0.5 rounds to it.)
+EXTREMES = ["-2^31", "-2^31 - 0.5", "-2^30", "-1", "2^31 - 1", "2^31 - 0.5", "2^30"]
+
+# Places whose value is the length of a new array the function returns: a
+# large one there only asks the host for that much memory (2^30 bins, 8 GB),
+# which the host refuses with its own out-of-memory error, and which the
+# sanitizer's allocator, standing in for the address-space limit, reports
+# as a crash. They get the extremes past the int range, not those inside.
+RESULT_LENGTHS = {("otk_response_density", "a{5}")}
+ALLOCATING_EXTREMES = {"2^31 - 1", "2^30"}
 
 # ---------------------------------------------------------------------------
 # The catalogue.
@@ -156,23 +257,27 @@ def filled_cells(call):
     return [(p, k) for p, arg in enumerate(call) if arg[1] == "cell" for k in range(len(arg[2][0]))]
 
 
-def mutation(rng, call):
+def mutation(rng, name, call):
     """One hostile change of the call: Octave lines acting on a (1-based)."""
+    if not call:
+        return []  # nothing to change: the call as it is
+    numbers = ["a{%d}" % (p + 1) for p in positions(call, ["scalar"])] + INTEGER_PLACES[name]
     kind = rng.choices(["argument", "number", "cell", "element", "shape", "alias", "nargin", "two"],
                        [22, 14, 10, 18, 8, 16, 3, 9])[0]
+    # A change the call has nothing for becomes a replaced argument.
+    if (kind in ("number", "two") and not numbers) or (kind in ("cell", "shape") and not filled_cells(call)) \
+            or (kind == "element" and not element_targets(call)) or (kind == "alias" and len(alias_places(call)) < 2):
+        kind = "argument"
     if kind == "argument":
         p = rng.randrange(len(call))
         return ["a{%d} = %s;" % (p + 1, rng.choice(VALUES))]
     if kind == "number":
-        p = rng.choice(positions(call, ["scalar"]))
-        return ["a{%d} = %s;" % (p + 1, rng.choice(NUMBERS))]
+        return ["%s = %s;" % (rng.choice(numbers), rng.choice(NUMBERS))]
     if kind == "cell":
         p, k = rng.choice(filled_cells(call))
         return ["a{%d}{%d} = %s;" % (p + 1, k + 1, rng.choice(VALUES))]
     if kind == "element":
-        targets = [(p, None, call[p][2]) for p in positions(call, ["array"])]
-        targets += [(p, k, call[p][2][3]) for p, k in filled_cells(call) if call[p][2][3] > 0]
-        p, k, count = rng.choice(targets)
+        p, k, count = rng.choice(element_targets(call))
         where = "a{%d}" % (p + 1) if k is None else "a{%d}{%d}" % (p + 1, k + 1)
         return ["%s(%d) = %s;" % (where, rng.randrange(count) + 1, rng.choice(NUMBERS))]
     if kind == "shape":
@@ -183,36 +288,76 @@ def mutation(rng, call):
         return [alias(rng, call)]
     if kind == "nargin":
         return ["a = a(1:%d);" % rng.randrange(len(call))]
-    # Two at once: a number where a scalar is read, and one shared array.
-    p = rng.choice(positions(call, ["scalar"]))
-    return ["a{%d} = %s;" % (p + 1, rng.choice(NUMBERS)), alias(rng, call)]
+    # Two at once: a number where a whole number is read, and, where the
+    # call has arrays to share, one shared array.
+    lines = ["%s = %s;" % (rng.choice(numbers), rng.choice(NUMBERS))]
+    if len(alias_places(call)) >= 2:
+        lines.append(alias(rng, call))
+    return lines
+
+
+def element_targets(call):
+    targets = [(p, None, call[p][2]) for p in positions(call, ["array"])]
+    return targets + [(p, k, call[p][2][3]) for p, k in filled_cells(call) if call[p][2][3] > 0]
+
+
+def alias_places(call):
+    places = ["a{%d}" % (p + 1) for p in positions(call, ["array", "cell"])]
+    return places + ["a{%d}{%d}" % (p + 1, k + 1) for p, k in filled_cells(call) if call[p][2][3] > 0]
 
 
 def alias(rng, call):
     """The same array in two places: argument or cell content, either side."""
-    places = ["a{%d}" % (p + 1) for p in positions(call, ["array", "cell"])]
-    places += ["a{%d}{%d}" % (p + 1, k + 1) for p, k in filled_cells(call) if call[p][2][3] > 0]
-    to, source = rng.sample(places, 2)
+    to, source = rng.sample(alias_places(call), 2)
     return "%s = %s;" % (to, source)
 
 
-def make_probes(count, seed):
+def uncovered_functions():
+    """The otk_ functions of the toolbox (otk/*.m and otk/*.cpp) that the
+    catalogue has no valid call for: a new one must be added to CALLS and
+    INTEGER_PLACES to be probed."""
+    layer = os.path.join(os.path.dirname(os.path.dirname(HERE)), "otk")
+    names = set(os.path.splitext(f)[0] for f in os.listdir(layer) if re.match(r"otk_\w+\.(m|cpp)$", f))
+    return sorted(n for n in names if n not in CALLS or n not in INTEGER_PLACES)
+
+
+def setup_line(call):
+    return "a = {%s};" % ", ".join(arg[0] for arg in call)
+
+
+def extreme_probes():
+    """Every integer-valued place of every entry point with every extreme
+    value, one probe each, numbered from 1 in a fixed order."""
+    probes = []
+    for name in sorted(CALLS):
+        call = CALLS[name]()
+        for place in INTEGER_PLACES[name]:
+            for value in EXTREMES:
+                if (name, place) in RESULT_LENGTHS and value in ALLOCATING_EXTREMES:
+                    continue
+                probes.append((len(probes) + 1, name, setup_line(call), ["%s = %s;" % (place, value)]))
+    return probes
+
+
+def make_probes(count, seed, first=1):
     rng = random.Random(seed)
     names = sorted(CALLS)
     probes = []
-    for k in range(1, count + 1):
+    for k in range(first, first + count):
         name = names[rng.randrange(len(names))]
         call = CALLS[name]()
-        lines = mutation(rng, call)
-        probes.append((k, name, "a = {%s};" % ", ".join(arg[0] for arg in call), lines))
+        lines = mutation(rng, name, call)
+        probes.append((k, name, setup_line(call), lines))
     return probes
 
 
 def probe_code(probe):
+    """The probe's arguments built twice, into storage of their own each: the
+    first build stays untouched, for comparison after a failed call."""
     k, name, setup, lines = probe
     body = "\n  ".join([setup] + lines)
-    return ("try\n  %s\ncatch err\n  printf('SETUP %d %%s\\n', err.message);\n  a = [];\nend\n"
-            "if iscell(a)\n  fz_probe(%d, '%s', a);\nend\n" % (body, k, k, name))
+    return ("try\n  %s\n  fresh = a;\n  %s\ncatch err\n  printf('SETUP %d %%s\\n', err.message);\n  a = [];\nend\n"
+            "if iscell(a)\n  fz_probe(%d, '%s', a, fresh);\nend\n" % (body, body, k, k, name))
 
 
 # ---------------------------------------------------------------------------
@@ -312,9 +457,13 @@ def excerpt(output):
     return " | ".join(output.strip().splitlines()[-2:])
 
 
-def finding(result):
-    """What is wrong with a probe's result, or None. A probe whose arguments
-    could not be built (a mutation that does not apply) is not a finding."""
+def finding(result, extreme=False):
+    """What is wrong with a probe's result, or None. A random probe whose
+    arguments could not be built (a mutation that does not apply) is not a
+    finding; an extreme probe that cannot be built names a place that is not
+    there, a fault of the catalogue."""
+    if result[0] == "setup" and extreme:
+        return "bad place"
     if result[0] in ("crash", "hang"):
         return result[0]
     if result[0] == "error" and not result[2]:
@@ -331,36 +480,47 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--asan-runtime")
     parser.add_argument("--out", default="fuzz-findings")
+    parser.add_argument("--no-extremes", action="store_true", help="only the random probes")
     args = parser.parse_args()
 
-    probes = make_probes(args.count, args.seed)
+    missing = uncovered_functions()
+    if missing:
+        print("fuzz: no valid call in the catalogue for %s" % ", ".join(missing))
+        return 1
+    extremes = [] if args.no_extremes else extreme_probes()
+    probes = extremes + make_probes(args.count, args.seed, len(extremes) + 1)
     runner = Runner(args)
     outcome, messages = fuzz(runner, probes)
 
     by_name = {p[0]: p for p in probes}
     errors = collections.Counter(r[1] for r in outcome.values() if r[0] == "error")
-    kinds = collections.Counter(finding(r) for r in outcome.values())
-    print("fuzz: %d probes (seed %d) against %s%s" % (len(probes), args.seed, runner.mex_dir,
-                                                      " with the sanitizer runtime" if runner.asan else ""))
+    is_extreme = set(p[0] for p in extremes)
+    kinds = collections.Counter(finding(r, k in is_extreme) for k, r in outcome.items())
+    print("fuzz: %d extreme and %d random probes (seed %d) against %s%s" % (
+        len(extremes), args.count, args.seed, runner.mex_dir, " with the sanitizer runtime" if runner.asan else ""))
     print("  returned: %d" % sum(1 for r in outcome.values() if r[0] == "ok"))
     print("  errors: %d" % sum(errors.values()))
     for ident, n in sorted(errors.items()):
         print("    %-28s %d" % (ident, n))
     for label, kind in (("crashes", "crash"), ("hangs", "hang"), ("bad ids", "bad id"),
-                        ("arrays changed by an error", "changed arrays")):
+                        ("arrays changed by an error", "changed arrays"), ("extreme probes not built", "bad place")):
         print("  %s: %d" % (label, kinds[kind]))
     print("  not run (arguments could not be built): %d" % sum(1 for r in outcome.values() if r[0] == "setup"))
 
-    found = sorted(k for k, r in outcome.items() if finding(r))
+    found = sorted(k for k, r in outcome.items() if finding(r, k in is_extreme))
     if found:
         os.makedirs(args.out, exist_ok=True)
     for k in found:
         _, name, setup, lines = by_name[k]
         result = outcome[k]
-        detail = result[2] if result[0] == "crash" else messages.get(k, result[1] if result[0] == "error" else "")
-        print("FINDING probe %d, %s, %s: %s  [%s]" % (k, name, finding(result), " ".join(lines), detail))
+        if result[0] == "crash":
+            detail = result[2]
+        else:
+            detail = messages.get(k, result[1] if result[0] in ("error", "setup") else "")
+        what = finding(result, k in is_extreme)
+        print("FINDING probe %d, %s, %s: %s  [%s]" % (k, name, what, " ".join(lines), detail))
         with open(os.path.join(args.out, "probe_%d.m" % k), "w") as f:
-            f.write("%% fuzz probe %d (seed %d): %s, %s\n%% %s\n" % (k, args.seed, name, finding(result), detail))
+            f.write("%% fuzz probe %d (seed %d): %s, %s\n%% %s\n" % (k, args.seed, name, what, detail))
             f.write("%% run: octave-cli --path <mex dir> --path tests/octave --path tests/fuzz probe_%d.m\n" % k)
             f.write(probe_code(by_name[k]))
     return 1 if found else 0

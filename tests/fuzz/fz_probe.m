@@ -1,18 +1,24 @@
-function fz_probe(k, name, a)
+function fz_probe(k, name, a, fresh)
 % FZ_PROBE  Calls name(a{:}) for probe k of the hostile-input fuzzer and
 %   prints one line the driver reads:
 %     PROBE k OK
 %     PROBE k ERR <identifier or -> <id well formed 0/1> <arrays unchanged 0/1>
-%   An error must carry an id "name:mnemonic" and leave every array of a,
-%   cell contents included, bit-identical.
-  before = bits_of(a);
+%   An error must carry an id "name:mnemonic" (for an otk_ function also
+%   "otk:mnemonic") and leave every array of a, cell contents included,
+%   bit-identical to fresh, the same arguments built apart. The thread
+%   setting, which otk_threads changes, is put back after every call.
+  threads = getenv('OTK_NUM_THREADS');
+  prefix = name;
+  if strncmp(name, 'otk_', 4)
+    prefix = ['(?:' name '|otk)'];
+  end
   try
     feval(name, a{:});
     printf('PROBE %d OK\n', k);
   catch err
     id = err.identifier;
-    well_formed = ~isempty(regexp(id, ['^' name ':[A-Za-z][A-Za-z0-9]*$'], 'once'));
-    unchanged = isequal(bits_of(a), before);
+    well_formed = ~isempty(regexp(id, ['^' prefix ':[A-Za-z][A-Za-z0-9]*$'], 'once'));
+    unchanged = isequal(bits_of(a), bits_of(fresh));
     if isempty(id)
       id = '-';
     end
@@ -20,6 +26,11 @@ function fz_probe(k, name, a)
     if ~well_formed || ~unchanged
       printf('MESSAGE %d %s\n', k, strrep(err.message, "\n", ' '));
     end
+  end
+  if isempty(threads)
+    unsetenv('OTK_NUM_THREADS');
+  else
+    setenv('OTK_NUM_THREADS', threads);
   end
   fflush(stdout);
 end

@@ -130,6 +130,28 @@ c = {m1, m2};
 Porrith(1, 2, c, 0, 4, 4, 0.25, 4, m2, 1);
 assert(isequal(m2, S{2}) && isequal(c{2}, S{2}) && isequal(c{1}, S{1}));
 
+% One array passed as a map and as a histogram longer than the map: the maps
+% are 100 x 87 arrays of which 100 x 85 is read, the histogram of 8700 bins
+% holds the map and runs past it. Counts change values still to be binned,
+% so the plain order alone gives the plain result, with one thread or two
+% (the call is large enough for two).
+maps = cell(2, 2);
+for k = 1:4
+  maps{k} = mod(reshape((1:8700) * 0.0137 * k, 100, 87), 1.2);
+end
+a = {2, 2, maps, 0, 100, 85, 0.07, 8700, maps{2}, 1};
+expected = porrith_shared_reference(a, 9, [3 2]);
+previous = getenv('OTK_NUM_THREADS');
+for threads = [1 2]
+  setenv('OTK_NUM_THREADS', num2str(threads));
+  c = cellfun(@(x) x + 0, maps, 'UniformOutput', false);
+  Porrith(2, 2, c, 0, 100, 85, 0.07, 8700, c{2}, 1);
+  if ~isequal(bits_of(c), bits_of(expected{3}))
+    error('test:sharedHistogram', 'a histogram holding a map, %d threads: not the plain result', threads);
+  end
+end
+setenv('OTK_NUM_THREADS', previous);
+
 % A region empty in one direction only (two rows, no column) bins nothing:
 % binWidth 0 is no error, and every bin becomes 0 / 0.
 h = zeros(1, 3);

@@ -11,6 +11,8 @@ struct mxArray {
     std::size_t cols = 0;
     std::vector<double> re;
     std::vector<standin::Array> cells;
+    standin::Array base;  // a view: its data are base's from offset on
+    std::size_t offset = 0;
 };
 
 namespace {
@@ -28,15 +30,17 @@ bool numericKind(standin::Kind k)
 
 }  // namespace
 
-double mxGetScalar(const mxArray* a)
-{
-    if (a->re.empty()) return 0.0;
-    return a->re[0];
-}
-
 double* mxGetPr(const mxArray* a)
 {
+    if (a->base) return a->base->re.data() + a->offset;
     return const_cast<double*>(a->re.empty() ? nullptr : a->re.data());
+}
+
+double mxGetScalar(const mxArray* a)
+{
+    const double* data = mxGetPr(a);
+    if (data == nullptr || a->rows * a->cols == 0) return 0.0;
+    return data[0];
 }
 
 mxArray* mxGetCell(const mxArray* a, mwIndex i)
@@ -109,6 +113,17 @@ Array cellOf(std::size_t rows, std::size_t cols, const std::vector<Array>& conte
     Array c = cell(rows, cols);
     for (std::size_t k = 0; k < contents.size(); ++k) setCell(c, k, contents[k]);
     return c;
+}
+
+Array viewOf(const Array& base, std::size_t offset, std::size_t rows, std::size_t cols)
+{
+    if (base->kind != Kind::Double || base->base || offset + rows * cols > base->re.size()) std::abort();
+    auto a = std::make_shared<mxArray>();
+    a->rows = rows;
+    a->cols = cols;
+    a->base = base;
+    a->offset = offset;
+    return a;
 }
 
 std::vector<double>& values(const Array& a) { return a->re; }

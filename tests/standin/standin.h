@@ -60,6 +60,12 @@ Array cellOf(std::size_t rows, std::size_t cols, const std::vector<Array>& conte
 // What a cell holds (empty Array for an unset cell).
 Array cellContent(const Array& c, std::size_t index);
 
+// A rows x cols double array whose data are base's from element offset on,
+// which base must hold: storage shared in part, which the host's own arrays
+// never have but arrays made by another extension may. A view has no
+// values() of its own: read and write base.
+Array viewOf(const Array& base, std::size_t offset, std::size_t rows, std::size_t cols);
+
 // The stored doubles of a numeric array (real part).
 std::vector<double>& values(const Array& a);
 
