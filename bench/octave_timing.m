@@ -17,7 +17,8 @@
 % Then Halvery and Wendlow against the plain plug-ins on big batches (the
 % same arguments; results checked equal), with the response and render
 % maps passed as cell grids and as one double array each, 5 rounds,
-% medians. OTK_TIMING picks the parts: "vectorised", "configs" (Halvery
+% medians (wall time, and process CPU time per image: at 1 thread the
+% steadier figure on a busy machine). OTK_TIMING picks the parts: "vectorised", "configs" (Halvery
 % cases A and B, and with patchHalf 0), "series" (8 to 128 images per
 % call, Halvery and Wendlow), a comma-separated list, or all of them (the
 % default). OTK_TIMING_LARGE=1 adds 512 images to the series: 1 GB of
@@ -168,26 +169,30 @@ end
 
 % One Halvery-shaped call of plugin on fresh zero render maps, scores and
 % pooled values (made before the clock starts); the results come back.
-function [t, out] = halveryCall(plugin, c, maps, patches, asArray)
+function [t, out, cpu] = halveryCall(plugin, c, maps, patches, asArray)
   nImages = c.nImages;
   nElements = numel(c.tpl.ori);
   renders = zeroMaps(c.n, nImages, asArray);
   scores = zeros(nImages, 1);
   pooled = zeros(nImages * nElements, 1);
+  c0 = cputime;
   tic;
   plugin(nImages, c.N, maps, [], c.patchHalf, c.n, c.n, 0, c.tpl.ori, c.tpl.x, c.tpl.y, c.tpl.w, c.tpl.b, ...
          patches, renders, c.shiftRange, c.oriRange, 1, nElements, 0.9, scores, pooled, 0, 0, 0, 0);
   t = toc;
+  cpu = cputime - c0;
   out = {renders, scores, pooled};
 end
 
-function [t, out] = wendlowCall(plugin, c, maps)
+function [t, out, cpu] = wendlowCall(plugin, c, maps)
   nImages = c.nImages;
   best = zeros(nImages, 1); dX = zeros(nImages, 1); dY = zeros(nImages, 1); dOri = zeros(nImages, 1);
+  c0 = cputime;
   tic;
   plugin(nImages, c.N, maps, [], 0, c.n, c.n, 0, c.tpl.ori, c.tpl.x, c.tpl.y, c.tpl.w, c.tpl.b, ...
          [], [], c.shiftRange, c.oriRange, 1, numel(c.tpl.ori), 0.9, best, [], 0, 0, 0, 0, dX, dY, dOri);
   t = toc;
+  cpu = cputime - c0;
   out = {best, dX, dY, dOri};
 end
 
@@ -215,10 +220,16 @@ function compareRow(name, c, asArray, wendlow)
     return;
   end
   pairs = max(1, ceil(0.2 / (t1 + t2)));
+  cp = zeros(rounds, 1);
+  cq = zeros(rounds, 1);
   for r = 1:rounds
     for k = 1:pairs
-      tp(r) = tp(r) + call(product) / pairs;
-      tq(r) = tq(r) + call(plain) / pairs;
+      [t, ~, cpu] = call(product);
+      tp(r) = tp(r) + t / pairs;
+      cp(r) = cp(r) + cpu / pairs;
+      [t, ~, cpu] = call(plain);
+      tq(r) = tq(r) + t / pairs;
+      cq(r) = cq(r) + cpu / pairs;
     end
   end
   if asArray
@@ -226,8 +237,8 @@ function compareRow(name, c, asArray, wendlow)
   else
     kind = 'cells';
   end
-  printf('%-46s %-5s %9.2f %9.2f %7.3f %9.1f %9.1f\n', name, kind, 1e3 * median(tp), 1e3 * median(tq), ...
-         median(tp) / median(tq), 1e6 * median(tp) / c.nImages, 1e6 * median(tq) / c.nImages);
+  printf('%-46s %-5s %9.2f %9.2f %7.3f %9.1f %9.1f %7.3f\n', name, kind, 1e3 * median(tp), 1e3 * median(tq), ...
+         median(tp) / median(tq), 1e6 * median(cp) / c.nImages, 1e6 * median(cq) / c.nImages, median(cp) / median(cq));
 end
 
 function c = templateCase(n, N, nImages, nElements, shiftRange, oriRange, patchHalf)
@@ -248,8 +259,9 @@ function templateTiming(parts)
   end
   N = 16;
   rand('state', 2);
-  printf('\nproduct vs plain serial plug-in, 5 rounds, medians; ms per call, then us per image\n');
-  printf('%-46s %-5s %9s %9s %7s %9s %9s\n', 'case', 'maps', 'product', 'plain', 'ratio', 'prod/img', 'plain/img');
+  printf('\nproduct vs plain serial plug-in, 5 rounds, medians: wall ms per call and their ratio, then\n');
+  printf('process CPU us per image (cputime: all threads; steadier at 1 thread on a busy machine) and ratio\n');
+  printf('%-46s %-5s %9s %9s %7s %9s %9s %7s\n', 'case', 'maps', 'product', 'plain', 'ratio', 'cpu/img', 'plain', 'ratio');
   if wantConfigs
     cases = {'A: Halvery 32x128^2, 60 el, sR 1, oR 1, ph 3', templateCase(128, N, 32, 60, 1, 1, 3);
              'A0: the same, patchHalf 0', templateCase(128, N, 32, 60, 1, 1, 0);
