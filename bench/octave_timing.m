@@ -1,7 +1,9 @@
-% OCTAVE_TIMING  Times the plug-ins through the host against what an Octave
-% user would run instead: vectorised Octave of the same work.
+% OCTAVE_TIMING  Times the plug-ins through the host: against what an Octave
+% user would run instead (vectorised Octave of the same work), and Halvery
+% and Wendlow against plain serial builds of their loops loaded as
+% plug-ins (plain_Halvery, plain_Wendlow in build/bench-mex).
 %
-%   octave-cli --norc --path build/mex bench/octave_timing.m
+%   octave-cli --norc --path build/mex --path build/bench-mex bench/octave_timing.m
 %
 % Rows: Fenwold against s*tanh(v/s) over the stacked maps; Porrith against
 % the same plus accumarray and histc over the region; Sabrel and Mundle
@@ -11,6 +13,16 @@
 % same kind of work, not the plug-ins' exact bits. Each pair runs in
 % alternation for ROUNDS rounds; the table shows medians and their ratio.
 % OTK_NUM_THREADS, when set, is the plug-ins' thread count.
+%
+% Then Halvery and Wendlow against the plain plug-ins on big batches (the
+% same arguments; results checked equal), with the response and render
+% maps passed as cell grids and as one double array each, 5 rounds,
+% medians (wall time, and process CPU time per image: at 1 thread the
+% steadier figure on a busy machine). OTK_TIMING picks the parts: "vectorised", "configs" (Halvery
+% cases A and B, and with patchHalf 0), "series" (8 to 128 images per
+% call, Halvery and Wendlow), a comma-separated list, or all of them (the
+% default). OTK_TIMING_LARGE=1 adds 512 images to the series: 1 GB of
+% maps, held once at a time (arrays are cleared between cases).
 
 1;
 
@@ -106,6 +118,187 @@ function pooled = poolByIndexing(stacks, N, ori, x, y, shiftRange, oriRange)
   end
 end
 
+% Halvery and Wendlow against their plain plug-ins. A template of nElements
+% elements at integer positions inside a disc of radius 0.4*n about the
+% centre, orientations uniform, weights 0.5 to 2, biases 0 to 0.2.
+function t = randomTemplate(n, N, nElements)
+  r = 0.4 * n * sqrt(rand(nElements, 1));
+  a = 2 * pi * rand(nElements, 1);
+  t.x = round(n / 2 + r .* cos(a));
+  t.y = round(n / 2 + r .* sin(a));
+  t.ori = floor(rand(nElements, 1) * N);
+  t.w = 0.5 + 1.5 * rand(nElements, 1);
+  t.b = 0.2 * rand(nElements, 1);
+end
+
+% nImages x N maps of n x n, uniform in [0, 1): a cell grid, or the
+% n x n x N x nImages array the plug-ins also take.
+function maps = randomMaps(n, N, nImages, asArray)
+  if asArray
+    maps = rand(n, n, N, nImages);
+  else
+    maps = cell(nImages, N);
+    for k = 1:numel(maps)
+      maps{k} = rand(n);
+    end
+  end
+end
+
+function list = zeroMaps(n, count, asArray)
+  if asArray
+    list = zeros(n, n, count);
+  else
+    list = cell(count, 1);
+    for k = 1:count
+      list{k} = zeros(n);
+    end
+  end
+end
+
+function p = randomPatches(patchHalf, N, asArray)
+  side = 2 * patchHalf + 1;
+  if asArray
+    p = rand(side, side, N);
+  else
+    p = cell(N, 1);
+    for k = 1:N
+      p{k} = rand(side);
+    end
+  end
+end
+
+% One Halvery-shaped call of plugin on fresh zero render maps, scores and
+% pooled values (made before the clock starts); the results come back.
+function [t, out, cpu] = halveryCall(plugin, c, maps, patches, asArray)
+  nImages = c.nImages;
+  nElements = numel(c.tpl.ori);
+  renders = zeroMaps(c.n, nImages, asArray);
+  scores = zeros(nImages, 1);
+  pooled = zeros(nImages * nElements, 1);
+  c0 = cputime;
+  tic;
+  plugin(nImages, c.N, maps, [], c.patchHalf, c.n, c.n, 0, c.tpl.ori, c.tpl.x, c.tpl.y, c.tpl.w, c.tpl.b, ...
+         patches, renders, c.shiftRange, c.oriRange, 1, nElements, 0.9, scores, pooled, 0, 0, 0, 0);
+  t = toc;
+  cpu = cputime - c0;
+  out = {renders, scores, pooled};
+end
+
+function [t, out, cpu] = wendlowCall(plugin, c, maps)
+  nImages = c.nImages;
+  best = zeros(nImages, 1); dX = zeros(nImages, 1); dY = zeros(nImages, 1); dOri = zeros(nImages, 1);
+  c0 = cputime;
+  tic;
+  plugin(nImages, c.N, maps, [], 0, c.n, c.n, 0, c.tpl.ori, c.tpl.x, c.tpl.y, c.tpl.w, c.tpl.b, ...
+         [], [], c.shiftRange, c.oriRange, 1, numel(c.tpl.ori), 0.9, best, [], 0, 0, 0, 0, dX, dY, dOri);
+  t = toc;
+  cpu = cputime - c0;
+  out = {best, dX, dY, dOri};
+end
+
+% Product and plain call in alternation, 5 rounds of as many call pairs as
+% take some 0.2 s; medians of the per-call times in ms, their ratio, and per
+% image in us. A product result unequal to the plain one is reported, not
+% timed over.
+function compareRow(name, c, asArray, wendlow)
+  rounds = 5;
+  maps = randomMaps(c.n, c.N, c.nImages, asArray);
+  tp = zeros(rounds, 1);
+  tq = zeros(rounds, 1);
+  if wendlow
+    call = @(plugin) wendlowCall(plugin, c, maps);
+    product = @Wendlow; plain = @plain_Wendlow;
+  else
+    patches = randomPatches(c.patchHalf, c.N, asArray);
+    call = @(plugin) halveryCall(plugin, c, maps, patches, asArray);
+    product = @Halvery; plain = @plain_Halvery;
+  end
+  [t1, a] = call(product);
+  [t2, b] = call(plain);
+  if ~isequal(a, b)
+    printf('%-50s product and plain results differ\n', name);
+    return;
+  end
+  pairs = max(1, ceil(0.2 / (t1 + t2)));
+  cp = zeros(rounds, 1);
+  cq = zeros(rounds, 1);
+  for r = 1:rounds
+    for k = 1:pairs
+      [t, ~, cpu] = call(product);
+      tp(r) = tp(r) + t / pairs;
+      cp(r) = cp(r) + cpu / pairs;
+      [t, ~, cpu] = call(plain);
+      tq(r) = tq(r) + t / pairs;
+      cq(r) = cq(r) + cpu / pairs;
+    end
+  end
+  if asArray
+    kind = 'array';
+  else
+    kind = 'cells';
+  end
+  printf('%-46s %-5s %9.2f %9.2f %7.3f %9.1f %9.1f %7.3f\n', name, kind, 1e3 * median(tp), 1e3 * median(tq), ...
+         median(tp) / median(tq), 1e6 * median(cp) / c.nImages, 1e6 * median(cq) / c.nImages, median(cp) / median(cq));
+end
+
+function c = templateCase(n, N, nImages, nElements, shiftRange, oriRange, patchHalf)
+  c = struct('n', n, 'N', N, 'nImages', nImages, 'shiftRange', shiftRange, 'oriRange', oriRange, ...
+             'patchHalf', patchHalf);
+  c.tpl = randomTemplate(n, N, nElements);
+end
+
+function templateTiming(parts)
+  wantConfigs = any(strcmp(parts, 'configs'));
+  wantSeries = any(strcmp(parts, 'series'));
+  if ~(wantConfigs || wantSeries)
+    return;
+  end
+  if exist('plain_Halvery') ~= 3 || exist('plain_Wendlow') ~= 3
+    printf('plain_Halvery, plain_Wendlow not on the path (build target bench_plugins, --path build/bench-mex)\n');
+    return;
+  end
+  N = 16;
+  rand('state', 2);
+  printf('\nproduct vs plain serial plug-in, 5 rounds, medians: wall ms per call and their ratio, then\n');
+  printf('process CPU us per image (cputime: all threads; steadier at 1 thread on a busy machine) and ratio\n');
+  printf('%-46s %-5s %9s %9s %7s %9s %9s %7s\n', 'case', 'maps', 'product', 'plain', 'ratio', 'cpu/img', 'plain', 'ratio');
+  if wantConfigs
+    cases = {'A: Halvery 32x128^2, 60 el, sR 1, oR 1, ph 3', templateCase(128, N, 32, 60, 1, 1, 3);
+             'A0: the same, patchHalf 0', templateCase(128, N, 32, 60, 1, 1, 0);
+             'B: Halvery 16x256^2, 100 el, sR 2, oR 1, ph 5', templateCase(256, N, 16, 100, 2, 1, 5);
+             'B0: the same, patchHalf 0', templateCase(256, N, 16, 100, 2, 1, 0)};
+    for k = 1:rows(cases)
+      for asArray = [false true]
+        compareRow(cases{k, 1}, cases{k, 2}, asArray, false);
+      end
+    end
+  end
+  if wantSeries
+    counts = [8 32 128];
+    if strcmp(getenv('OTK_TIMING_LARGE'), '1')
+      counts(end + 1) = 512;
+    end
+    for wendlow = [false true]
+      for nImages = counts
+        c = templateCase(128, N, nImages, 60, 1, 1, 3);
+        if wendlow
+          name = sprintf('Wendlow %dx128^2, 60 el, sR 1, oR 1', nImages);
+        else
+          name = sprintf('Halvery %dx128^2, 60 el, sR 1, oR 1, ph 3', nImages);
+        end
+        for asArray = [false true]
+          compareRow(name, c, asArray, wendlow);
+        end
+      end
+    end
+  end
+end
+
+parts = getenv('OTK_TIMING');
+if isempty(parts)
+  parts = 'vectorised,configs,series';
+end
+parts = strsplit(parts, ',');
 rounds = 7;
 N = 16;
 haveImage = false;
@@ -119,7 +312,10 @@ threads = getenv('OTK_NUM_THREADS');
 if isempty(threads)
   threads = 'all cores';
 end
-printf('Octave %s, %d rounds, medians; plug-in threads: %s\n', version(), rounds, threads);
+load = fileread('/proc/loadavg');
+printf('Octave %s; plug-in threads: %s; load average %s', version(), threads, load);
+if any(strcmp(parts, 'vectorised'))
+printf('%d rounds, medians\n', rounds);
 printf('%-44s %10s %10s %8s\n', 'case', 'plug-in ms', 'Octave ms', 'Oct/plug');
 
 for n = [256 512]
@@ -214,4 +410,7 @@ end
 if ~haveImage
   printf('imrotate: the image package is not installed, its rows are skipped\n');
 end
-printf('Wendlow: no vectorised Octave equivalent is timed (see the benchmarks)\n');
+printf('Wendlow: no vectorised Octave equivalent is timed (see below)\n');
+end
+
+templateTiming(parts);

@@ -95,26 +95,78 @@ double templateWork(const HalveryState& s)
     return static_cast<double>(s.pool.nImages) * static_cast<double>(s.nElements) * (samples + side * side);
 }
 
+// Poolings whose samples are requested ahead of the one being taken: enough
+// to keep some ten misses in flight on a batch whose maps are far beyond the
+// caches, few enough that the lines are still there when they are read.
+constexpr long long PREFETCH_AHEAD = 4;
+
+// Doubles in a cache line of 64 bytes: one prefetch per this many rows.
+constexpr long long LINE_DOUBLES = 8;
+
+// Asks for the lines of render map i a patch centred on (x, y) covers, for
+// writing. The drawing is centred on the winning sample, within a shift of
+// (x, y), so this covers most of it; the render maps are as cold as the
+// response maps. Clipped to the map, as the drawing is.
+void prefetchDrawing(const HalveryState& s, int i, long long x, long long y)
+{
+    const long long half = s.patchHalf;
+    if (half < 0 || half > LINE_DOUBLES) return;  // wider patches cost more than their misses
+    const long long rowLo = x - half > 1 ? x - half : 1;
+    const long long rowHi = x + half < s.pool.nRows ? x + half : s.pool.nRows;
+    const long long colLo = y - half > 1 ? y - half : 1;
+    const long long colHi = y + half < s.pool.nCols ? y + half : s.pool.nCols;
+    if (rowLo > rowHi) return;
+    const double* map = s.renderMaps[i];
+    for (long long c = colLo; c <= colHi; ++c) {
+        const double* column = map + linearIndex(1, c, s.pool.nRows, s.pool.nCols);
+        for (long long r = rowLo; r < rowHi; r += LINE_DOUBLES) __builtin_prefetch(column + r - 1, 1);
+        __builtin_prefetch(column + rowHi - 1, 1);
+    }
+}
+
+void prefetchElement(const HalveryState& s, long long e, int i)
+{
+    const Element& el = s.elements[e];
+    prefetchPooling(s.pool, imageMaps(s.pool, i), el.ori, el.x, el.y, s.runs[e]);
+    prefetchDrawing(s, i, el.x, el.y);
+}
+
+// Every element on image i in the plain element order, its score kept in a
+// register; element e's pooled value goes to pooled[e * stride].
+void testImage(const HalveryState& s, int i, double* pooled, long long stride)
+{
+    double score = s.scores[i];
+    for (long long e = 0; e < PREFETCH_AHEAD && e < s.nElements; ++e) prefetchElement(s, e, i);
+    for (long long e = 0; e < s.nElements; ++e) {
+        if (e + PREFETCH_AHEAD < s.nElements) prefetchElement(s, e + PREFETCH_AHEAD, i);
+        testElement(s, e, i, pooled + e * stride, score);
+    }
+    s.scores[i] = score;
+}
+
 void testImages(const HalveryState& s)
 {
     const int nImages = s.pool.nImages;
-    if (s.plainOrder || s.threads <= 1) {
+    if (s.plainOrder) {
         for (long long e = 0; e < s.nElements; ++e)
-            for (int i = 0; i < nImages; ++i)
+            for (int i = 0; i < nImages; ++i) {
+                if (i + PREFETCH_AHEAD < nImages) prefetchElement(s, e, static_cast<int>(i + PREFETCH_AHEAD));
                 testElement(s, e, i, s.pooledValues + e * nImages + i, s.scores[i]);
+            }
         return;
     }
-    // Image by image on the threads. Neighbouring images' pooled values and
-    // scores share cache lines in the caller's arrays, so each image keeps
-    // its score in a register and its pooled values in a row of its own;
-    // the score sees the same additions in the same order either way.
-    auto testImage = [&](long long i) {
-        double score = s.scores[i];
-        double* pooled = s.pooledByImage + i * s.nElements;
-        for (long long e = 0; e < s.nElements; ++e) testElement(s, e, static_cast<int>(i), pooled + e, score);
-        s.scores[i] = score;
-    };
-    forEachChunk(nImages, s.threads, testImage);
+    // Image by image: each image's score, pooled values and drawing depend
+    // on that image alone and see the same operations in the same order as
+    // in the plain order, and the samples of the next elements lie in the
+    // same few maps. On one thread the pooled values go straight to their
+    // places; on threads neighbouring images' pooled values would share
+    // cache lines, so each image fills a row of its own.
+    if (s.threads <= 1) {
+        for (int i = 0; i < nImages; ++i) testImage(s, i, s.pooledValues + i, nImages);
+        return;
+    }
+    auto testOne = [&](long long i) { testImage(s, static_cast<int>(i), s.pooledByImage + i * s.nElements, 1); };
+    forEachChunk(nImages, s.threads, testOne);
     for (long long e = 0; e < s.nElements; ++e)
         for (long long i = 0; i < nImages; ++i) s.pooledValues[e * nImages + i] = s.pooledByImage[i * s.nElements + e];
 }

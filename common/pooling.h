@@ -232,6 +232,29 @@ inline double poolInsideRecord(const PoolState& s, ImageMaps m, int ori, long lo
     return best > s.saturation ? s.saturation : best;
 }
 
+// Asks the memory system for the samples that pooling (ori, x, y) over run
+// (from mapShifts) will read, without waiting for them. Pooling a big batch
+// takes one cache and page-table miss after another; issued a few poolings
+// ahead, these requests keep many misses in flight. A hint only: it reads
+// no value and changes no result. Needs the cached offsets; windows of more
+// than PREFETCH_SAMPLES samples are left to the loads themselves.
+constexpr long long PREFETCH_SAMPLES = 81;
+
+inline void prefetchPooling(const PoolState& s, ImageMaps m, int ori, long long x, long long y, ShiftRun run)
+{
+    const long long turns = 2LL * s.oriRange + 1;
+    if (s.shiftAt == nullptr || run.first > run.last || run.last - run.first + 1 > PREFETCH_SAMPLES / turns) return;
+    const std::ptrdiff_t p = linearIndex(x, y, s.nRows, s.nCols);
+    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(ori) * (2LL * s.shiftRange + 1) + s.shiftRange;
+    int o = ori - s.oriRange;
+    if (o < 0) o += s.N;
+    for (long long j = 0; j < turns; ++j) {
+        const double* map = m.maps[o * m.stride] + p;
+        for (long long i = run.first; i <= run.last; ++i) __builtin_prefetch(map + at[i]);
+        if (++o == s.N) o = 0;
+    }
+}
+
 // The largest response around (x, y) over the shifts along orientation ori and
 // the orientations ori-oriRange..ori+oriRange (wrapped once), capped at
 // saturation. Positions are 64-bit so that any element or transformed

@@ -115,7 +115,7 @@ struct ThreadCount {
 // beyond the border, NaN and negative responses, render maps that start
 // below zero in places (a pooled value of 0 must not draw), accumulation
 // onto non-zero scores.
-TemplateCall randomCall(std::mt19937& rng, int nImages, int N, int nElements, int side)
+TemplateCall randomCall(std::mt19937& rng, int nImages, int N, int nElements, int side, int patchHalf = -1)
 {
     auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
     auto pick = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
@@ -125,6 +125,7 @@ TemplateCall randomCall(std::mt19937& rng, int nImages, int N, int nElements, in
     c.nRows = side + pick(0, 3);
     c.nCols = side;
     c.patchHalf = pick(0, 3);
+    if (patchHalf >= 0) c.patchHalf = patchHalf;
     c.shiftRange = pick(0, 3);
     c.oriRange = std::min(N, pick(0, 2));
     c.shiftStep = pick(-2, 2);
@@ -467,13 +468,15 @@ TEST(Halvery, MatchesThePlainLoopForAnyThreadCount)
 {
     const unsigned seed = 2027;
     std::mt19937 rng(seed);
-    for (int trial = 0; trial < 12; ++trial) {
-        // The last trial has work enough for helper threads.
+    for (int trial = 0; trial < 14; ++trial) {
+        // Trial 11 has work enough for helper threads; 12 and 13 pool and
+        // draw windows at and just past the widest that are fetched ahead.
         TemplateCall c = trial < 11 ? randomCall(rng, 1 + trial % 5, 1 + trial % 6, 3 + 15 * (trial % 4), 6 + 3 * trial)
-                                    : randomCall(rng, 8, 4, 600, 40);
-        if (trial == 11) {
-            c.shiftRange = 3;
+                                    : randomCall(rng, 8, 4, trial == 11 ? 600 : 200, 40, trial == 11 ? -1 : trial - 4);
+        if (trial >= 11) {
+            c.shiftRange = trial == 11 ? 3 : trial + 1;
             c.oriRange = 1;
+            if (trial > 11) c.shiftStep = 1;
         }
         std::vector<double> expected;
         {
