@@ -110,6 +110,7 @@ constexpr long long LINE_DOUBLES = 8;
 void prefetchDrawing(const HalveryState& s, int i, long long x, long long y)
 {
     const long long half = s.patchHalf;
+    if (s.renderMaps == nullptr) return;  // nothing is drawn
     if (half < 0 || half > LINE_DOUBLES) return;  // wider patches cost more than their misses
     const long long rowLo = x - half > 1 ? x - half : 1;
     const long long rowHi = x + half < s.pool.nRows ? x + half : s.pool.nRows;
