@@ -1,7 +1,7 @@
 # MATLAB plug-ins, NAME.<mexext> in build/matlab, when CMake finds a MATLAB
 # installation (set Matlab_ROOT_DIR to choose one); nothing happens without
-# one. Built with the R2017b (separate complex) array API. Not exercised by
-# the tests, which run in Octave.
+# one. Built with the R2018a (interleaved complex) array API, which MATLAB
+# recommends; the Octave tests run the same sources built for both APIs.
 option(TOOLBOX_MATLAB "Build MATLAB plug-ins into build/matlab when MATLAB is found" ON)
 if(NOT TOOLBOX_MATLAB)
   return()
@@ -19,17 +19,26 @@ if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.24)
   set(matlab_libraries NO_IMPLICIT_LINK_TO_MATLAB_LIBRARIES LINK_TO ${Matlab_MX_LIBRARY} ${Matlab_MEX_LIBRARY})
 endif()
 
+set(matlab_sources "")
 foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
-  matlab_add_mex(NAME ${name}_matlab MODULE R2017b OUTPUT_NAME ${name}
-                 SRC ${name}/${name}.cpp ${TOOLBOX_COMMON_SOURCES}
+  list(APPEND matlab_sources ${name}/${name}.cpp)
+endforeach()
+foreach(name IN LISTS TOOLBOX_LAYER_PLUGINS)
+  list(APPEND matlab_sources otk/${name}.cpp)
+endforeach()
+foreach(source IN LISTS matlab_sources)
+  get_filename_component(folder ${source} DIRECTORY)
+  get_filename_component(name ${source} NAME_WE)
+  matlab_add_mex(NAME ${name}_matlab MODULE R2018a OUTPUT_NAME ${name}
+                 SRC ${source} ${TOOLBOX_COMMON_SOURCES}
                  ${matlab_libraries})
   target_include_directories(${name}_matlab PRIVATE ${TOOLBOX_INCLUDE_DIRS})
   set_target_properties(${name}_matlab PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
   target_link_libraries(${name}_matlab Threads::Threads)
-  if(EXISTS ${CMAKE_SOURCE_DIR}/${name}/${name}.m)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${folder}/${name}.m)
     # help NAME reads the .m file beside the plug-in.
     add_custom_command(TARGET ${name}_matlab POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/${name}/${name}.m ${CMAKE_BINARY_DIR}/matlab/
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/${folder}/${name}.m ${CMAKE_BINARY_DIR}/matlab/
       VERBATIM)
   endif()
 endforeach()

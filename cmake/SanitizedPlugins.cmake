@@ -33,6 +33,8 @@ add_library(toolbox_common_asan OBJECT ${TOOLBOX_COMMON_SOURCES})
 set_target_properties(toolbox_common_asan PROPERTIES POSITION_INDEPENDENT_CODE ON)
 target_include_directories(toolbox_common_asan PUBLIC ${TOOLBOX_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR})
 target_compile_options(toolbox_common_asan PUBLIC ${TOOLBOX_PLUGIN_SANITIZE})
+# The same array API as build/mex.
+target_compile_definitions(toolbox_common_asan PUBLIC ${TOOLBOX_INTERLEAVED_DEFINITIONS})
 
 # The six kernels and the compiled helpers of the otk_ layer, and beside them
 # every .m file the tests call: the kernels' help and the layer's functions.
