@@ -136,21 +136,35 @@ std::string optionList(const OptionSlot* slots, int nSlots)
     return list;
 }
 
-// One map of a cell: a real matrix, its values as doubles.
-const double* cellMap(const OtkCall& c, const mxArray* cellArray, long long k, const std::string& where,
-                      long long& rows, long long& cols)
+// Where cell k of a grid with rowsOfGrid rows is, for messages.
+std::string cellLabel(const char* label, long long k, long long rowsOfGrid)
+{
+    return format("%s cell {%lld,%lld}", label, k % rowsOfGrid + 1, k / rowsOfGrid + 1);
+}
+
+// One map of a cell: a real matrix, its values as doubles. A double matrix
+// is taken at once; the label is only made for the checks of anything else,
+// as a grid may hold thousands of maps.
+const double* cellMap(const OtkCall& c, const mxArray* cellArray, long long k, const char* label,
+                      long long rowsOfGrid, long long& rows, long long& cols)
 {
     const mxArray* map = mxGetCell(cellArray, static_cast<mwIndex>(k));
     if (map == nullptr) {  // an unset cell holds []
         rows = cols = 0;
         return nullptr;
     }
-    RealArray values = readReal(c, map, where.c_str());
+    const double* data;
+    if (mxIsDouble(map) && !mxIsComplex(map) && !mxIsSparse(map)) {
+        data = hostDoubles(map);
+    } else {
+        data = readReal(c, map, cellLabel(label, k, rowsOfGrid).c_str()).data;
+    }
     if (mxGetNumberOfDimensions(map) > 2)
-        otkError(c, "badMapSize", "%s: %s must be a matrix (it is %s)", c.name, where.c_str(), dimsText(map).c_str());
+        otkError(c, "badMapSize", "%s: %s must be a matrix (it is %s)", c.name, cellLabel(label, k, rowsOfGrid).c_str(),
+                 dimsText(map).c_str());
     rows = dimAt(map, 0);
     cols = dimAt(map, 1);
-    return values.data;
+    return data;
 }
 
 OtkMaps readCellMaps(const OtkCall& c, const mxArray* a, const char* label, MapLayout layout)
@@ -176,15 +190,14 @@ OtkMaps readCellMaps(const OtkCall& c, const mxArray* a, const char* label, MapL
     m.grid = static_cast<MapGrid>(allocZeroed(static_cast<std::size_t>(n), sizeof(double*)));
     const long long rowsOfGrid = layout != LAYOUT_STACKS ? n : m.nImages;
     for (long long k = 0; k < n; ++k) {
-        const std::string where = format("%s cell {%lld,%lld}", label, k % rowsOfGrid + 1, k / rowsOfGrid + 1);
         long long rows = 0, cols = 0;
-        const double* data = cellMap(c, a, k, where, rows, cols);
+        const double* data = cellMap(c, a, k, label, rowsOfGrid, rows, cols);
         if (k == 0) {
             m.nRows = sizeAsInt(c, rows, label);
             m.nCols = sizeAsInt(c, cols, label);
         } else if (rows != m.nRows || cols != m.nCols) {
             otkError(c, "badMapSize", "%s: %s is %lldx%lld; every map must be %dx%d like the first", c.name,
-                     where.c_str(), rows, cols, m.nRows, m.nCols);
+                     cellLabel(label, k, rowsOfGrid).c_str(), rows, cols, m.nRows, m.nCols);
         }
         m.grid[k] = const_cast<double*>(data);
     }
@@ -299,8 +312,37 @@ OtkMaps readMaps(const OtkCall& c, const mxArray* a, const char* label, MapLayou
     return mxIsCell(a) ? readCellMaps(c, a, label, layout) : readArrayMaps(c, a, label, layout);
 }
 
+// Octave copies an array made with mxCreate* into one of its own when the
+// function returns: for a 32 MB result that copy (fresh pages, faulted in,
+// then filled) took 24 ms here, more than most kernels. An array that the
+// host makes itself is handed back as it is, so large results come from
+// its zeros (mkoctfile builds have no MATLAB_MEX_FILE; MATLAB keeps what
+// mxCreate* makes and needs none of this). Below this size the call into
+// the interpreter costs more than the copy.
+#if !defined(MATLAB_MEX_FILE)
+constexpr double HOST_ARRAY_BYTES = 1 << 16;
+
+mxArray* hostZeros(mwSize ndims, const mwSize* dims)
+{
+    mxArray* size = mxCreateDoubleMatrix(1, ndims, mxREAL);
+    for (mwSize k = 0; k < ndims; ++k) hostDoubles(size)[k] = static_cast<double>(dims[k]);
+    mxArray* out = nullptr;
+    const int failed = mexCallMATLAB(1, &out, 1, &size, "zeros");
+    mxDestroyArray(size);
+    return failed == 0 && out != nullptr && mxIsDouble(out) && !mxIsComplex(out) ? out : nullptr;
+}
+#endif
+
 mxArray* createDoubles(mwSize ndims, const mwSize* dims, bool zeroed)
 {
+#if !defined(MATLAB_MEX_FILE)
+    double bytes = sizeof(double);
+    for (mwSize k = 0; k < ndims; ++k) bytes *= static_cast<double>(dims[k]);
+    if (bytes >= HOST_ARRAY_BYTES) {
+        mxArray* out = hostZeros(ndims, dims);
+        if (out != nullptr) return out;
+    }
+#endif
     // The interleaved and the separate API both create real doubles here.
     return zeroed ? mxCreateNumericArray(ndims, dims, mxDOUBLE_CLASS, mxREAL)
                   : mxCreateUninitNumericArray(ndims, dims, mxDOUBLE_CLASS, mxREAL);

@@ -191,10 +191,19 @@ bool regionIsEmpty(const PorrithState& s)
            regionLength(m.nCols, s.margin) == 0;
 }
 
+bool countsWithoutMaps(const PorrithState& s)
+{
+    const SaturationMaps& m = s.maps;
+    if (m.sources == nullptr || regionIsEmpty(s)) return false;
+    const long long values = regionLength(m.nRows, s.margin) * regionLength(m.nCols, s.margin) * m.nImages * m.N;
+    return values >= s.nBins;  // the counted route of planBinning
+}
+
 // Whether the histogram shares memory with a map that is binned.
 bool histogramOverlapsMaps(const PorrithState& s)
 {
     const SaturationMaps& m = s.maps;
+    if (m.responseMaps == nullptr) return false;
     const long long count = mapElements(m.nRows, m.nCols);
     if (s.nBins < 1 || count == 0) return false;
     const std::uintptr_t h0 = reinterpret_cast<std::uintptr_t>(s.histogram);
@@ -221,6 +230,7 @@ void planBinning(PorrithState& s)
     s.invWidth = 0;
     s.chunks = 0;
     s.counts = nullptr;
+    s.columns = nullptr;
     s.threads = 1;
     const long long cells = static_cast<long long>(m.nImages) * m.N;
     const long long elements = cells * mapElements(m.nRows, m.nCols);
@@ -235,7 +245,7 @@ void planBinning(PorrithState& s)
     s.route = ROUTE_COUNTED;
     // A block held by two cells must be saturated twice before either cell
     // is binned, so such grids saturate first and bin after.
-    s.fused = !cellsShareStorage(m);
+    s.fused = m.responseMaps == nullptr || !cellsShareStorage(m);
     // Binning a value costs about a quarter of saturating one.
     const double work = static_cast<double>(s.fused ? elements : 0) + 0.25 * static_cast<double>(s.values);
     s.threads = saturationThreads(work);
@@ -247,6 +257,8 @@ void planBinning(PorrithState& s)
     if (s.chunks == 1) s.threads = 1;
     s.counts = static_cast<long long*>(
         allocZeroed(static_cast<std::size_t>(s.chunks) * static_cast<std::size_t>(s.nBins), sizeof(long long)));
+    if (m.responseMaps == nullptr)
+        s.columns = allocDoubles(static_cast<std::size_t>(s.chunks) * static_cast<std::size_t>(s.regionRows));
     if (std::isfinite(s.binWidth) && s.values / VALUES_PER_EDGE >= s.nBins) {
         s.edges = static_cast<double*>(allocZeroed(static_cast<std::size_t>(s.nBins) + 2, sizeof(double)));
         s.invWidth = 1.0 / s.binWidth;
@@ -309,6 +321,19 @@ void countChunk(const PorrithState& s, long long c)
     const long long first = units * c / s.chunks;
     const long long end = units * (c + 1) / s.chunks;
     long long* counts = s.counts + c * s.nBins;
+    if (s.columns != nullptr) {
+        // Nothing to keep: only the region is saturated, a column at a time
+        // into this chunk's own buffer, and counted from there.
+        double* column = s.columns + c * s.regionRows;
+        for (long long u = first; u < end; ++u) {
+            const long long k = u / m.nCols;
+            const long long col = u - k * m.nCols;
+            if (col < s.margin || col >= s.margin + s.regionCols) continue;
+            saturateRunFrom(m.sources[k] + col * m.nRows + s.margin, column, s.regionRows, m.saturationLevel);
+            countRun(s, column, counts);
+        }
+        return;
+    }
     for (long long u = first; u < end; ++u) {
         const long long k = u / m.nCols;
         const long long col = u - k * m.nCols;

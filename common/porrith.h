@@ -23,7 +23,8 @@ enum BinRoute {
 // binWidth, nBins and histogram after checking them (nBins >= 1 and
 // binWidth > 0 unless regionIsEmpty); planBinning fills the rest.
 struct PorrithState {
-    SaturationMaps maps;  // saturated in place, then binned
+    SaturationMaps maps;  // saturated in place (or from maps.sources), then binned;
+                          // maps.responseMaps nullptr: from sources, not kept
     int margin;           // not negative
     double binWidth;      // positive whenever the region holds a value
     int nBins;            // at least 1 whenever the region holds a value
@@ -38,6 +39,7 @@ struct PorrithState {
     double invWidth;       // 1/binWidth, only to guess a bin near its edges
     long long chunks;      // chunks of columns, each with its own counts
     long long* counts;     // chunks x nBins
+    double* columns;       // without maps to keep: a column of the region per chunk
     int threads;
 };
 
@@ -46,6 +48,11 @@ long long regionLength(int mapLength, int margin);
 
 // Whether the region holds no value (then nothing is binned or divided).
 bool regionIsEmpty(const PorrithState& s);
+
+// Whether the values can be counted straight from maps.sources, without
+// saturated maps to write (maps.responseMaps may then be nullptr): the
+// counted route, whose columns are saturated one at a time.
+bool countsWithoutMaps(const PorrithState& s);
 
 // Chooses the route and allocates its scratch, on the gateway's thread and
 // before anything is written, so that a failed allocation writes nothing.

@@ -35,19 +35,21 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         options[OPT_MARGIN].value ? readScalar(c, options[OPT_MARGIN].value, "Margin (option)", KIND_COUNT) : 0;
 
     PorrithState s;
-    // Every entry of every saturated map is written.
-    MapGrid saturatedGrid = nullptr;
-    mxArray* saturated = createMaps(maps, LAYOUT_STACKS, false, &saturatedGrid, maps.isCell ? maps.array : nullptr);
     s.maps.nImages = maps.nImages;
     s.maps.N = maps.N;
     s.maps.nRows = maps.nRows;
     s.maps.nCols = maps.nCols;
-    s.maps.responseMaps = saturatedGrid;
     s.maps.sources = maps.grid;
     s.maps.saturationLevel = level;
     s.margin = static_cast<int>(margin);
     s.binWidth = binWidth;
     s.nBins = static_cast<int>(nBins);
+    // The saturated maps are made only when asked for or when the kernel
+    // needs them to bin from; every entry of them is written.
+    mxArray* saturated = nullptr;
+    s.maps.responseMaps = nullptr;
+    if (nlhs > 2 || !countsWithoutMaps(s))
+        saturated = createMaps(maps, LAYOUT_STACKS, false, &s.maps.responseMaps, maps.isCell ? maps.array : nullptr);
     mxArray* density = mxCreateDoubleMatrix(1, static_cast<mwSize>(s.nBins), mxREAL);  // accumulated from 0
     s.histogram = hostDoubles(density);
     planBinning(s);
@@ -59,5 +61,5 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         plhs[1] = mxCreateDoubleScalar(static_cast<double>(maps.nImages) * maps.N * rows * cols);
     }
     if (nlhs > 2) plhs[2] = saturated;
-    else mxDestroyArray(saturated);
+    else if (saturated != nullptr) mxDestroyArray(saturated);
 }
