@@ -232,11 +232,19 @@ OtkMaps readArrayMaps(const OtkCall& c, const mxArray* a, const char* label, Map
 
 void otkError(const OtkCall& c, const char* mnemonic, const char* fmt, ...)
 {
-    (void)c;  // messages name the function themselves, as the user reads them
     va_list ap;
     va_start(ap, fmt);
-    const std::string message = vformat(fmt, ap);
+    std::string message = vformat(fmt, ap);
     va_end(ap);
+#if !defined(MATLAB_MEX_FILE)
+    // Messages start with the function's name, as MATLAB users read them
+    // under "Error using ..."; Octave puts the name in front of a compiled
+    // function's message itself, so it is not given twice there.
+    const std::string prefix = std::string(c.name) + ": ";
+    if (message.compare(0, prefix.size(), prefix) == 0) message.erase(0, prefix.size());
+#else
+    (void)c;
+#endif
     char id[96];
     std::snprintf(id, sizeof id, "otk:%s", mnemonic);
     mexErrMsgIdAndTxt(id, "%s", message.c_str());

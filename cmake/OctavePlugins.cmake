@@ -13,6 +13,8 @@ endif()
 # build/mex-r2017b. The Octave tests run against both.
 set(TOOLBOX_MEX_R2017B_DIR ${CMAKE_BINARY_DIR}/mex-r2017b)
 set(TOOLBOX_INTERLEAVED_DEFINITIONS MX_HAS_INTERLEAVED_COMPLEX=1)
+# Octave looks for this mark to hand a plug-in arrays of the interleaved API.
+set(TOOLBOX_INTERLEAVED_MARK ${CMAKE_SOURCE_DIR}/cmake/interleaved_api.cpp)
 
 # toolbox_add_octave_plugin_set(<suffix> <folder> <definitions...>)
 function(toolbox_add_octave_plugin_set suffix folder)
@@ -31,7 +33,11 @@ function(toolbox_add_octave_plugin_set suffix folder)
   set(targets "")
   foreach(source IN LISTS sources)
     get_filename_component(name ${source} NAME_WE)
-    add_library(${name}${suffix} MODULE ${source} $<TARGET_OBJECTS:toolbox_common${suffix}>)
+    set(mark "")
+    if(definitions)
+      set(mark ${TOOLBOX_INTERLEAVED_MARK})
+    endif()
+    add_library(${name}${suffix} MODULE ${source} ${mark} $<TARGET_OBJECTS:toolbox_common${suffix}>)
     target_include_directories(${name}${suffix} PRIVATE ${TOOLBOX_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR})
     target_compile_definitions(${name}${suffix} PRIVATE ${definitions})
     set_target_properties(${name}${suffix} PROPERTIES
@@ -49,7 +55,7 @@ toolbox_add_octave_plugin_set(_octave ${TOOLBOX_MEX_DIR} ${TOOLBOX_INTERLEAVED_D
 toolbox_add_octave_plugin_set(_octave_r2017b ${TOOLBOX_MEX_R2017B_DIR})
 # One more plug-in built like those of build/mex (the benchmarks' plain ones).
 function(toolbox_add_octave_plugin name source)
-  add_library(${name}_octave MODULE ${source} $<TARGET_OBJECTS:toolbox_common_octave>)
+  add_library(${name}_octave MODULE ${source} ${TOOLBOX_INTERLEAVED_MARK} $<TARGET_OBJECTS:toolbox_common_octave>)
   target_include_directories(${name}_octave PRIVATE ${TOOLBOX_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR})
   target_compile_definitions(${name}_octave PRIVATE ${TOOLBOX_INTERLEAVED_DEFINITIONS})
   set_target_properties(${name}_octave PROPERTIES PREFIX "" SUFFIX ".mex" OUTPUT_NAME ${name}

@@ -47,7 +47,7 @@ foreach(name IN LISTS TOOLBOX_LAYER_PLUGINS)
 endforeach()
 foreach(source IN LISTS sanitized_sources)
   get_filename_component(name ${source} NAME_WE)
-  add_library(${name}_octave_asan MODULE ${CMAKE_SOURCE_DIR}/${source})
+  add_library(${name}_octave_asan MODULE ${CMAKE_SOURCE_DIR}/${source} ${TOOLBOX_INTERLEAVED_MARK})
   target_link_libraries(${name}_octave_asan PRIVATE toolbox_common_asan Threads::Threads)
   target_link_options(${name}_octave_asan PRIVATE -Wl,-Bsymbolic ${TOOLBOX_PLUGIN_SANITIZE})
   set_target_properties(${name}_octave_asan PROPERTIES PREFIX "" SUFFIX ".mex" OUTPUT_NAME ${name}
