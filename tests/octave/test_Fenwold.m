@@ -48,6 +48,25 @@ Fenwold(1, 1, m, 0, 2, 1);
 Fenwold(1, 0, m, 2, 2, 1);
 assert(isequal(m{1}, [1 2; 3 4]));
 
+% The grid as one double array, or a longer one: saturated in place to the
+% bits of the cells, the elements past the maps untouched.
+seed = 17;
+randn('state', seed); rand('state', seed);
+for trial = 1:6
+  nImages = randi(3); N = randi(4); nRows = randi(6); nCols = randi(6); level = 0.5 + rand();
+  grid = cell(nImages, N);
+  for k = 1:numel(grid)
+    grid{k} = 3 * randn(nRows, nCols);
+  end
+  c = maps_as(grid, 1);
+  Fenwold(nImages, N, c, nRows, nCols, level);
+  a = maps_as(grid, 2 + mod(trial, 2));
+  Fenwold(nImages, N, a, nRows, nCols, level);
+  count = numel(grid) * nRows * nCols;
+  assert(maps_same(a, c, count) && ~maps_same(c, grid, count), ...
+         sprintf('the grid as an array differs from cells in trial %d (seed %d)', trial, seed));
+end
+
 % Wrong calls: a named error, and every map bit-identical.
 function check_untouched(id, a)
   maps = a{3};

@@ -66,3 +66,38 @@ end
 unsetenv('OTK_NUM_THREADS');
 assert(isequal(runs{1}, runs{2}) && isequal(runs{1}, runs{3}), sprintf('thread counts differ (seed %d)', seed));
 printf('test_Halvery_random: 40 random calls identical to the reference, threads agree\n');
+
+% Response maps, patches and render maps given as cells, as one double array
+% each, or as a longer array, in every mix: the bits of the all-cell call.
+seed = 13;
+rand('state', seed); randn('state', seed);
+for trial = 1:12
+  forms = randi(3, 1, 3);
+  if trial <= 2
+    forms(:) = 1 + trial;  % every grid an array, then every grid a longer one
+  end
+  nImages = randi(3); N = randi(5); nRows = randi([3 9]); nCols = randi([3 9]);
+  half = randi([0 2]); nElements = randi([1 5]); shiftRange = randi([0 2]); oriRange = randi([0 min(N, 2)]);
+  maps = cell(nImages, N); patches = cell(N, 1); renders = cell(nImages, 1);
+  for k = 1:numel(maps)
+    maps{k} = 2 * rand(nRows, nCols) - 0.3;
+  end
+  for k = 1:N
+    patches{k} = rand(2 * half + 1) - 0.2;
+  end
+  for k = 1:nImages
+    renders{k} = rand(nRows, nCols) - 0.3;
+  end
+  ori = floor(N * rand(1, nElements)); ex = 1 + floor(nRows * rand(1, nElements));
+  ey = 1 + floor(nCols * rand(1, nElements)); w = randn(1, nElements); b = rand(1, nElements);
+  call = @(m, p, r, s, q) Halvery(nImages, N, m, {}, half, nRows, nCols, 0, ori, ex, ey, w, b, p, r, ...
+                                  shiftRange, oriRange, 1, nElements, 0.9, s, q, 0, 0, 0, 0);
+  s1 = zeros(nImages, 1); p1 = zeros(nImages, nElements); r1 = maps_as(renders, 1);
+  call(maps_as(maps, 1), maps_as(patches, 1), r1, s1, p1);
+  s2 = zeros(nImages, 1); p2 = zeros(nImages, nElements); r2 = maps_as(renders, forms(3));
+  call(maps_as(maps, forms(1)), maps_as(patches, forms(2)), r2, s2, p2);
+  assert(all(s1 ~= 0) && maps_same(s1, s2, nImages) && maps_same(p1, p2, numel(p1)) && ...
+         maps_same(r1, r2, nImages * nRows * nCols), ...
+         sprintf('arrays for grids (forms %d %d %d) differ from cells in trial %d (seed %d)', forms, trial, seed));
+end
+printf('test_Halvery_random: grids as arrays give the bits of cells\n');

@@ -159,6 +159,27 @@ m = {0.5 * ones(5, 3)};
 Porrith(1, 1, m, 1, 5, 3, 0, 3, h, 1);
 assert(all(isnan(h)) && isequal(m{1}, sat_sigmoid(0.5 * ones(5, 3), 1)));
 
+% The grid as one double array, or a longer one: the histogram and the maps
+% saturated in place have the bits of the cells, the elements past the maps
+% untouched.
+seed = 19;
+randn('state', seed); rand('state', seed);
+for trial = 1:6
+  nImages = randi(3); N = randi(4); nRows = randi([3 8]); nCols = randi([3 8]);
+  margin = randi([0 1]); nBins = randi([2 9]); level = 0.5 + rand();
+  grid = cell(nImages, N);
+  for k = 1:numel(grid)
+    grid{k} = 2 * rand(nRows, nCols) - 0.2;
+  end
+  c = maps_as(grid, 1); hc = zeros(1, nBins);
+  Porrith(nImages, N, c, margin, nRows, nCols, level / nBins, nBins, hc, level);
+  a = maps_as(grid, 2 + mod(trial, 2)); ha = zeros(1, nBins);
+  Porrith(nImages, N, a, margin, nRows, nCols, level / nBins, nBins, ha, level);
+  count = numel(grid) * nRows * nCols;
+  assert(maps_same(a, c, count) && maps_same(ha, hc, nBins) && any(hc ~= 0), ...
+         sprintf('the grid as an array differs from cells in trial %d (seed %d)', trial, seed));
+end
+
 % Wrong calls: a named error, and the maps and histogram bit-identical
 % (everything is checked before anything is saturated).
 function check_untouched(id, a)

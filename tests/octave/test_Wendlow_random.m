@@ -54,3 +54,26 @@ for nImages = [1 5]
          sprintf('%d images: thread counts differ (seed %d)', nImages, seed));
 end
 printf('test_Wendlow_random: threads agree\n');
+
+% The response maps as one double array, or a longer one: the bits of cells.
+seed = 31;
+rand('state', seed); randn('state', seed);
+for trial = 1:8
+  nImages = randi(3); N = randi(8); nRows = randi([4 10]); nCols = randi([4 10]); nElements = randi([1 5]);
+  maps = cell(nImages, N);
+  for k = 1:numel(maps)
+    maps{k} = rand(nRows, nCols) .^ 3 - 0.1;
+  end
+  ori = floor(N * rand(1, nElements)); ex = 1 + floor(nRows * rand(1, nElements));
+  ey = 1 + floor(nCols * rand(1, nElements)); w = randn(1, nElements); b = rand(1, nElements);
+  runs = {};
+  for form = [1, 2 + mod(trial, 2)]
+    r = {zeros(nImages, 1), NaN(nImages, 1), NaN(nImages, 1), NaN(nImages, 1)};
+    Wendlow(nImages, N, maps_as(maps, form), {}, 0, nRows, nCols, 0, ori, ex, ey, w, b, {}, {}, 1, ...
+            min(N, 1), 1, nElements, 0.9, r{1}, 0, 0, 0, 0, 0, r{2}, r{3}, r{4});
+    runs{end + 1} = typecast([r{:}](:), 'uint64');
+  end
+  assert(~any(isnan([r{:}](:))) && isequal(runs{1}, runs{2}), ...
+         sprintf('maps as an array differ from cells in trial %d (seed %d)', trial, seed));
+end
+printf('test_Wendlow_random: maps as arrays give the bits of cells\n');

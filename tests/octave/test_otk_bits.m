@@ -111,4 +111,62 @@ for trial = 1:20
     check(gx(k) == ex && gy(k) == ey && go(k) == eo, sprintf('otk_transform_points point %d', k), trial);
   end
 end
-printf('test_otk_bits: 20 random trials, every function identical to its plug-in\n');
+
+% Maps of other classes give the bits of their values as doubles, as an
+% array and as cells, in every function that takes maps; templates with
+% integer and single fields give the bits of their values as doubles.
+seed = 43;
+rand('state', seed);
+randn('state', seed);
+tpl = otk_template([0 3 1 2], [2 5 4 6], [3 7 1 4], [1 -0.5 2 0.25], [0.2 0 0.1 0.4]);
+calls = {@(x) otk_score_template(x, tpl, 'Saturation', 3), 3, false; @(x) otk_search_transform(x, tpl), 4, false;
+         @(x) otk_saturate(x, 2), 1, false; @(x) otk_response_density(x, 'Saturation', 2, 'Margin', 1), 3, false;
+         @(x) otk_warp_stacks(x, [1 -1], 0, [3 -5]), 1, false; @(x) otk_warp_maps(x, 1, -1, 2, 4), 1, true};
+classes = {'single', 'int16', 'uint8', 'logical'};
+for k = 1:numel(classes)
+  stack = feval(classes{k}, 20 * rand(6, 7, 4, 2) - 5);
+  inputs = {stack, double(stack), stack(:, :, :, 1), double(stack(:, :, :, 1))};  % stacks, then lists
+  for form = 1:2
+    if form == 2
+      inputs = cellfun(@as_grid, inputs, 'UniformOutput', false);  % lists as 1 x 4 cell rows
+    end
+    for c = 1:rows(calls)
+      at = 1 + 2 * calls{c, 3};
+      got = cell(1, calls{c, 2}); want = got;
+      [got{:}] = calls{c, 1}(inputs{at});
+      [want{:}] = calls{c, 1}(inputs{at + 1});
+      check(isequal(bits_of(got), bits_of(want)), sprintf('call %d on %s maps (form %d)', c, classes{k}, form), k);
+    end
+  end
+end
+maps = rand(6, 7, 4, 2) .^ 2;
+tpl32 = struct('orientation', int32(tpl.orientation), 'row', int32(tpl.row), 'column', int32(tpl.column), ...
+               'weight', single(tpl.weight + 0.1), 'bias', single(tpl.bias));
+tpl64 = structfun(@double, tpl32, 'UniformOutput', false);
+got = cell(2, 4); want = got;
+[got{1, 1:3}] = otk_score_template(maps, tpl32); [got{2, :}] = otk_search_transform(maps, tpl32, 'OriRange', 2);
+[want{1, 1:3}] = otk_score_template(maps, tpl64); [want{2, :}] = otk_search_transform(maps, tpl64, 'OriRange', 2);
+check(isequal(bits_of(got), bits_of(want)), 'an int32 and single template', 0);
+
+% One or two outputs of otk_score_template are the first of three.
+[s, p, r] = otk_score_template(maps, tpl);
+s1 = otk_score_template(maps, tpl);
+[s2, p2] = otk_score_template(maps, tpl);
+check(isequal(bits_of({s1, s2, p2}), bits_of({s, s, p})), 'fewer outputs', 0);
+
+% Saturation of arrays of odd sizes, one longer than 65536 elements: the
+% plain formula's bits, the shape kept. Cells come back in their shape.
+for x = {3 * randn(3, 5, 2), 3 * randn(1, 70001), randn(70001, 1)}
+  v = x{1};
+  check(isequal(bits_of(otk_saturate(v, 1.7)), bits_of(1.7 * (2 ./ (exp(-2 * v / 1.7) + 1) - 1))), ...
+        sprintf('otk_saturate of a %s array', mat2str(size(v))), 0);
+end
+c = mat2cell(3 * randn(4, 9), [2 2], [3 3 3]);
+sat = cellfun(@(v) 2 * (2 ./ (exp(-2 * v / 2) + 1) - 1), c, 'UniformOutput', false);
+check(isequal(bits_of(otk_saturate(c, 2)), bits_of(sat)), 'otk_saturate of a 2 x 3 cell', 0);
+c = {rand(3), rand(3), rand(3)};
+warped = num2cell(otk_warp_maps(cat(3, c{:}), 1, 0, [0 1 2], 2), [1 2]);
+check(isequal(bits_of(otk_warp_maps(c, 1, 0, [0 1 2], 2)), bits_of(reshape(warped, 1, 3))), ...
+      'otk_warp_maps of a 1 x 3 cell', 0);
+
+printf('test_otk_bits: 20 random trials, every function identical to its plug-in; any class, any shape\n');

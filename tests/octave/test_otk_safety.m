@@ -91,4 +91,46 @@ sat = otk_saturate({1, 1});
 Fenwold(1, 1, sat(1), 1, 1, 0.001);
 assert(sat{2} == otk_saturate(1), 'saturated maps share storage');
 
+% Options: names in any case, the later of two pairs wins, values of any
+% real numeric class; an odd count, a name that is not a text row and an
+% unknown name are refused with the argument named, leaving no output and
+% every input as it was. The worked call: -1 with no shift, 7 with one.
+score = @(varargin) otk_score_template(maps, tpl, varargin{:});
+assert(score('SHIFTRANGE', 0, 'shiftRange', 1) == 7 && score('ShiftRange', 1, 'shiftrange', 0) == -1);
+assert(score('ShiftRange', int8(1), 'OriRange', true, 'ShiftStep', int16(1), 'Saturation', single(0.5)) == 0);
+seed = 47;
+rand('state', seed);
+m = rand(6, 6, 4, 2) .^ 2;
+t = otk_template([0 1 3], [2 4 5], [3 3 6], [1 -2 0.5], [0.1 0 0.3]);
+outs = cell(2, 3);
+[outs{1, :}] = otk_score_template(m, t, 'ShiftRange', int8(2), 'OriRange', true, 'ShiftStep', int8(-1), ...
+                                  'Saturation', single(0.75));
+[outs{2, :}] = otk_score_template(m, t, 'ShiftRange', 2, 'OriRange', 1, 'ShiftStep', -1, 'Saturation', 0.75);
+assert(isequal(bits_of(outs(1, :)), bits_of(outs(2, :))), sprintf('integer and single options differ (seed %d)', seed));
+[outs{1, :}] = otk_response_density(m, 'Bins', int8(5), 'BinWidth', single(0.25), 'Margin', true, ...
+                                    'Saturation', uint8(2));
+[outs{2, :}] = otk_response_density(m, 'Bins', 5, 'BinWidth', 0.25, 'Margin', 1, 'Saturation', 2);
+assert(isequal(bits_of(outs(1, :)), bits_of(outs(2, :))), sprintf('density options differ (seed %d)', seed));
+[outs{1, :}] = otk_response_density(m, 'Saturation', 2, 'Bins', 5, 'BinWidth', []);
+[outs{2, :}] = otk_response_density(m, 'Saturation', 2, 'Bins', 5, 'BinWidth', 0.4);
+assert(isequal(bits_of(outs(1, :)), bits_of(outs(2, :))), sprintf('BinWidth [] is not level/Bins (seed %d)', seed));
+
+function message = refused(id, fn, a)
+  [x, y, z] = deal('kept');
+  try
+    [x, y, z] = fn(a{:});
+  catch
+  end
+  assert(isequal({x, y, z}, {'kept', 'kept', 'kept'}), sprintf('%s: an output was set', id));
+  message = expect_untouched(id, fn, a);
+end
+has = @(message, text) ~isempty(strfind(message, text));
+assert(has(refused('otk:badOption', @otk_score_template, {m, t, 'ShiftRange', 1, 'OriRange'}), 'argument 5'));
+assert(has(refused('otk:badOption', @otk_response_density, {{m(:, :, 1)}, 'Bins', 4, 'Margin'}), 'argument 4'));
+assert(has(refused('otk:badOption', @otk_score_template, {m, t, 2, 1}), 'argument 3'));
+assert(has(refused('otk:badOption', @otk_score_template, {m, t, 'OriRange', 1, {'ShiftRange'}, 1}), 'argument 5'));
+assert(has(refused('otk:badOption', @otk_response_density, {m, ['Saturation'; 'BinsMargin'], 1}), 'argument 2'));
+message = refused('otk:unknownOption', @otk_response_density, {m, 'Bins', 4, 'Bogus', 1});
+assert(has(message, '''Bogus''') && has(message, 'argument 4'));
+
 printf('test_otk_safety: every trap gives a named error or the right answer\n');
