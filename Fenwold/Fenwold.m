@@ -9,6 +9,9 @@
 %     5  nCols            columns of every map
 %     6  saturationLevel  the level s
 %
+%   Maps as one array: responseMaps may also be the nRows x nCols x N x
+%   nImages double array (cell {i,k} at (:,:,k,i)), saturated in place.
+%
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   Every element v of every map becomes s*(2/(exp(-2*v/s) + 1) - 1), that
@@ -28,7 +31,7 @@
 %   than 6 inputs), Fenwold:nargout (an output requested),
 %   Fenwold:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell, :tooFewCells,
-%   :badCell, :cellTooSmall (the grid), :outOfMemory. Each message names the
+%   :badCell, :cellTooSmall, :tooFewMaps (the grid), :outOfMemory. Each message names the
 %   argument and its position.
 %
 %   Example:

@@ -32,6 +32,12 @@
 %    22  pooledValues  nImages x nElements doubles
 %    23-26 (unused)    not read
 %
+%   Maps as one array: responseMaps may also be the nRows x nCols x N x
+%   nImages double array (maps(:,:,k,i) is image i at orientation k-1),
+%   patches the (2*patchHalf+1)^2 x N array and renderMaps the nRows x nCols
+%   x nImages array; the results land in such an array as in cells, bit for
+%   bit, and the host's cost per cell is not paid.
+%
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   For every element e and image i the element's response is pooled: the
@@ -57,7 +63,7 @@
 %   Halvery:notScalar, :notFinite, :intRange (an integer
 %   scalar that is not a real finite scalar fitting an int),
 %   :negativeCount (nImages or N below 0), :notCell, :tooFewCells,
-%   :badCell, :cellTooSmall (grids), :notDouble, :tooShort (element and
+%   :badCell, :cellTooSmall, :tooFewMaps (grids), :notDouble, :tooShort (element and
 %   result arrays), :badValue (element rows, columns or orientations that
 %   do not fit an int), :badOrientation (an element orientation outside
 %   0..N-1), :shiftRange (below 0), :oriRange (below 0 or above N), :shiftStep

@@ -14,6 +14,10 @@
 %     9  deltaOri    n doubles: rotation of image i in steps of pi/N
 %                    (truncated)
 %
+%   Maps as one array: sourceMaps and resultMaps may each also be one
+%   sx x sy x N x n double array (cell {i,k} at (:,:,k,i)); results land in
+%   such an array as in cells, bit for bit.
+%
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   Every channel of image i is warped as Sabrel warps a map: result element
@@ -35,7 +39,7 @@
 %   than 9 inputs), Mundle:nargout (an output requested),
 %   Mundle:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (n or N below 0), :notCell, :tooFewCells,
-%   :badCell, :cellTooSmall (map grids), :notDouble, :tooShort (shift and
+%   :badCell, :cellTooSmall, :tooFewMaps (map grids), :notDouble, :tooShort (shift and
 %   rotation arrays), :badValue (values that do not fit an int),
 %   :outOfMemory. Each message names the argument and its position.
 %

@@ -14,6 +14,9 @@
 %     9  histogram        nBins doubles
 %    10  saturationLevel  the level s of the sigmoid (as in Fenwold)
 %
+%   Maps as one array: responseMaps may also be the nRows x nCols x N x
+%   nImages double array (cell {i,k} at (:,:,k,i)), saturated in place.
+%
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   First every element of every map is saturated in place, exactly as
@@ -40,7 +43,7 @@
 %   than 10 inputs), Porrith:nargout (an output requested),
 %   Porrith:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell,
-%   :tooFewCells, :badCell, :cellTooSmall (the grid), :notDouble, :tooShort
+%   :tooFewCells, :badCell, :cellTooSmall, :tooFewMaps (the grid), :notDouble, :tooShort
 %   (histogram), :margin (below 0), :nBins (below 1) and :binWidth (not a
 %   positive number), these two only while the region holds some value,
 %   :outOfMemory. Each message names the argument and

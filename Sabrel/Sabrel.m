@@ -12,6 +12,10 @@
 %     8  deltaY      n doubles: column shift of map i (truncated)
 %     9  deltaOri    n doubles: rotation of map i in steps of pi/N (truncated)
 %
+%   Maps as one array: sourceMaps and resultMaps may each also be one
+%   sx x sy x n double array (map i at (:,:,i)); results land in such an
+%   array as in cells, bit for bit.
+%
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   Result element (x, y) of map i (0-based) takes the source element at the
@@ -35,7 +39,7 @@
 %   than 9 inputs), Sabrel:nargout (an output requested),
 %   Sabrel:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (n below 0), :notCell, :tooFewCells, :badCell,
-%   :cellTooSmall (map lists), :notDouble, :tooShort (shift and rotation
+%   :cellTooSmall, :tooFewMaps (map lists), :notDouble, :tooShort (shift and rotation
 %   arrays), :badValue (values that do not fit an int), :N (N below 1
 %   while some element is to be written), :outOfMemory. Each message names
 %   the argument and its position.

@@ -35,6 +35,10 @@
 %    29  bestDeltaOri  nImages doubles: rotation r of the best candidate,
 %                      in orientation steps
 %
+%   Maps as one array: responseMaps may also be the nRows x nCols x N x
+%   nImages double array (maps(:,:,k,i) is image i at orientation k-1), bit
+%   for bit the same as the cell grid, without the host's cost per cell.
+%
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
 %   The candidates are every rotation r = 0, 4, 8, ... below 2*N orientation
@@ -59,7 +63,7 @@
 %   than 29 inputs), Wendlow:nargout (an output requested),
 %   Wendlow:notScalar, :notFinite, :intRange (integer
 %   scalars), :negativeCount (nImages or N below 0), :notCell,
-%   :tooFewCells, :badCell, :cellTooSmall (responseMaps), :notDouble,
+%   :tooFewCells, :badCell, :cellTooSmall, :tooFewMaps (responseMaps), :notDouble,
 %   :tooShort (element and result arrays), :badValue (element values that
 %   do not fit an int), :shiftRange (below 0), :oriRange (below 0 or above N),
 %   :shiftStep (shiftRange*shiftStep too large), :N (N above 2^30, where

@@ -1,5 +1,5 @@
 % Oriented template toolbox (orientkit): score, search and warp templates of oriented elements.
-% Version 1.1.0
+% Version 1.2.0
 %
 % Templates
 %   otk_template           - Make a template struct from its elements' orientation, row, column, weight and bias.
