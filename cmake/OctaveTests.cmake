@@ -65,7 +65,7 @@ endfunction()
 function(toolbox_add_alloc_probe)
   cmake_parse_arguments(arg "" "TARGET;OUTPUT_DIR" "OPTIONS" ${ARGN})
   add_library(${arg_TARGET} MODULE ${CMAKE_SOURCE_DIR}/tests/octave/alloc_probe.cpp
-                                   ${CMAKE_SOURCE_DIR}/args/alloc.cpp)
+                                   ${CMAKE_SOURCE_DIR}/args/host_memory.cpp)
   target_include_directories(${arg_TARGET} PRIVATE ${TOOLBOX_INCLUDE_DIRS} ${OCTAVE_INCLUDE_DIR})
   target_compile_options(${arg_TARGET} PRIVATE ${arg_OPTIONS})
   target_link_options(${arg_TARGET} PRIVATE -Wl,-Bsymbolic ${arg_OPTIONS})

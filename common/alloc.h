@@ -9,6 +9,9 @@
 // failure report carries no identifier. Gateways that size a block from the
 // caller's arguments call requireAllocatable before their first write, so a
 // call that is refused writes nothing.
+//
+// The kernels see only this header; the argument module implements it over
+// the host (args/host_memory.cpp), and the host-free tests over a stand-in.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// The host side of the call-lived allocations the kernels ask for
+// (common/alloc.h): the host allocator, and its errors with an identifier.
 #include "alloc.h"
 
 #include <cstdarg>
