@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -33,12 +34,12 @@ struct Job {
     std::condition_variable finished;
 };
 
-// Claims and runs chunks until none is left.
-void work(Job& job)
+// Claims and runs chunks until none is left; returns how many it ran.
+long long work(Job& job)
 {
-    for (;;) {
+    for (long long ran = 0;; ++ran) {
         const long long c = job.next.fetch_add(1, std::memory_order_relaxed);
-        if (c >= job.chunks) return;
+        if (c >= job.chunks) return ran;
         try {
             job.body(job.context, c);
         } catch (...) {
@@ -87,7 +88,7 @@ constexpr int LOOKS_PER_ROUND = 256;
 // something else on this core meanwhile.
 constexpr auto PREEMPTED = std::chrono::microseconds(100);
 
-// Waits awake, for up to spinUs microseconds, until ready() holds; false
+// Waits awake, for up to `budget`, until ready() holds; false
 // when it did not, and the thread then sleeps. A thread that has to wait
 // anyway sleeps only when nothing came in that time, so a loop of calls
 // never pays for waking it.
@@ -100,11 +101,11 @@ constexpr auto PREEMPTED = std::chrono::microseconds(100);
 // (for chunks a helper is running) does not: yielding there can hand its
 // core to another process for a whole time slice.
 template <class Ready>
-bool stayAwake(int spinUs, bool yielding, Ready ready)
+bool stayAwake(std::chrono::nanoseconds budget, bool yielding, Ready ready)
 {
-    if (spinUs <= 0) return false;
+    if (budget.count() <= 0) return false;
     auto now = std::chrono::steady_clock::now();
-    const auto until = now + std::chrono::microseconds(spinUs);
+    const auto until = now + budget;
     for (;;) {
         for (int i = 0; i < LOOKS_PER_ROUND; ++i) {
             if (ready()) return true;
@@ -117,6 +118,10 @@ bool stayAwake(int spinUs, bool yielding, Ready ready)
     }
 }
 
+// What the caller waits awake for a helper's last chunk beyond two chunks'
+// time: the end of a chunk and the look that sees it.
+constexpr auto CHUNK_SLACK = std::chrono::microseconds(20);
+
 void helperLoop(Pool* pool)
 {
     unsigned long long seen = 0;
@@ -124,7 +129,7 @@ void helperLoop(Pool* pool)
     for (;;) {
         if (spinUs > 0) {
             pool->spins.fetch_add(1, std::memory_order_relaxed);
-            stayAwake(spinUs, true, [&] { return pool->generation.load(std::memory_order_acquire) != seen; });
+            stayAwake(std::chrono::microseconds(spinUs), true, [&] { return pool->generation.load(std::memory_order_acquire) != seen; });
         }
         std::shared_ptr<Job> job;
         {
@@ -292,13 +297,23 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
     }
     for (int i = 0; i < wakeups; ++i) p.wake.notify_one();
 
-    work(*job);  // the caller works too, and alone if no helper comes
-    // What is left are chunks a helper is running: short, so worth waiting
-    // for awake rather than paying for a wake-up.
+    const auto started = std::chrono::steady_clock::now();
+    const long long ran = work(*job);  // the caller works too, and alone if no helper comes
+    // What is left are chunks helpers are running, each about as long as the
+    // caller's own: worth waiting for awake, for a couple of chunks' time at
+    // most (and never beyond the spin time), rather than paying for a
+    // wake-up. A helper that takes longer has lost its core, and a caller
+    // that slept then leaves the core to it.
     auto allDone = [&] { return job->done.load(std::memory_order_acquire) == job->chunks; };
-    if (!stayAwake(spinUs, false, allDone)) {
-        std::unique_lock<std::mutex> lock(job->m);
-        job->finished.wait(lock, allDone);
+    if (!allDone()) {
+        std::chrono::nanoseconds chunkTime{0};
+        if (ran > 0) chunkTime = (std::chrono::steady_clock::now() - started) / ran;
+        const std::chrono::nanoseconds budget = std::min<std::chrono::nanoseconds>(std::chrono::microseconds(spinUs),
+                                                                                   2 * chunkTime + CHUNK_SLACK);
+        if (!stayAwake(budget, false, allDone)) {
+            std::unique_lock<std::mutex> lock(job->m);
+            job->finished.wait(lock, allDone);
+        }
     }
     {
         std::lock_guard<std::mutex> lock(p.m);
