@@ -3,9 +3,13 @@
 // N = 16 grids of 256² and 512² maps and a tiny call; and the probe that
 // sets the size below which a call stays on the caller's thread; and calls
 // back to back, as a learning loop makes them, with helpers that sleep
-// between calls and with helpers that stay awake (OTK_SPIN_US). Ratios are
+// between calls and with helpers that stay awake (OTK_SPIN_US), and what
+// waking a sleeping helper costs (WakeUp). Ratios are
 // printed at the end. Run through tools/bench.sh for medians of repetitions.
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "saturation_bench.h"
 #include "sigmoid.h"
@@ -125,6 +129,47 @@ void backToBackCases(benchmark::internal::Benchmark* b)
     b->UseRealTime();
 }
 
+// What waking a helper costs: the time from the start of a call until a
+// helper starts a chunk, for calls `gap` microseconds apart (time the
+// caller spends elsewhere, awake). With a spin of 0, or a spin shorter than
+// the gap, the helper sleeps in between and each call has to wake it. The
+// caller holds its chunk until the helper has started the other one (5 ms
+// at most), so that every call measures a start.
+void wakeUp(benchmark::State& state)
+{
+    using Clock = std::chrono::steady_clock;
+    useThreads(2);
+    setenv(SPIN_VARIABLE, std::to_string(state.range(0)).c_str(), 1);
+    const auto gap = std::chrono::microseconds(state.range(1));
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<bool> helped{false};
+    Clock::time_point first;
+    auto chunk = [&](long long) {
+        if (std::this_thread::get_id() != caller) {
+            if (!helped.load()) {
+                first = Clock::now();
+                helped.store(true);
+            }
+            return;
+        }
+        const auto until = Clock::now() + std::chrono::milliseconds(5);
+        while (!helped.load() && Clock::now() < until) {
+        }
+    };
+    for (auto _ : state) {
+        const auto resume = Clock::now() + gap;
+        while (Clock::now() < resume) {
+        }
+        helped.store(false);
+        const auto start = Clock::now();
+        forEachChunk(2, 2, chunk);
+        const auto end = helped.load() ? first : Clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+    unsetenv(SPIN_VARIABLE);
+    useThreads(0);
+}
+
 std::string backToBackName(long long side, int threads, int spin)
 {
     return "BackToBack/side:" + std::to_string(side) + "/threads:" + std::to_string(threads) +
@@ -138,6 +183,12 @@ BENCHMARK(plainBaseline)->Name("PlainBaseline")->Apply(serialCases);
 BENCHMARK(bareExp)->Name("BareExp")->Apply(serialCases);
 BENCHMARK(thresholdProbe)->Name("ThresholdProbe")->Apply(thresholdSizes);
 BENCHMARK(backToBack)->Name("BackToBack")->Apply(backToBackCases);
+BENCHMARK(wakeUp)
+    ->Name("WakeUp")
+    ->ArgNames({"spin", "gap_us"})
+    ->ArgsProduct({{0, DEFAULT_SPIN_US}, {100, 1000}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
@@ -155,7 +206,8 @@ int main(int argc, char** argv)
                          base + "1/real_time"});
     }
     for (long long side : backToBackSides) {
-        const std::string one = backToBackName(side, 1, 0), label = ", back to back, " + std::to_string(side) + "^2 x 16";
+        const std::string one = backToBackName(side, 1, 0);
+        const std::string label = ", back to back, " + std::to_string(side) + "^2 x 16";
         pairs.push_back({"1 thread / 2 threads spin 0" + label, one, backToBackName(side, 2, 0)});
         pairs.push_back({"1 thread / 2 threads spin " + std::to_string(DEFAULT_SPIN_US) + label, one,
                          backToBackName(side, 2, DEFAULT_SPIN_US)});

@@ -129,7 +129,8 @@ void helperLoop(Pool* pool)
     for (;;) {
         if (spinUs > 0) {
             pool->spins.fetch_add(1, std::memory_order_relaxed);
-            stayAwake(std::chrono::microseconds(spinUs), true, [&] { return pool->generation.load(std::memory_order_acquire) != seen; });
+            auto called = [&] { return pool->generation.load(std::memory_order_acquire) != seen; };
+            stayAwake(std::chrono::microseconds(spinUs), true, called);
         }
         std::shared_ptr<Job> job;
         {

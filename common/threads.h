@@ -7,7 +7,9 @@
 // for chunks that a helper has actually claimed, so a helper that the OS does
 // not schedule (a busy machine, a parfor worker sharing cores) never holds a
 // call up: the caller simply does that helper's share itself. A helper that
-// cannot be started means fewer threads, never an error.
+// cannot be started means fewer threads, never an error. After a call a
+// helper stays awake for a while (OTK_SPIN_US) before it sleeps, so that a
+// loop of calls does not pay for waking it each time.
 #pragma once
 
 // The environment variable that sets the thread count, read at every call.

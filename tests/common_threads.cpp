@@ -121,7 +121,8 @@ TEST(Threads, HelpersSleepAfterTheirSpin)
     const int helpers = poolHelpers();
     ASSERT_GE(helpers, 3);
     for (const int spin : {0, 2000, 20000}) {
-        ASSERT_TRUE(eventually([&] { return poolSleeping() == helpers; })) << "helpers still awake before spin " << spin;
+        ASSERT_TRUE(eventually([&] { return poolSleeping() == helpers; }))
+            << "helpers still awake before spin " << spin;
         const long long spins = poolSpins(), naps = poolNaps();
         setenv(SPIN_VARIABLE, std::to_string(spin).c_str(), 1);
         runCounted(1000, helpers + 1);
