@@ -88,13 +88,24 @@ constexpr int LOOKS_PER_ROUND = 256;
 // something else on this core meanwhile.
 constexpr auto PREEMPTED = std::chrono::microseconds(100);
 
+// How long every wait sleeps at once after one has found its core taken.
+// On a machine whose cores are busy a thread that sleeps is the better
+// choice: the OS runs a thread it wakes at once, while a thread that stays
+// awake waits for the end of another's time slice (milliseconds) whenever it
+// has lost its core, and a call can then wait for a chunk it has claimed.
+constexpr auto BUSY_PAUSE = std::chrono::milliseconds(50);
+
+// Until when (steady_clock ticks) waits sleep at once.
+std::atomic<long long> sleepUntil{0};
+
 // Waits awake, for up to `budget`, until ready() holds; false
 // when it did not, and the thread then sleeps. A thread that has to wait
 // anyway sleeps only when nothing came in that time, so a loop of calls
 // never pays for waking it.
 //
 // With the cores busy the wait must cost the others nothing: it ends as soon
-// as a round shows that the OS ran something else on this core meanwhile.
+// as a round shows that the OS ran something else on this core meanwhile,
+// and then every wait sleeps at once for a while (BUSY_PAUSE).
 // A helper also offers its core to others (sched_yield) after every round:
 // the caller of the next call is often the thread it would take the core
 // from, in this process's share of a busy machine. The caller's own wait
@@ -105,6 +116,7 @@ bool stayAwake(std::chrono::nanoseconds budget, bool yielding, Ready ready)
 {
     if (budget.count() <= 0) return false;
     auto now = std::chrono::steady_clock::now();
+    if (now.time_since_epoch().count() < sleepUntil.load(std::memory_order_relaxed)) return false;
     const auto until = now + budget;
     for (;;) {
         for (int i = 0; i < LOOKS_PER_ROUND; ++i) {
@@ -114,7 +126,11 @@ bool stayAwake(std::chrono::nanoseconds budget, bool yielding, Ready ready)
         if (yielding) std::this_thread::yield();
         const auto before = now;
         now = std::chrono::steady_clock::now();
-        if (now >= until || now - before >= PREEMPTED) return ready();
+        if (now - before >= PREEMPTED) {
+            sleepUntil.store((now + BUSY_PAUSE).time_since_epoch().count(), std::memory_order_relaxed);
+            return ready();
+        }
+        if (now >= until) return ready();
     }
 }
 
@@ -284,19 +300,20 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
     job->context = context;
     job->chunks = chunks;
     job->seats.store(threads - 1);
-    int wakeups = 0;
+    bool wakeSleepers = false;
     {
         std::lock_guard<std::mutex> lock(p.m);
         p.job = job;
         p.spinUs = spinUs;
         p.generation.fetch_add(1);
         // Helpers still awake from the call before find this one by
-        // themselves; only the seats they cannot fill wake sleepers.
+        // themselves; sleepers are woken only for seats those cannot fill.
+        // All of them then, not one signal per seat: with single signals a
+        // helper was seen to stay asleep through a call meant for it.
         const int awake = static_cast<int>(p.helpers.size()) - p.sleeping;
-        const int missing = threads - 1 - awake;
-        wakeups = missing <= 0 ? 0 : missing < p.sleeping ? missing : p.sleeping;
+        wakeSleepers = p.sleeping > 0 && awake < threads - 1;
     }
-    for (int i = 0; i < wakeups; ++i) p.wake.notify_one();
+    if (wakeSleepers) p.wake.notify_all();
 
     const auto started = std::chrono::steady_clock::now();
     const long long ran = work(*job);  // the caller works too, and alone if no helper comes

@@ -110,9 +110,10 @@ TEST(Threads, SettingIsReadAtEachCall)
     }
 }
 
-// Every helper, woken by a call that wants them all, stays awake for the
+// Every helper, woken by calls that want them all, stays awake for the
 // spin time (none at 0) and then goes to sleep: a spin never keeps a core
-// once the calls stop.
+// once the calls stop. A helper woken by an earlier call may still act on
+// that call's setting once, hence the allowance of one spin per helper.
 TEST(Threads, HelpersSleepAfterTheirSpin)
 {
     EnvGuard guard;
@@ -120,19 +121,24 @@ TEST(Threads, HelpersSleepAfterTheirSpin)
     runCounted(100, 4);
     const int helpers = poolHelpers();
     ASSERT_GE(helpers, 3);
+    const int calls = 10;
     for (const int spin : {0, 2000, 20000}) {
         ASSERT_TRUE(eventually([&] { return poolSleeping() == helpers; }))
             << "helpers still awake before spin " << spin;
-        const long long spins = poolSpins(), naps = poolNaps();
         setenv(SPIN_VARIABLE, std::to_string(spin).c_str(), 1);
-        runCounted(1000, helpers + 1);
-        ASSERT_TRUE(eventually([&] { return poolNaps() >= naps + helpers; }))
-            << "with a spin of " << spin << " us, helpers never went back to sleep: " << poolNaps() - naps << " of "
-            << helpers;
+        const long long spins = poolSpins();
+        for (int call = 0; call < calls; ++call) {
+            const long long naps = poolNaps();
+            runCounted(1000, helpers + 1);
+            ASSERT_TRUE(eventually([&] { return poolNaps() >= naps + helpers; }))
+                << "with a spin of " << spin << " us, helpers never went back to sleep: " << poolNaps() - naps
+                << " of " << helpers;
+        }
         if (spin == 0)
-            EXPECT_EQ(poolSpins(), spins) << "a spin of 0 sleeps at once";
+            EXPECT_LE(poolSpins(), spins + helpers) << "a spin of 0 sleeps at once";
         else
-            EXPECT_GE(poolSpins(), spins + helpers) << "every helper stays awake before it sleeps";
+            EXPECT_TRUE(eventually([&] { return poolSpins() >= spins + helpers; }))
+                << "every helper stays awake before it sleeps: " << poolSpins() - spins << " of " << helpers;
         EXPECT_TRUE(eventually([&] { return poolSleeping() == helpers; }));
     }
 }
