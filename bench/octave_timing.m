@@ -20,9 +20,16 @@
 % medians (wall time, and process CPU time per image: at 1 thread the
 % steadier figure on a busy machine). OTK_TIMING picks the parts: "vectorised", "configs" (Halvery
 % cases A and B, and with patchHalf 0), "series" (8 to 128 images per
-% call, Halvery and Wendlow), a comma-separated list, or all of them (the
-% default). OTK_TIMING_LARGE=1 adds 512 images to the series: 1 GB of
+% call, Halvery and Wendlow), "backtoback" (below), a comma-separated
+% list, or all of them (the default). OTK_TIMING_LARGE=1 adds 512 images to the series: 1 GB of
 % maps, held once at a time (arrays are cleared between cases).
+%
+% Then every plug-in called back to back in a loop, as a learning loop
+% calls them, with calls of a few tenths of a millisecond: per call at 1
+% thread, at 2 threads whose helpers sleep between calls (OTK_SPIN_US=0),
+% and at 2 threads whose helpers stay awake for the default spin time, with
+% the gain of each over 1 thread. These rows set OTK_NUM_THREADS and
+% OTK_SPIN_US themselves.
 
 1;
 
@@ -30,6 +37,36 @@ function t = timed(f)
   tic;
   f();
   t = toc;
+end
+
+% Seconds per call of f called `calls` times in a loop, with the given
+% thread count and spin time ('' for the default).
+function t = loopTime(f, calls, threads, spin)
+  setenv('OTK_NUM_THREADS', num2str(threads));
+  if isempty(spin)
+    unsetenv('OTK_SPIN_US');
+  else
+    setenv('OTK_SPIN_US', num2str(spin));
+  end
+  f();
+  tic;
+  for k = 1:calls
+    f();
+  end
+  t = toc / calls;
+end
+
+% One back-to-back row: the three settings in alternation for `rounds`
+% rounds, medians in ms per call, and the gains over 1 thread.
+function loopRow(name, f, calls, rounds)
+  t = zeros(rounds, 3);
+  for r = 1:rounds
+    t(r, 1) = loopTime(f, calls, 1, 0);
+    t(r, 2) = loopTime(f, calls, 2, 0);
+    t(r, 3) = loopTime(f, calls, 2, '');
+  end
+  m = median(t, 1);
+  printf('%-40s %8.3f %8.3f %8.3f %7.2f %7.2f\n', name, 1e3 * m, m(1) / m(2), m(1) / m(3));
 end
 
 function row(name, plugin, octave, rounds)
@@ -296,7 +333,7 @@ end
 
 parts = getenv('OTK_TIMING');
 if isempty(parts)
-  parts = 'vectorised,configs,series';
+  parts = 'vectorised,configs,series,backtoback';
 end
 parts = strsplit(parts, ',');
 rounds = 7;
@@ -411,6 +448,70 @@ if ~haveImage
   printf('imrotate: the image package is not installed, its rows are skipped\n');
 end
 printf('Wendlow: no vectorised Octave equivalent is timed (see below)\n');
+end
+
+if any(strcmp(parts, 'backtoback'))
+  % Back to back: calls of about 0.3 to 0.5 ms on one thread of an idle core.
+  saved = {getenv('OTK_NUM_THREADS'), getenv('OTK_SPIN_US')};
+  calls = 200;
+  printf('\nBack to back, %d calls per round, medians of %d rounds; default spin %d us\n', calls, rounds, ...
+         otk_threads('spin', []));
+  printf('%-40s %8s %8s %8s %7s %7s\n', 'case (ms per call)', '1 thr', '2 spin0', '2 spin', 'gain0', 'gain');
+  n = 72;
+  fm = cell(1, N);
+  for k = 1:N
+    fm{k} = 2.5 * rand(n) .* rand(n);
+  end
+  loopRow(sprintf('Fenwold, %d^2 x %d', n, N), @() Fenwold(1, N, fm, n, n, 1), calls, rounds);
+  h = zeros(1, 20);
+  loopRow(sprintf('Porrith, %d^2 x %d', n, N), @() Porrith(1, N, fm, 2, n, n, 0.05, 20, h, 1), calls, rounds);
+  n = 96;
+  sm = cell(1, N); sr = cell(1, N);
+  for k = 1:N
+    sm{k} = rand(n); sr{k} = zeros(n);
+  end
+  dX = floor(rand(N, 1) * 7) - 3; dY = floor(rand(N, 1) * 7) - 3; dOri = floor(rand(N, 1) * N);
+  loopRow(sprintf('Sabrel, own transforms, %d^2 x %d', n, N), @() Sabrel(N, N, sm, sr, n, n, dX, dY, dOri), calls, rounds);
+  nStacks = 4; n = 64;
+  ms = cell(nStacks, N); mr = cell(nStacks, N);
+  for k = 1:numel(ms)
+    ms{k} = rand(n); mr{k} = zeros(n);
+  end
+  loopRow(sprintf('Mundle, %d stacks of %d^2 x %d', nStacks, n, N), ...
+          @() Mundle(nStacks, N, ms, mr, n, n, dX(1:nStacks), dY(1:nStacks), dOri(1:nStacks)), calls, rounds);
+  nImages = 16; n = 48; Nh = 4;
+  hm = cell(nImages, Nh);
+  for k = 1:numel(hm)
+    hm{k} = rand(n) .^ 4;
+  end
+  patches = {rand(5), rand(5), rand(5), rand(5)};
+  renders = repmat({zeros(n)}, nImages, 1);
+  scores = zeros(nImages, 1);
+  for nElements = [240 100]   % Halvery, then Wendlow
+    ori = floor(rand(1, nElements) * Nh);
+    x = 5 + floor(rand(1, nElements) * (n - 9)); y = 5 + floor(rand(1, nElements) * (n - 9));
+    w = randn(1, nElements); b = rand(1, nElements) / 4;
+    label = sprintf('%d images of %d^2 x %d, %d elements', nImages, n, Nh, nElements);
+    if nElements == 240
+      pooled = zeros(nImages, nElements);
+      loopRow(['Halvery, ' label], ...
+              @() Halvery(nImages, Nh, hm, {}, 2, n, n, 0, ori, x, y, w, b, patches, renders, 2, 1, 1, nElements, ...
+                          0.9, scores, pooled, 0, 0, 0, 0), calls, rounds);
+    else
+      wo = {zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1)};
+      loopRow(['Wendlow, ' label], ...
+              @() Wendlow(nImages, Nh, hm, {}, 0, n, n, 0, ori, x, y, w, b, {}, {}, 2, 1, 1, nElements, 0.9, ...
+                          wo{1}, 0, 0, 0, 0, 0, wo{2}, wo{3}, wo{4}), calls, rounds);
+    end
+  end
+  names = {'OTK_NUM_THREADS', 'OTK_SPIN_US'};
+  for k = 1:2
+    if isempty(saved{k})
+      unsetenv(names{k});
+    else
+      setenv(names{k}, saved{k});
+    end
+  end
 end
 
 templateTiming(parts);

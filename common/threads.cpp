@@ -4,8 +4,10 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
@@ -32,12 +34,12 @@ struct Job {
     std::condition_variable finished;
 };
 
-// Claims and runs chunks until none is left.
-void work(Job& job)
+// Claims and runs chunks until none is left; returns how many it ran.
+long long work(Job& job)
 {
-    for (;;) {
+    for (long long ran = 0;; ++ran) {
         const long long c = job.next.fetch_add(1, std::memory_order_relaxed);
-        if (c >= job.chunks) return;
+        if (c >= job.chunks) return ran;
         try {
             job.body(job.context, c);
         } catch (...) {
@@ -54,24 +56,112 @@ struct Pool {
     std::mutex m;
     std::condition_variable wake;
     std::shared_ptr<Job> job;
-    unsigned long long generation = 0;
+    // Changed under m; read without it by helpers that stay awake.
+    std::atomic<unsigned long long> generation{0};
     bool stopping = false;
+    int spinUs = 0;    // how long helpers stay awake after the latest call
+    int sleeping = 0;  // helpers waiting on `wake`
+    long long naps = 0;  // times a helper began to wait on `wake`
+    std::atomic<long long> spins{0};
     std::vector<std::thread> helpers;
     std::mutex submit;  // one parallel call at a time; others run serially
     pid_t owner = getpid();
 };
 
+// Tells the core that this thread is waiting, so that a sibling hardware
+// thread gets the core's resources meanwhile.
+inline void pauseBriefly()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__) || defined(__arm__)
+    __asm__ __volatile__("yield");
+#endif
+}
+
+// Looks between reads of the clock: a look is a load and a pause, a read of
+// the clock (and the offer of the core) far more, so they come only every
+// few microseconds.
+constexpr int LOOKS_PER_ROUND = 256;
+
+// A round takes a few microseconds; one that took this long means the OS ran
+// something else on this core meanwhile.
+constexpr auto PREEMPTED = std::chrono::microseconds(100);
+
+// How long every wait sleeps at once after one has found its core taken.
+// On a machine whose cores are busy a thread that sleeps is the better
+// choice: the OS runs a thread it wakes at once, while a thread that stays
+// awake waits for the end of another's time slice (milliseconds) whenever it
+// has lost its core, and a call can then wait for a chunk it has claimed.
+constexpr auto BUSY_PAUSE = std::chrono::milliseconds(50);
+
+// Until when (steady_clock ticks) waits sleep at once.
+std::atomic<long long> sleepUntil{0};
+
+// Waits awake, for up to `budget`, until ready() holds; false
+// when it did not, and the thread then sleeps. A thread that has to wait
+// anyway sleeps only when nothing came in that time, so a loop of calls
+// never pays for waking it.
+//
+// With the cores busy the wait must cost the others nothing: it ends as soon
+// as a round shows that the OS ran something else on this core meanwhile,
+// and then every wait sleeps at once for a while (BUSY_PAUSE).
+// A helper also offers its core to others (sched_yield) after every round:
+// the caller of the next call is often the thread it would take the core
+// from, in this process's share of a busy machine. The caller's own wait
+// (for chunks a helper is running) does not: yielding there can hand its
+// core to another process for a whole time slice.
+template <class Ready>
+bool stayAwake(std::chrono::nanoseconds budget, bool yielding, Ready ready)
+{
+    if (budget.count() <= 0) return false;
+    auto now = std::chrono::steady_clock::now();
+    if (now.time_since_epoch().count() < sleepUntil.load(std::memory_order_relaxed)) return false;
+    const auto until = now + budget;
+    for (;;) {
+        for (int i = 0; i < LOOKS_PER_ROUND; ++i) {
+            if (ready()) return true;
+            pauseBriefly();
+        }
+        if (yielding) std::this_thread::yield();
+        const auto before = now;
+        now = std::chrono::steady_clock::now();
+        if (now - before >= PREEMPTED) {
+            sleepUntil.store((now + BUSY_PAUSE).time_since_epoch().count(), std::memory_order_relaxed);
+            return ready();
+        }
+        if (now >= until) return ready();
+    }
+}
+
+// What the caller waits awake for a helper's last chunk beyond two chunks'
+// time: the end of a chunk and the look that sees it.
+constexpr auto CHUNK_SLACK = std::chrono::microseconds(20);
+
 void helperLoop(Pool* pool)
 {
     unsigned long long seen = 0;
+    int spinUs = 0;
     for (;;) {
+        if (spinUs > 0) {
+            pool->spins.fetch_add(1, std::memory_order_relaxed);
+            auto called = [&] { return pool->generation.load(std::memory_order_acquire) != seen; };
+            stayAwake(std::chrono::microseconds(spinUs), true, called);
+        }
         std::shared_ptr<Job> job;
         {
             std::unique_lock<std::mutex> lock(pool->m);
-            pool->wake.wait(lock, [&] { return pool->stopping || pool->generation != seen; });
+            auto called = [&] { return pool->stopping || pool->generation.load() != seen; };
+            if (!called()) {
+                ++pool->sleeping;
+                ++pool->naps;
+                pool->wake.wait(lock, called);
+                --pool->sleeping;
+            }
             if (pool->stopping) return;
-            seen = pool->generation;
+            seen = pool->generation.load();
             job = pool->job;
+            spinUs = pool->spinUs;
         }
         if (job && job->seats.fetch_sub(1) > 0) work(*job);
     }
@@ -83,9 +173,15 @@ void helperLoop(Pool* pool)
 Pool* pool = nullptr;
 std::once_flag forkHandler;
 
+// The parent's pool as the child inherited it, never used nor freed (it
+// belongs to the parent); kept reachable so that a leak check at the child's
+// exit does not report it.
+Pool* parentsPool = nullptr;
+
 void forgetPoolInChild()
 {
-    pool = nullptr;  // deliberately leaked: it belongs to the parent
+    if (pool != nullptr) parentsPool = pool;
+    pool = nullptr;
 }
 
 void stopPool()
@@ -94,6 +190,7 @@ void stopPool()
     {
         std::lock_guard<std::mutex> lock(pool->m);
         pool->stopping = true;
+        pool->generation.fetch_add(1);  // ends the wait of helpers awake
     }
     pool->wake.notify_all();
     for (std::thread& t : pool->helpers)
@@ -121,6 +218,18 @@ Pool& poolWith(int wanted)
         }
     }
     return *pool;
+}
+
+// A whole number from 0 to most, or -1.
+int wholeNumber(const char* text, int most)
+{
+    if (text == nullptr) return -1;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    while (end != nullptr && (*end == ' ' || *end == '\t')) ++end;
+    if (end == text || (end != nullptr && *end != '\0') || errno != 0 || v < 0 || v > most) return -1;
+    return static_cast<int>(v);
 }
 
 int positiveInt(const char* text)
@@ -154,6 +263,12 @@ int configuredThreads()
     return requested >= 1 ? requested : availableCores();
 }
 
+int configuredSpin()
+{
+    const int us = wholeNumber(std::getenv(SPIN_VARIABLE), MAX_SPIN_US);
+    return us >= 0 ? us : DEFAULT_SPIN_US;
+}
+
 int threadsFor(double work, double minPerThread)
 {
     // Small calls must not pay for reading the setting (a system call).
@@ -179,22 +294,44 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
         return true;
     }
 
+    const int spinUs = configuredSpin();
     auto job = std::make_shared<Job>();
     job->body = body;
     job->context = context;
     job->chunks = chunks;
     job->seats.store(threads - 1);
+    bool wakeSleepers = false;
     {
         std::lock_guard<std::mutex> lock(p.m);
         p.job = job;
-        ++p.generation;
+        p.spinUs = spinUs;
+        p.generation.fetch_add(1);
+        // Helpers still awake from the call before find this one by
+        // themselves; sleepers are woken only for seats those cannot fill.
+        // All of them then, not one signal per seat: with single signals a
+        // helper was seen to stay asleep through a call meant for it.
+        const int awake = static_cast<int>(p.helpers.size()) - p.sleeping;
+        wakeSleepers = p.sleeping > 0 && awake < threads - 1;
     }
-    p.wake.notify_all();
+    if (wakeSleepers) p.wake.notify_all();
 
-    work(*job);  // the caller works too, and alone if no helper comes
-    {
-        std::unique_lock<std::mutex> lock(job->m);
-        job->finished.wait(lock, [&] { return job->done.load() == job->chunks; });
+    const auto started = std::chrono::steady_clock::now();
+    const long long ran = work(*job);  // the caller works too, and alone if no helper comes
+    // What is left are chunks helpers are running, each about as long as the
+    // caller's own: worth waiting for awake, for a couple of chunks' time at
+    // most (and never beyond the spin time), rather than paying for a
+    // wake-up. A helper that takes longer has lost its core, and a caller
+    // that slept then leaves the core to it.
+    auto allDone = [&] { return job->done.load(std::memory_order_acquire) == job->chunks; };
+    if (!allDone()) {
+        std::chrono::nanoseconds chunkTime{0};
+        if (ran > 0) chunkTime = (std::chrono::steady_clock::now() - started) / ran;
+        const std::chrono::nanoseconds budget = std::min<std::chrono::nanoseconds>(std::chrono::microseconds(spinUs),
+                                                                                   2 * chunkTime + CHUNK_SLACK);
+        if (!stayAwake(budget, false, allDone)) {
+            std::unique_lock<std::mutex> lock(job->m);
+            job->finished.wait(lock, allDone);
+        }
     }
     {
         std::lock_guard<std::mutex> lock(p.m);
@@ -206,4 +343,23 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
 int poolHelpers()
 {
     return pool == nullptr ? 0 : static_cast<int>(pool->helpers.size());
+}
+
+int poolSleeping()
+{
+    if (pool == nullptr) return 0;
+    std::lock_guard<std::mutex> lock(pool->m);
+    return pool->sleeping;
+}
+
+long long poolSpins()
+{
+    return pool == nullptr ? 0 : pool->spins.load();
+}
+
+long long poolNaps()
+{
+    if (pool == nullptr) return 0;
+    std::lock_guard<std::mutex> lock(pool->m);
+    return pool->naps;
 }

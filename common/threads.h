@@ -7,16 +7,32 @@
 // for chunks that a helper has actually claimed, so a helper that the OS does
 // not schedule (a busy machine, a parfor worker sharing cores) never holds a
 // call up: the caller simply does that helper's share itself. A helper that
-// cannot be started means fewer threads, never an error.
+// cannot be started means fewer threads, never an error. After a call a
+// helper stays awake for a while (OTK_SPIN_US) before it sleeps, so that a
+// loop of calls does not pay for waking it each time.
 #pragma once
 
 // The environment variable that sets the thread count, read at every call.
 constexpr const char* THREADS_VARIABLE = "OTK_NUM_THREADS";
 
+// The environment variable that sets how long, in microseconds, a helper
+// stays awake after a call before it sleeps, read at every parallel call.
+// Loops of calls are the common case, and waking a sleeping thread costs
+// about as much as a small call; a helper still awake when the next call
+// comes starts at once. 0: helpers sleep as soon as a call's chunks are
+// taken.
+constexpr const char* SPIN_VARIABLE = "OTK_SPIN_US";
+constexpr int DEFAULT_SPIN_US = 300;
+constexpr int MAX_SPIN_US = 1000000;
+
 // Threads a call may use: OTK_NUM_THREADS when it holds a positive integer,
 // otherwise the cores this process may run on (its affinity mask, so a
 // container or a parfor worker limited to fewer cores gets fewer). At least 1.
 int configuredThreads();
+
+// Microseconds a helper stays awake after a call: OTK_SPIN_US when it holds
+// a whole number from 0 to MAX_SPIN_US, otherwise DEFAULT_SPIN_US.
+int configuredSpin();
 
 // The cores this process may run on (at least 1).
 int availableCores();
@@ -46,3 +62,11 @@ bool forEachChunk(long long chunks, int threads, F& f)
 
 // Number of helper threads the pool holds now (for tests).
 int poolHelpers();
+
+// Helpers asleep now, waiting for a call (for tests).
+int poolSleeping();
+
+// Times a helper has begun to stay awake after a call, and times a helper
+// has gone to sleep, since the pool started (for tests).
+long long poolSpins();
+long long poolNaps();

@@ -1,14 +1,20 @@
-// The thread layer: every chunk runs exactly once whatever the thread count,
-// the setting is read from the environment at each call, and neither a
+// The thread layer: every chunk runs exactly once whatever the thread count
+// and spin time, the settings are read from the environment at each call,
+// helpers that stay awake after a call do go to sleep, and neither a
 // throwing chunk nor a forked child takes the process down.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "threads.h"
@@ -16,8 +22,25 @@
 namespace {
 
 struct EnvGuard {
-    ~EnvGuard() { unsetenv(THREADS_VARIABLE); }
+    ~EnvGuard()
+    {
+        unsetenv(THREADS_VARIABLE);
+        unsetenv(SPIN_VARIABLE);
+    }
 };
+
+// Waits until done() holds; false after `seconds`. A bound on a hang, not a
+// measure of speed: the conditions it waits for come within milliseconds.
+template <class Done>
+bool eventually(Done done, double seconds = 30)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 std::vector<int> runCounted(long long chunks, int threads)
 {
@@ -33,13 +56,18 @@ std::vector<int> runCounted(long long chunks, int threads)
 
 TEST(Threads, EveryChunkRunsExactlyOnce)
 {
-    for (int threads : {1, 2, 3, 8})
-        for (long long chunks : {0LL, 1LL, 5LL, 1000LL}) {
-            const std::vector<int> runs = runCounted(chunks, threads);
-            for (long long c = 0; c < chunks; ++c)
-                ASSERT_EQ(runs[static_cast<std::size_t>(c)], 1) << "chunk " << c << " of " << chunks << ", "
-                                                                << threads << " threads";
-        }
+    EnvGuard guard;
+    // Helpers that sleep at once, and helpers awake when the next call comes.
+    for (const char* spin : {"0", "1000", "1000000"}) {
+        setenv(SPIN_VARIABLE, spin, 1);
+        for (int threads : {1, 2, 3, 8})
+            for (long long chunks : {0LL, 1LL, 5LL, 1000LL}) {
+                const std::vector<int> runs = runCounted(chunks, threads);
+                for (long long c = 0; c < chunks; ++c)
+                    ASSERT_EQ(runs[static_cast<std::size_t>(c)], 1) << "chunk " << c << " of " << chunks << ", "
+                                                                    << threads << " threads, spin " << spin;
+            }
+    }
 }
 
 TEST(Threads, OneThreadRunsInOrderOnTheCaller)
@@ -67,6 +95,52 @@ TEST(Threads, SettingIsReadAtEachCall)
     }
     setenv(THREADS_VARIABLE, "999999", 1);
     EXPECT_EQ(configuredThreads(), 4096);
+
+    unsetenv(SPIN_VARIABLE);
+    EXPECT_EQ(configuredSpin(), DEFAULT_SPIN_US);
+    const struct {
+        const char* text;
+        int us;
+    } spins[] = {{"0", 0}, {"1", 1}, {" 250 ", 250}, {"1000000", 1000000}, {"-1", DEFAULT_SPIN_US},
+                 {"1000001", DEFAULT_SPIN_US}, {"abc", DEFAULT_SPIN_US}, {"", DEFAULT_SPIN_US},
+                 {"2x", DEFAULT_SPIN_US}, {"1e3", DEFAULT_SPIN_US}, {"99999999999999999999", DEFAULT_SPIN_US}};
+    for (const auto& s : spins) {
+        setenv(SPIN_VARIABLE, s.text, 1);
+        EXPECT_EQ(configuredSpin(), s.us) << "OTK_SPIN_US='" << s.text << "'";
+    }
+}
+
+// Every helper, woken by calls that want them all, stays awake for the
+// spin time (none at 0) and then goes to sleep: a spin never keeps a core
+// once the calls stop. A helper woken by an earlier call may still act on
+// that call's setting once, hence the allowance of one spin per helper.
+TEST(Threads, HelpersSleepAfterTheirSpin)
+{
+    EnvGuard guard;
+    setenv(THREADS_VARIABLE, "4", 1);
+    runCounted(100, 4);
+    const int helpers = poolHelpers();
+    ASSERT_GE(helpers, 3);
+    const int calls = 10;
+    for (const int spin : {0, 2000, 20000}) {
+        ASSERT_TRUE(eventually([&] { return poolSleeping() == helpers; }))
+            << "helpers still awake before spin " << spin;
+        setenv(SPIN_VARIABLE, std::to_string(spin).c_str(), 1);
+        const long long spins = poolSpins();
+        for (int call = 0; call < calls; ++call) {
+            const long long naps = poolNaps();
+            runCounted(1000, helpers + 1);
+            ASSERT_TRUE(eventually([&] { return poolNaps() >= naps + helpers; }))
+                << "with a spin of " << spin << " us, helpers never went back to sleep: " << poolNaps() - naps
+                << " of " << helpers;
+        }
+        if (spin == 0)
+            EXPECT_LE(poolSpins(), spins + helpers) << "a spin of 0 sleeps at once";
+        else
+            EXPECT_TRUE(eventually([&] { return poolSpins() >= spins + helpers; }))
+                << "every helper stays awake before it sleeps: " << poolSpins() - spins << " of " << helpers;
+        EXPECT_TRUE(eventually([&] { return poolSleeping() == helpers; }));
+    }
 }
 
 TEST(Threads, SmallWorkStaysOnTheCaller)
@@ -95,22 +169,84 @@ TEST(Threads, AThrowingChunkIsContained)
     EXPECT_EQ(ran.load(), 64);
 }
 
+// Why the child of a parent with helpers ended, by its exit status.
+enum ChildStatus {
+    CHILD_OK = 0,
+    CHILD_INHERITED_HELPERS = 2,
+    CHILD_NO_HELPER_RAN = 3,
+    CHILD_WRONG_RESULTS = 4,
+    CHILD_FAILED_CALL = 5,
+    CHILD_NO_POOL = 6
+};
+
+// In a forked child: the pool starts empty, a parallel call gets helpers of
+// its own, and the results are right.
+int childRun()
+{
+    if (poolHelpers() != 0) return CHILD_INHERITED_HELPERS;
+    const long long chunks = 200;
+    const std::thread::id caller = std::this_thread::get_id();
+    std::vector<double> out(static_cast<std::size_t>(chunks), -1.0);
+    std::vector<std::atomic<int>> runs(static_cast<std::size_t>(chunks));
+    std::atomic<int> elsewhere{0};
+    auto body = [&](long long c) {
+        if (std::this_thread::get_id() != caller) elsewhere.fetch_add(1);
+        // The first chunk holds its thread until some chunk has run off the
+        // caller's thread, so a pool that has helpers on paper only cannot
+        // pass by the caller doing everything.
+        if (c == 0) eventually([&] { return elsewhere.load() > 0; }, 10);
+        runs[static_cast<std::size_t>(c)].fetch_add(1);
+        out[static_cast<std::size_t>(c)] = 0.5 * static_cast<double>(c) * static_cast<double>(c) + 1;
+    };
+    if (!forEachChunk(chunks, 4, body)) return CHILD_FAILED_CALL;
+    if (poolHelpers() < 1) return CHILD_NO_POOL;
+    if (elsewhere.load() == 0) return CHILD_NO_HELPER_RAN;
+    for (long long c = 0; c < chunks; ++c)
+        if (runs[static_cast<std::size_t>(c)].load() != 1 ||
+            out[static_cast<std::size_t>(c)] != 0.5 * static_cast<double>(c) * static_cast<double>(c) + 1)
+            return CHILD_WRONG_RESULTS;
+    return CHILD_OK;
+}
+
 TEST(Threads, AForkedChildWorksWithoutTheParentsHelpers)
 {
+    EnvGuard guard;
+    setenv(THREADS_VARIABLE, "4", 1);
     runCounted(100, 4);  // the parent now has helpers
-    ASSERT_GE(poolHelpers(), 1);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::vector<std::atomic<int>> runs(200);
-        auto body = [&](long long c) { runs[static_cast<std::size_t>(c)].fetch_add(1); };
-        const bool ok = forEachChunk(200, 4, body);
-        for (auto& r : runs)
-            if (r.load() != 1) _exit(2);
-        _exit(ok ? 0 : 3);
+    const int helpers = poolHelpers();
+    ASSERT_GE(helpers, 3);
+    for (const char* spin : {"0", "1000000"}) {
+        // At the fork the parent's helpers are asleep, or awake after a call
+        // (as they are when a host forks between calls); each has let go of
+        // the call it ran, which a leak check in the child would report.
+        setenv(SPIN_VARIABLE, spin, 1);
+        const long long spins = poolSpins(), naps = poolNaps();
+        runCounted(100, helpers + 1);
+        if (std::string(spin) == "0")
+            ASSERT_TRUE(eventually([&] { return poolNaps() >= naps + helpers; }));
+        else
+            ASSERT_TRUE(eventually([&] { return poolSpins() >= spins + helpers; }));
+        std::fflush(nullptr);  // nothing buffered is written twice
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // exit, not _exit: the static destructors stop the child's own
+            // helpers, and a child that cannot stop them never ends.
+            std::exit(childRun());
+        }
+        int status = 0;
+        pid_t ended = 0;
+        const bool exited = eventually([&] { return (ended = waitpid(child, &status, WNOHANG)) != 0; });
+        if (!exited) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "the forked child (spin " << spin << ") did not end within 30 s";
+        }
+        ASSERT_EQ(ended, child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the forked child ended by signal "
+                                       << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        EXPECT_EQ(WEXITSTATUS(status), CHILD_OK)
+            << "2: it inherited the parent's helpers, 3: no chunk ran on a helper, 4: wrong results, "
+               "5: a chunk failed, 6: no pool of its own";
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -14,14 +14,18 @@ end
 maps{2}(5, 7) = NaN;
 expected = cellfun(@(x) sat_sigmoid(x, 1.3), maps, 'UniformOutput', false);
 bits = @(c) typecast(cell2mat(cellfun(@(x) x(:), c(:), 'UniformOutput', false)), 'uint64');
-for threads = [1 2 8]
-  setenv('OTK_NUM_THREADS', num2str(threads));
+% Threads and the helpers' spin time (0: they sleep between calls).
+for setting = [1 0; 2 0; 2 1000; 8 0; 8 1000]'
+  setenv('OTK_NUM_THREADS', num2str(setting(1)));
+  setenv('OTK_SPIN_US', num2str(setting(2)));
   m = cellfun(@(x) x + 0, maps, 'UniformOutput', false);
   Fenwold(nImages, N, m, nRows, nCols, 1.3);
   if ~isequal(bits(m), bits(expected))
-    error('test:threads', 'Fenwold with %d threads differs from the plain steps (seed %d)', threads, seed);
+    error('test:threads', 'Fenwold with %d threads, spin %d us, differs from the plain steps (seed %d)', ...
+          setting(1), setting(2), seed);
   end
 end
+unsetenv('OTK_SPIN_US');
 
 % One block in cells 1 and 6 of 8: saturated twice, the others once. The
 % variable a shares that block too, so the expectation comes from a copy.

@@ -40,15 +40,19 @@ end
 expected = expected / (binWidth * numel(region));
 
 bits = @(c) typecast(cell2mat(cellfun(@(x) x(:), c(:), 'UniformOutput', false)), 'uint64');
-for threads = [1 2 8]
+for setting = [1 0; 2 0; 2 1000; 8 0; 8 1000]'   % threads, spin (us)
+  threads = setting(1);
   setenv('OTK_NUM_THREADS', num2str(threads));
+  setenv('OTK_SPIN_US', num2str(setting(2)));
   m = cellfun(@(x) x + 0, maps, 'UniformOutput', false);
   h = h0 + 0;
   h(end) = -0;
   Porrith(nImages, N, m, margin, nRows, nCols, binWidth, nBins, h, level);
   if ~isequal(bits({h}), bits({expected})) || ~isequal(bits(m), bits(saturated))
-    error('test:threads', 'Porrith with %d threads differs from the plain loops (seed %d)', threads, seed);
+    error('test:threads', 'Porrith with %d threads, spin %d us, differs from the plain loops (seed %d)', ...
+          threads, setting(2), seed);
   end
 end
 setenv('OTK_NUM_THREADS', previous);
+unsetenv('OTK_SPIN_US');
 disp('test_Porrith_threads: all checks passed');

@@ -24,8 +24,10 @@ big = {randn(640, 500)};
 stack = arrayfun(@(k) randn(160), 1:12, 'UniformOutput', false);
 stack = reshape(stack, 3, 4);
 results = {};
-for threads = [1 2 8]
-  setenv('OTK_NUM_THREADS', sprintf('%d', threads));
+% 2 threads whose helpers sleep between calls, 8 whose helpers stay awake.
+for setting = [1 0; 2 0; 8 1000]'   % threads, spin (us)
+  setenv('OTK_NUM_THREADS', sprintf('%d', setting(1)));
+  setenv('OTK_SPIN_US', sprintf('%d', setting(2)));
   r1 = run_sabrel(3, 16, maps, 300, 301, [3 -7 0], [1 2 -20], [5 -37 100]);
   r2 = run_sabrel(1, 16, big, 640, 500, 4, -3, 7);
   r3 = run_mundle(3, 4, stack, 160, 160, [1 0 -2], [0 5 1], [3 -6 9], false);
@@ -33,6 +35,7 @@ for threads = [1 2 8]
   results{end + 1} = [bits(r1); bits(r2); bits(r3); bits(r4)];
 end
 unsetenv('OTK_NUM_THREADS');
+unsetenv('OTK_SPIN_US');
 assert(isequal(bits(r3), bits(r4)), 'in place differs from out of place');
 if ~isequal(results{1}, results{2}) || ~isequal(results{1}, results{3})
   error('test:threads', 'Sabrel/Mundle results depend on the thread count (seed %d)', seed);
