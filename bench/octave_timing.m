@@ -485,7 +485,10 @@ if any(strcmp(parts, 'backtoback'))
     hm{k} = rand(n) .^ 4;
   end
   patches = {rand(5), rand(5), rand(5), rand(5)};
-  renders = repmat({zeros(n)}, nImages, 1);
+  renders = cell(nImages, 1);   % each its own: shared render maps keep Halvery serial
+  for k = 1:nImages
+    renders{k} = zeros(n);
+  end
   scores = zeros(nImages, 1);
   for nElements = [240 100]   % Halvery, then Wendlow
     ori = floor(rand(1, nElements) * Nh);

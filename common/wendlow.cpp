@@ -50,8 +50,13 @@ constexpr double PARALLEL_WORK = 38000;
 constexpr double WORK_PER_POOLING = 4;
 constexpr double WORK_PER_PLACEMENT = 40;
 
-// Elements placed per chunk of the placement step.
-constexpr long long PLACEMENT_BLOCK = 256;
+// Elements placed per chunk of the placement step. Small, so that a call
+// has several chunks per thread even with few rotations: a chunk a helper
+// has claimed must be waited for, and with both cores busy (two niced loops
+// beside the benchmark) blocks of 256 left a one-image call with N = 4 and
+// 200 elements two placement chunks, one per thread, and twice the
+// 1-thread time; with blocks of 32 and the finer runs below, 1.0x.
+constexpr long long PLACEMENT_BLOCK = 32;
 
 
 int rotationCount(int N)
@@ -143,7 +148,8 @@ void scorePass(const WendlowState& s, long long firstCandidate, long long candid
                         static_cast<double>(elements) * samples;
     const int threads = threadsFor(work, PARALLEL_WORK);
     long long runs = 1;
-    if (nImages < threads) runs = std::min(candidates, (4LL * threads + nImages - 1) / nImages);
+    // Some 8 chunks a thread: see PLACEMENT_BLOCK.
+    if (nImages < threads) runs = std::min(candidates, (8LL * threads + nImages - 1) / nImages);
     auto scoreOne = [&](long long c) {
         const long long run = c % runs;
         scoreChunk(s, static_cast<int>(c / runs), candidates * run / runs, candidates * (run + 1) / runs,
