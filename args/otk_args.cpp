@@ -489,3 +489,12 @@ void readPoolingOptions(const OtkCall& c, const OptionSlot* slots, const OtkMaps
     pool.shiftX = pool.shiftY = nullptr;
     pool.shiftAt = nullptr;
 }
+
+Transforms readTransforms(const OtkCall& c, int first, long long n)
+{
+    Transforms t;
+    t.dX = readWhole(c, c.prhs[first], "ROWSHIFT (argument 2)", n, nullptr);
+    t.dY = readWhole(c, c.prhs[first + 1], "COLUMNSHIFT (argument 3)", n, nullptr);
+    t.dO = readWhole(c, c.prhs[first + 2], "ROTATION (argument 4)", n, nullptr);
+    return t;
+}

@@ -53,6 +53,16 @@ double readScalar(const OtkCall& c, const mxArray* a, const char* label, ScalarK
 // then holds count entries); with count < 0 any number, *n set to it.
 const double* readWhole(const OtkCall& c, const mxArray* a, const char* label, long long count, long long* n);
 
+// The per-map (or per-image) row shifts, column shifts and rotations of the
+// warps, at positions first..first+2: each a scalar for all n or n whole
+// numbers.
+struct Transforms {
+    const double* dX;
+    const double* dY;
+    const double* dO;
+};
+Transforms readTransforms(const OtkCall& c, int first, long long n);
+
 // How maps are laid out: stacks (nRows x nCols x N x nImages, or an
 // nImages x N cell grid) or a list (nRows x nCols x n, or a cell vector; a
 // cell array of any shape for LAYOUT_ANY_CELLS, read as a list).

@@ -205,3 +205,11 @@ void finishWarp(WarpState& s)
     std::free(s.copies);
     s.copies = nullptr;
 }
+
+void runWarpCall(WarpState& s, int nrhs, const mxArray* const* prhs)
+{
+    const Gateway g = {"otk", nrhs, prhs, nullptr};
+    prepareWarp(g, s);
+    warpAll(s);
+    finishWarp(s);
+}

@@ -37,6 +37,10 @@ void readWarpCall(const Gateway& g, WarpGrid grid, WarpState& s);
 void setWarpCall(WarpState& s, int n, int N, int channels, int sx, int sy, MapGrid sources, MapGrid results,
                  const double* dX, const double* dY, const double* dO);
 
+// The whole warp of a call whose record setWarpCall filled (the otk_ warps,
+// whose errors are "otk:<mnemonic>"): prepareWarp, warpAll, finishWarp.
+void runWarpCall(WarpState& s, int nrhs, const mxArray* const* prhs);
+
 // Makes the call's reads independent of its writes and groups the maps by
 // transform. Every source map whose first count elements share storage with
 // a result map is copied into a block of this call, and sI points at the

@@ -17,19 +17,14 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (nlhs > 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
     const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_LIST);
     const int n = maps.nImages;
-    const double* dX = readWhole(c, prhs[ARG_ROW_SHIFT], "ROWSHIFT (argument 2)", n, nullptr);
-    const double* dY = readWhole(c, prhs[ARG_COLUMN_SHIFT], "COLUMNSHIFT (argument 3)", n, nullptr);
-    const double* dO = readWhole(c, prhs[ARG_ROTATION], "ROTATION (argument 4)", n, nullptr);
+    const Transforms t = readTransforms(c, ARG_ROW_SHIFT, n);
     const int N = static_cast<int>(readScalar(c, prhs[ARG_N], "N (argument 5)", KIND_POSITIVE_INTEGER));
 
     // Every entry of every result map is written.
     MapGrid results = nullptr;
     mxArray* out = createMaps(maps, LAYOUT_LIST, false, &results, maps.isCell ? maps.array : nullptr);
     WarpState s;
-    setWarpCall(s, n, N, 1, maps.nRows, maps.nCols, maps.grid, results, dX, dY, dO);
-    const Gateway g = {"otk", nrhs, prhs, nullptr};
-    prepareWarp(g, s);
-    warpAll(s);
-    finishWarp(s);
+    setWarpCall(s, n, N, 1, maps.nRows, maps.nCols, maps.grid, results, t.dX, t.dY, t.dO);
+    runWarpCall(s, nrhs, prhs);
     plhs[0] = out;
 }

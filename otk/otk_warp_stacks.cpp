@@ -18,18 +18,13 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (nlhs > 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
     const OtkMaps stacks = readMaps(c, prhs[ARG_STACKS], "STACKS (argument 1)", LAYOUT_STACKS);
     const int n = stacks.nImages;
-    const double* dX = readWhole(c, prhs[ARG_ROW_SHIFT], "ROWSHIFT (argument 2)", n, nullptr);
-    const double* dY = readWhole(c, prhs[ARG_COLUMN_SHIFT], "COLUMNSHIFT (argument 3)", n, nullptr);
-    const double* dO = readWhole(c, prhs[ARG_ROTATION], "ROTATION (argument 4)", n, nullptr);
+    const Transforms t = readTransforms(c, ARG_ROW_SHIFT, n);
 
     // Every entry of every result map is written.
     MapGrid results = nullptr;
     mxArray* out = createMaps(stacks, LAYOUT_STACKS, false, &results);
     WarpState s;
-    setWarpCall(s, n, stacks.N, stacks.N, stacks.nRows, stacks.nCols, stacks.grid, results, dX, dY, dO);
-    const Gateway g = {"otk", nrhs, prhs, nullptr};
-    prepareWarp(g, s);
-    warpAll(s);
-    finishWarp(s);
+    setWarpCall(s, n, stacks.N, stacks.N, stacks.nRows, stacks.nCols, stacks.grid, results, t.dX, t.dY, t.dO);
+    runWarpCall(s, nrhs, prhs);
     plhs[0] = out;
 }
