@@ -18,8 +18,10 @@ namespace {
 constexpr long long VALUES_PER_EDGE = 32;
 
 // Chunks per thread: a helper that the OS does not schedule holds up at most
-// a quarter of its share.
-constexpr long long CHUNKS_PER_THREAD = 4;
+// a sixteenth of its share, and the last chunks even out the threads (with
+// 4, a 0.7 ms call gained 1.4x from a second thread in a loop of calls, with
+// 16 about 1.6x). Each chunk's counts are merged at the end: nBins integers.
+constexpr long long CHUNKS_PER_THREAD = 16;
 
 }  // namespace
 

@@ -20,9 +20,11 @@ const double SATURATION_PER_THREAD = 16384;
 namespace {
 
 // Elements per chunk: large enough that claiming a chunk costs nothing
-// measurable, small enough that a helper the OS does not schedule leaves
-// little for the caller to take over.
-constexpr long long SATURATION_CHUNK = 16384;
+// measurable (some 40 us of work against one atomic operation), small
+// enough that the last chunks even out the threads: with 16384 a call of
+// 72^2 x 16 maps had five chunks and gained 1.6x from a second thread in a
+// loop of calls, with 4096 about 1.9x.
+constexpr long long SATURATION_CHUNK = 4096;
 
 }  // namespace
 
