@@ -330,6 +330,13 @@ OtkMaps readMaps(const OtkCall& c, const mxArray* a, const char* label, MapLayou
 #if !defined(MATLAB_MEX_FILE)
 constexpr double HOST_ARRAY_BYTES = 1 << 16;
 
+double bytesOf(mwSize ndims, const mwSize* dims)
+{
+    double bytes = sizeof(double);
+    for (mwSize k = 0; k < ndims; ++k) bytes *= static_cast<double>(dims[k]);
+    return bytes;
+}
+
 mxArray* hostZeros(mwSize ndims, const mwSize* dims)
 {
     mxArray* size = mxCreateDoubleMatrix(1, ndims, mxREAL);
@@ -337,16 +344,24 @@ mxArray* hostZeros(mwSize ndims, const mwSize* dims)
     mxArray* out = nullptr;
     const int failed = mexCallMATLAB(1, &out, 1, &size, "zeros");
     mxDestroyArray(size);
-    return failed == 0 && out != nullptr && mxIsDouble(out) && !mxIsComplex(out) ? out : nullptr;
+    if (failed != 0 || out == nullptr) return nullptr;
+    // Whatever "zeros" the path holds must have made exactly this array; a
+    // user's own function of that name must not decide what is written.
+    bool exact = mxIsDouble(out) && !mxIsComplex(out) && !mxIsSparse(out);
+    for (mwSize k = 0; exact && k < ndims; ++k) exact = dimAt(out, k) == static_cast<long long>(dims[k]);
+    exact = exact && static_cast<double>(mxGetNumberOfElements(out)) == bytesOf(ndims, dims) / sizeof(double);
+    if (!exact) {
+        mxDestroyArray(out);
+        return nullptr;
+    }
+    return out;
 }
 #endif
 
 mxArray* createDoubles(mwSize ndims, const mwSize* dims, bool zeroed)
 {
 #if !defined(MATLAB_MEX_FILE)
-    double bytes = sizeof(double);
-    for (mwSize k = 0; k < ndims; ++k) bytes *= static_cast<double>(dims[k]);
-    if (bytes >= HOST_ARRAY_BYTES) {
+    if (bytesOf(ndims, dims) >= HOST_ARRAY_BYTES) {
         mxArray* out = hostZeros(ndims, dims);
         if (out != nullptr) return out;
     }

@@ -133,4 +133,27 @@ assert(has(refused('otk:badOption', @otk_response_density, {m, ['Saturation'; 'B
 message = refused('otk:unknownOption', @otk_response_density, {m, 'Bins', 4, 'Bogus', 1});
 assert(has(message, '''Bogus''') && has(message, 'argument 4'));
 
+% Large results come from the host's zeros: a function of that name on the
+% path that makes another size must not decide where results are written.
+shadow = tempname();
+mkdir(shadow);
+fid = fopen(fullfile(shadow, 'zeros.m'), 'w');
+fprintf(fid, 'function z = zeros(varargin)\n  z = builtin(''zeros'', 2, 2);\nend\n');
+fclose(fid);
+big = rand(300, 300, 2);
+warning('off', 'Octave:shadowed-function');
+addpath(shadow);
+unwind_protect
+  sat = otk_saturate(big, 0.5);
+  warped = otk_warp_stacks(big, 1, 0, 0);
+unwind_protect_cleanup
+  rmpath(shadow);
+  confirm_recursive_rmdir(false, 'local');
+  rmdir(shadow, 's');
+end_unwind_protect
+assert(isequal(size(sat), [300 300 2]) && same(sat, 0.5 * (2 ./ (exp(-2 * big / 0.5) + 1) - 1)), ...
+       'a shadowed zeros changed otk_saturate');
+assert(isequal(size(warped), [300 300 2]) && same(warped(1:end - 1, :, :), big(2:end, :, :)), ...
+       'a shadowed zeros changed otk_warp_stacks');
+
 printf('test_otk_safety: every trap gives a named error or the right answer\n');
