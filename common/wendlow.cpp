@@ -51,6 +51,10 @@ constexpr double PLACEMENT_PARALLEL_WORK = 4 * PARALLEL_WORK;
 constexpr double WORK_PER_POOLING = 4;
 constexpr double WORK_PER_PLACEMENT = 40;
 
+// Bytes of maps a last-level cache holds comfortably (32 MB here): a batch
+// beyond this is read from memory at every call.
+constexpr double MAPS_IN_CACHE = 16.0 * (1 << 20);
+
 // Elements placed per chunk of the placement step. Small, so that a call
 // has several chunks per thread even with few rotations: a chunk a helper
 // has claimed must be waited for, and with both cores busy (two niced loops
@@ -120,12 +124,38 @@ double poolPlacement(const PoolState& pool, ImageMaps maps, const Placement& at,
 // elements, continuing each candidate's sum over the earlier elements: every
 // slot still adds its elements in ascending order. Writes only image p's
 // slots of those candidates, so chunks may run concurrently.
+// Asks for the lines the chunk's poolings will read: the centre sample of
+// every placement in each orientation of its window. The requests are
+// independent, so the memory system serves many at once, where the pooling
+// itself takes its misses a few at a time. Only for maps far beyond the
+// caches (see MAPS_IN_CACHE); the bits do not depend on it.
+void requestSamples(const WendlowState& s, ImageMaps maps, long long qFrom, long long qTo, long long elements)
+{
+    const PoolState& pool = s.pool;
+    for (long long k = 0; k < elements; ++k) {
+        const Placement* placed = s.placements + k * s.candidatesPerPass;
+        for (long long q = qFrom; q < qTo; ++q) {
+            const Placement& at = placed[q];
+            if (at.run.first > at.run.last) continue;  // nothing inside the map
+            const std::ptrdiff_t centre = linearIndex(at.x, at.y, pool.nRows, pool.nCols);
+            if (centre < 0 || centre >= static_cast<std::ptrdiff_t>(mapElements(pool.nRows, pool.nCols))) continue;
+            int o = at.ori - pool.oriRange;
+            if (o < 0) o += pool.N;
+            for (int j = -pool.oriRange; j <= pool.oriRange; ++j) {
+                __builtin_prefetch(maps.maps[o * maps.stride] + centre);
+                if (++o == pool.N) o = 0;
+            }
+        }
+    }
+}
+
 void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, long long firstCandidate,
                 long long firstElement, long long elements)
 {
     const PoolState& pool = s.pool;
     const ImageMaps maps = imageMaps(pool, p);
     const bool fast = insideWindow(pool);
+    if (s.mapsBeyondCache) requestSamples(s, maps, qFrom, qTo, elements);
     // Image-major, so that threads scoring different images never write to
     // the same cache line.
     double* slots = s.transformScores + static_cast<long long>(p) * s.nCandidates + firstCandidate;
@@ -259,6 +289,9 @@ void allocateSearch(WendlowState& s, Scratch& scratch)
 void searchTransform(WendlowState& s)
 {
     if (s.pool.nImages == 0) return;  // nothing to search, nothing written
+    s.mapsBeyondCache = static_cast<double>(s.pool.nImages) * s.pool.N *
+                            static_cast<double>(mapElements(s.pool.nRows, s.pool.nCols)) * sizeof(double) >
+                        MAPS_IN_CACHE;
     s.elements = copyElements(s.tpl);
     Scratch scratch;
     allocateSearch(s, scratch);

@@ -39,6 +39,7 @@ struct WendlowState {
     long long elementsPerPass;
     Placement* placements;    // a pass's element k under candidate q at k*candidatesPerPass + q
     double* transformScores;  // candidate q of image p at p*nCandidates + q
+    bool mapsBeyondCache;     // the batch's maps are far beyond the caches
 };
 
 

@@ -77,15 +77,15 @@ TemplateCall workedCall()
 
 // Elements anywhere (orientations outside 0..N-1, positions outside the
 // maps), mixed-sign weights and responses, a few NaNs.
-TemplateCall randomCall(std::mt19937& rng, int nImages, int N, int nElements)
+TemplateCall randomCall(std::mt19937& rng, int nImages, int N, int nElements, int side = 0)
 {
     auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
     auto pick = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
     TemplateCall c;
     c.nImages = nImages;
     c.N = N;
-    c.nRows = pick(5, 14);
-    c.nCols = pick(5, 14);
+    c.nRows = side > 0 ? side : pick(5, 14);
+    c.nCols = side > 0 ? side + 1 : pick(5, 14);
     c.shiftRange = pick(0, 2);
     c.oriRange = std::min(N, pick(0, 2));
     c.shiftStep = pick(-1, 2);
@@ -247,6 +247,21 @@ TEST(Wendlow, TheSameBitsForAnyThreadCount)
         }
     }
     EXPECT_GE(poolHelpers(), 1);  // the threaded path did run
+}
+
+TEST(Wendlow, BatchesBeyondTheCachesGiveThePlainBits)
+{
+    // 3 images of 16 maps of 210 x 211: 17 MB, so the samples of each chunk
+    // are requested ahead of the poolings.
+    const unsigned seed = 19;
+    std::mt19937 rng(seed);
+    TemplateCall c = randomCall(rng, 3, 16, 30, 210);
+    const Results expected = reference(c);
+    for (int threads : {1, 2}) {
+        setenv("OTK_NUM_THREADS", std::to_string(threads).c_str(), 1);
+        EXPECT_EQ(runResults(c), expected) << "seed " << seed << ", " << threads << " threads";
+        unsetenv("OTK_NUM_THREADS");
+    }
 }
 
 TEST(Wendlow, ElementArraysSharingStorageWithResultsAreReadFirst)
