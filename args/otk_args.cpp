@@ -513,3 +513,13 @@ Transforms readTransforms(const OtkCall& c, int first, long long n)
     t.dO = readWhole(c, c.prhs[first + 2], "ROTATION (argument 4)", n, nullptr);
     return t;
 }
+
+OtkMaps readTemplateCall(const OtkCall& c, OptionSlot* slots, int nSlots, int shiftRange, int oriRange,
+                         PoolState& pool, Template& tpl)
+{
+    const OtkMaps maps = readMaps(c, c.prhs[OTK_ARG_MAPS], "MAPS (argument 1)", LAYOUT_STACKS);
+    readTemplateStruct(c, c.prhs[OTK_ARG_TEMPLATE], maps.N, "TEMPLATE (argument 2)", tpl);
+    readOptions(c, OTK_ARG_FIRST_OPTION, slots, nSlots);
+    readPoolingOptions(c, slots, maps, shiftRange, oriRange, pool);
+    return maps;
+}

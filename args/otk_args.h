@@ -112,5 +112,15 @@ void readPoolingOptions(const OtkCall& c, const OptionSlot* slots, const OtkMaps
 // values as double arrays the kernels read.
 void readTemplateStruct(const OtkCall& c, const mxArray* a, int N, const char* label, Template& tpl);
 
+// The positions scoring and searching share.
+enum OtkTemplateArg { OTK_ARG_MAPS = 0, OTK_ARG_TEMPLATE = 1, OTK_ARG_FIRST_OPTION = 2 };
+
+// What scoring and searching share: MAPS (argument 1, stacks), TEMPLATE
+// (argument 2) and the name-value options from argument 3 on, read against
+// slots (the first four the pooling options, defaults shiftRange and
+// oriRange), into pool and tpl. Returns the maps.
+OtkMaps readTemplateCall(const OtkCall& c, OptionSlot* slots, int nSlots, int shiftRange, int oriRange,
+                         PoolState& pool, Template& tpl);
+
 // A double array of the given dimensions, unset or zero-filled.
 mxArray* createDoubles(mwSize ndims, const mwSize* dims, bool zeroed);

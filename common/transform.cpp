@@ -49,3 +49,17 @@ void geometricTransform(int N, int cx, int cy, int x, int y, int iOri, int delta
 {
     shiftTurnedPoint(turnPoint(N, cx, cy, x, y, iOri, deltaOri), cx, cy, deltaX, deltaY, xyo);
 }
+
+void movePoints(const PointMove& move, long long count, const double* rows, const double* cols,
+                const double* orientations, double* newRows, double* newCols, double* newOrientations)
+{
+    for (long long k = 0; k < count; ++k) {
+        long long xyo[3];
+        geometricTransform(move.N, move.centreRow, move.centreCol, static_cast<int>(rows[k]),
+                           static_cast<int>(cols[k]), static_cast<int>(orientations[k]), move.rowShift,
+                           move.colShift, move.rotation, xyo);
+        newRows[k] = static_cast<double>(xyo[0]);
+        newCols[k] = static_cast<double>(xyo[1]);
+        newOrientations[k] = static_cast<double>(xyo[2]);
+    }
+}

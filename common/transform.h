@@ -27,3 +27,22 @@ void shiftTurnedPoint(const TurnedPoint& t, int cx, int cy, int deltaX, int delt
 
 // (iOri + deltaOri) modulo N, taken in 0..N-1, in constant time. N >= 1.
 int wrapOrientation(int N, long long iOriPlusDelta);
+
+// One move of many oriented points, as the search reports it: N, the centre
+// of rotation, the shift and the rotation.
+struct PointMove {
+    int N;
+    int centreRow;
+    int centreCol;
+    int rowShift;
+    int colShift;
+    int rotation;
+};
+
+// Points k = 0..count-1 (row, column and orientation taken from doubles
+// holding whole numbers that fit an int) through geometricTransform, into
+// the three result arrays. The one loop behind otk_transform_points and
+// otk_transform_template, so that both move a template where Wendlow
+// placed it.
+void movePoints(const PointMove& move, long long count, const double* rows, const double* cols,
+                const double* orientations, double* newRows, double* newCols, double* newOrientations);

@@ -10,7 +10,6 @@
 
 namespace {
 
-enum ScoreArg { ARG_MAPS = 0, ARG_TEMPLATE = 1, ARG_FIRST_OPTION = 2 };
 enum ScoreOption { OPT_SHIFT_RANGE, OPT_ORI_RANGE, OPT_SHIFT_STEP, OPT_SATURATION, OPT_PATCHES, SCORE_OPTIONS };
 
 const char* const PATCHES_LABEL = "Patches (option)";
@@ -76,14 +75,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     requireOtkInputs(c, 2, "MAPS and TEMPLATE");
     if (nlhs > 3) otkError(c, "nargout", "%s: returns at most 3 outputs (%d requested)", c.name, nlhs);
 
-    const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_STACKS);
     HalveryState s;
-    readTemplateStruct(c, prhs[ARG_TEMPLATE], maps.N, "TEMPLATE (argument 2)", s.tpl);
     OptionSlot options[SCORE_OPTIONS] = {
         {"ShiftRange", nullptr}, {"OriRange", nullptr}, {"ShiftStep", nullptr}, {"Saturation", nullptr},
         {"Patches", nullptr}};
-    readOptions(c, ARG_FIRST_OPTION, options, SCORE_OPTIONS);
-    readPoolingOptions(c, options, maps, 1, 1, s.pool);
+    const OtkMaps maps = readTemplateCall(c, options, SCORE_OPTIONS, 1, 1, s.pool, s.tpl);
     readPatches(c, options[OPT_PATCHES].value, s);
 
     const int nImages = maps.nImages;

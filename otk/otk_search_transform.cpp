@@ -8,7 +8,6 @@
 
 namespace {
 
-enum SearchArg { ARG_MAPS = 0, ARG_TEMPLATE = 1, ARG_FIRST_OPTION = 2 };
 enum SearchOption { SEARCH_OPTIONS = 4 };
 
 mxArray* column(int n, bool zeroed)
@@ -50,13 +49,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     requireOtkInputs(c, 2, "MAPS and TEMPLATE");
     if (nlhs > 4) otkError(c, "nargout", "%s: returns at most 4 outputs (%d requested)", c.name, nlhs);
 
-    const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_STACKS);
     WendlowState s;
-    readTemplateStruct(c, prhs[ARG_TEMPLATE], maps.N, "TEMPLATE (argument 2)", s.tpl);
     OptionSlot options[SEARCH_OPTIONS] = {
         {"ShiftRange", nullptr}, {"OriRange", nullptr}, {"ShiftStep", nullptr}, {"Saturation", nullptr}};
-    readOptions(c, ARG_FIRST_OPTION, options, SEARCH_OPTIONS);
-    readPoolingOptions(c, options, maps, 0, 0, s.pool);
+    const OtkMaps maps = readTemplateCall(c, options, SEARCH_OPTIONS, 0, 0, s.pool, s.tpl);
     if (maps.N > WENDLOW_MAX_ORIENTATIONS)
         otkError(c, "outOfRange", "%s: MAPS (argument 1) has more than %d orientations", c.name,
                  WENDLOW_MAX_ORIENTATIONS);

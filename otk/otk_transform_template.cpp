@@ -10,16 +10,6 @@ enum MoveArg { ARG_TEMPLATE = 0, ARG_TRANSFORM = 1, MOVE_ARGS = 2 };
 
 const char* const TRANSFORM_LABEL = "TRANSFORM (argument 2)";
 
-// The answer's geometry: N, the centre, the shift and the rotation.
-struct Move {
-    int N;
-    int centreRow;
-    int centreCol;
-    int rowShift;
-    int colShift;
-    int rotation;
-};
-
 const mxArray* transformField(const OtkCall& c, const mxArray* t, const char* name)
 {
     const mxArray* v = mxGetField(t, 0, name);
@@ -28,7 +18,8 @@ const mxArray* transformField(const OtkCall& c, const mxArray* t, const char* na
     return v;
 }
 
-Move readMove(const OtkCall& c, const mxArray* t)
+// The answer's geometry: N, the centre, the shift and the rotation.
+PointMove readMove(const OtkCall& c, const mxArray* t)
 {
     static const char* const fields[5] = {"rowShift", "columnShift", "rotation", "orientations", "centre"};
     bool ok = mxIsStruct(t) && mxGetNumberOfElements(t) == 1;
@@ -37,7 +28,7 @@ Move readMove(const OtkCall& c, const mxArray* t)
         otkError(c, "badTransform",
                  "%s: %s must be a scalar struct with the fields rowShift, columnShift, rotation, orientations, centre",
                  c.name, TRANSFORM_LABEL);
-    Move m;
+    PointMove m;
     m.N = static_cast<int>(readScalar(c, transformField(c, t, "orientations"), "TRANSFORM.orientations (argument 2)",
                                       KIND_POSITIVE_INTEGER));
     const mxArray* centre = mxGetField(t, 0, "centre");
@@ -74,7 +65,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const OtkCall c = {"otk_transform_template", nrhs, prhs};
     requireOtkInputs(c, MOVE_ARGS, "TEMPLATE and TRANSFORM");
     if (nlhs > 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
-    const Move m = readMove(c, prhs[ARG_TRANSFORM]);
+    const PointMove m = readMove(c, prhs[ARG_TRANSFORM]);
     Template tpl;
     readTemplateStruct(c, prhs[ARG_TEMPLATE], m.N, "TEMPLATE (argument 1)", tpl);
 
@@ -83,14 +74,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     double* rows = replaceField(moved, prhs[ARG_TEMPLATE], "row");
     double* cols = replaceField(moved, prhs[ARG_TEMPLATE], "column");
     double* oris = replaceField(moved, prhs[ARG_TEMPLATE], "orientation");
-    for (long long k = 0; k < elementCount(tpl); ++k) {
-        long long xyo[3];
-        geometricTransform(m.N, m.centreRow, m.centreCol, static_cast<int>(tpl.elemX[k]),
-                           static_cast<int>(tpl.elemY[k]), static_cast<int>(tpl.elemOri[k]), m.rowShift, m.colShift,
-                           m.rotation, xyo);
-        rows[k] = static_cast<double>(xyo[0]);
-        cols[k] = static_cast<double>(xyo[1]);
-        oris[k] = static_cast<double>(xyo[2]);
-    }
+    movePoints(m, elementCount(tpl), tpl.elemX, tpl.elemY, tpl.elemOri, rows, cols, oris);
     plhs[0] = moved;
 }
