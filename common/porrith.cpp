@@ -169,9 +169,15 @@ int binByEdges(double q, const double* edges, int lastBin, double invWidth)
 
 // Adds 1.0 to h count times, with the bits of count plain additions. While
 // h is an integer and every partial sum stays within 2^53 the sums are
-// exact and one addition does; otherwise (a histogram that came in holding
-// fractions or huge values) the additions are replayed, stopping once they
-// change nothing.
+// exact and one addition does. Otherwise (a histogram that came in holding
+// fractions or huge values, as one that a loop of calls keeps adding to
+// does) the additions are replayed in runs: below 2^53, h and 1.0 are
+// multiples of h's spacing of doubles, so every sum is exact until one
+// needs a coarser spacing, past the next power of two above h, or past -h
+// for a negative h. Each run of exact additions is one addition, and the
+// one that may round is taken alone: a few steps per power of two instead
+// of one per count. From 2^53 on an addition gives h or h+2, and the
+// replay stops once one changes nothing.
 void addCount(double& h, long long count)
 {
     if (count == 0) return;
@@ -179,10 +185,28 @@ void addCount(double& h, long long count)
         h = h + static_cast<double>(count);
         return;
     }
-    for (; count > 0; --count) {
+    while (count > 0) {
+        double exact = 0;  // additions that stay exact from h on
+        if (std::fabs(h) < 0x1p53) {
+            if (h < 0) {
+                exact = std::floor(-2 * h);
+            } else {
+                int e = 0;
+                std::frexp(h, &e);
+                exact = std::ceil(std::ldexp(1.0, e) - h) - 1;  // the difference is exact
+            }
+        }
+        if (exact >= 1) {
+            const double limit = std::min(exact, 0x1p53);
+            const long long run = static_cast<double>(count) < limit ? count : static_cast<long long>(limit);
+            h = h + static_cast<double>(run);
+            count -= run;
+            continue;
+        }
         const double next = h + 1.0;
         if (next == h || std::isnan(next)) return;  // every later addition changes nothing either
         h = next;
+        --count;
     }
 }
 

@@ -35,15 +35,6 @@ TurnedPoint turnPoint(int N, int cx, int cy, int x, int y, int iOri, int deltaOr
     return t;
 }
 
-void shiftTurnedPoint(const TurnedPoint& t, int cx, int cy, int deltaX, int deltaY, long long xyo[3])
-{
-    xyo[2] = t.ori;
-    const double rowCentre = static_cast<double>(static_cast<long long>(cx) + deltaX);
-    const double colCentre = static_cast<double>(static_cast<long long>(cy) + deltaY);
-    xyo[0] = static_cast<long long>(std::floor((0.5 + rowCentre) + t.rowOffset));
-    xyo[1] = static_cast<long long>(std::floor((0.5 + colCentre) + t.colOffset));
-}
-
 void geometricTransform(int N, int cx, int cy, int x, int y, int iOri, int deltaX, int deltaY,
                         int deltaOri, long long xyo[3])
 {

@@ -1,6 +1,8 @@
 // The geometric point transform shared by Wendlow, Sabrel and Mundle.
 #pragma once
 
+#include <cmath>
+
 // Turns the point (x, y) about the centre (cx, cy) by deltaOri orientation
 // steps of PI/N, then moves it by (deltaX, deltaY), rounding each coordinate
 // to the nearest grid point (halves up). xyo receives the new row, the new
@@ -23,7 +25,16 @@ struct TurnedPoint {
     int ori;           // (iOri + deltaOri) modulo N
 };
 TurnedPoint turnPoint(int N, int cx, int cy, int x, int y, int iOri, int deltaOri);
-void shiftTurnedPoint(const TurnedPoint& t, int cx, int cy, int deltaX, int deltaY, long long xyo[3]);
+// Inline: the search moves every turned element by nine shifts, and a call
+// per shift cost it more than the rounding itself.
+inline void shiftTurnedPoint(const TurnedPoint& t, int cx, int cy, int deltaX, int deltaY, long long xyo[3])
+{
+    xyo[2] = t.ori;
+    const double rowCentre = static_cast<double>(static_cast<long long>(cx) + deltaX);
+    const double colCentre = static_cast<double>(static_cast<long long>(cy) + deltaY);
+    xyo[0] = static_cast<long long>(std::floor((0.5 + rowCentre) + t.rowOffset));
+    xyo[1] = static_cast<long long>(std::floor((0.5 + colCentre) + t.colOffset));
+}
 
 // (iOri + deltaOri) modulo N, taken in 0..N-1, in constant time. N >= 1.
 int wrapOrientation(int N, long long iOriPlusDelta);

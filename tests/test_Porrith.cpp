@@ -618,7 +618,10 @@ TEST(Porrith, CountsAddedAtOnceOrReplayedGiveTheSerialSums)
     c.binWidth = 1;
     c.hist() = {0x1p53 - 1000, -0.0, 0.1, 0x1p53 + 2, 5, NAN, HUGE_VAL, -HUGE_VAL};
     expectPlainResult(c, "bin 0 near 2^53");
-    for (double h0 : {0.1, 0x1p53 - 899, 0x1p53 - 900, 0x1p53 + 2, 0x1p52 + 0.5, -1e6 - 0.25, 5.0}) {
+    // The replay goes in runs of exact additions: runs that end at a power
+    // of two, at -h for a negative h (crossing zero), at 2^53 and past it.
+    for (double h0 : {0.1, 0x1p53 - 899, 0x1p53 - 900, 0x1p53 + 2, 0x1p52 + 0.5, -1e6 - 0.25, 5.0, -0.3, -600.75,
+                      -1024.5, 0x1p52 - 0.25, -0x1p53 - 2, 1e-300, 0.999, 2.5e15 + 0.5, 1000.3}) {
         PorrithCall d(1, 1, 32, 32, 2);
         d.margin = 0;
         for (double& v : d.map(0)) v = 0.01;
