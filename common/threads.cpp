@@ -11,6 +11,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -95,8 +96,18 @@ constexpr auto PREEMPTED = std::chrono::microseconds(100);
 // has lost its core, and a call can then wait for a chunk it has claimed.
 constexpr auto BUSY_PAUSE = std::chrono::milliseconds(50);
 
+// Two rounds found this close together that the OS ran something else on
+// their core mean the cores are wanted; one alone does not: a virtual
+// machine takes its core away now and then on an idle host too (seen here
+// two or three times a second), and a wait that then sent every helper to
+// sleep for BUSY_PAUSE made a tenth of a loop's calls wake them again.
+constexpr auto BUSY_WINDOW = std::chrono::milliseconds(20);
+
 // Until when (steady_clock ticks) waits sleep at once.
 std::atomic<long long> sleepUntil{0};
+
+// When (steady_clock ticks) a wait last found its core taken.
+std::atomic<long long> lastPreempted{std::numeric_limits<long long>::min() / 2};
 
 // Waits awake, for up to `budget`, until ready() holds; false
 // when it did not, and the thread then sleeps. A thread that has to wait
@@ -105,7 +116,8 @@ std::atomic<long long> sleepUntil{0};
 //
 // With the cores busy the wait must cost the others nothing: it ends as soon
 // as a round shows that the OS ran something else on this core meanwhile,
-// and then every wait sleeps at once for a while (BUSY_PAUSE).
+// and when that happens twice within BUSY_WINDOW every wait sleeps at once
+// for a while (BUSY_PAUSE).
 // A helper also offers its core to others (sched_yield) after every round:
 // the caller of the next call is often the thread it would take the core
 // from, in this process's share of a busy machine. The caller's own wait
@@ -127,7 +139,10 @@ bool stayAwake(std::chrono::nanoseconds budget, bool yielding, Ready ready)
         const auto before = now;
         now = std::chrono::steady_clock::now();
         if (now - before >= PREEMPTED) {
-            sleepUntil.store((now + BUSY_PAUSE).time_since_epoch().count(), std::memory_order_relaxed);
+            const long long at = now.time_since_epoch().count();
+            const long long last = lastPreempted.exchange(at, std::memory_order_relaxed);
+            if (at - last < std::chrono::duration_cast<std::chrono::steady_clock::duration>(BUSY_WINDOW).count())
+                sleepUntil.store((now + BUSY_PAUSE).time_since_epoch().count(), std::memory_order_relaxed);
             return ready();
         }
         if (now >= until) return ready();
