@@ -19,9 +19,10 @@
 % maps passed as cell grids and as one double array each, 5 rounds,
 % medians (wall time, and process CPU time per image: at 1 thread the
 % steadier figure on a busy machine). OTK_TIMING picks the parts: "vectorised", "configs" (Halvery
-% cases A and B, and with patchHalf 0), "series" (8 to 128 images per
-% call, Halvery and Wendlow), "backtoback" (below), a comma-separated
-% list, or all of them (the default). OTK_TIMING_LARGE=1 adds 512 images to the series: 1 GB of
+% cases A and B, and with patchHalf 0), "bound" (the same cases on a batch
+% whose images all hold the same maps, to part memory from the rest),
+% "series" (8 to 128 images per call, Halvery and Wendlow), "backtoback"
+% (below), a comma-separated list, or all of them (the default). OTK_TIMING_LARGE=1 adds 512 images to the series: 1 GB of
 % maps, held once at a time (arrays are cleared between cases).
 %
 % Then every plug-in called back to back in a loop, as a learning loop
@@ -278,6 +279,45 @@ function compareRow(name, c, asArray, wendlow)
          median(tp) / median(tq), 1e6 * median(cp) / c.nImages, 1e6 * median(cq) / c.nImages, median(cp) / median(cq));
 end
 
+% What memory costs Halvery through the host, and what is left to the
+% kernel: the call on its batch ("cold": every image its own maps, far
+% beyond the caches at 32 images of 16 maps of 128^2), on the same grid
+% whose every image holds the first image's maps ("warm": the same work on
+% samples the caches hold), and with no element (the host's own cost of the
+% call: reading the grid, the results). Both builds read the same samples;
+% cold - warm is what waiting on memory costs each. The floor is the ratio
+% to plain of a kernel that computed nothing: (plain's memory + the host's
+% cost) / plain cold. Cell grids, as aliasing needs them; 1 thread.
+function boundRow(name, c)
+  rounds = 5;
+  cold = randomMaps(c.n, c.N, c.nImages, false);
+  warm = cold;
+  for i = 2:c.nImages
+    warm(i, :) = cold(1, :);
+  end
+  patches = randomPatches(c.patchHalf, c.N, false);
+  empty = c;
+  empty.tpl = structfun(@(v) v([]), c.tpl, 'UniformOutput', false);
+  calls = {@() halveryCall(@Halvery, c, cold, patches, false), @() halveryCall(@Halvery, c, warm, patches, false), ...
+           @() halveryCall(@plain_Halvery, c, cold, patches, false), ...
+           @() halveryCall(@plain_Halvery, c, warm, patches, false), ...
+           @() halveryCall(@Halvery, empty, cold, patches, false)};
+  t = zeros(rounds, numel(calls));
+  for k = 1:numel(calls)
+    calls{k}();
+  end
+  for r = 1:rounds
+    for k = 1:numel(calls)
+      for j = 1:9
+        t(r, k) = t(r, k) + calls{k}() / 9;
+      end
+    end
+  end
+  m = 1e3 * median(t, 1);
+  printf('%-46s %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.2f %7.2f\n', name, m(1:4), m(5), m(1) - m(2), ...
+         m(3) - m(4), m(1) / m(3), (m(3) - m(4) + m(5)) / m(3));
+end
+
 function c = templateCase(n, N, nImages, nElements, shiftRange, oriRange, patchHalf)
   c = struct('n', n, 'N', N, 'nImages', nImages, 'shiftRange', shiftRange, 'oriRange', oriRange, ...
              'patchHalf', patchHalf);
@@ -287,7 +327,8 @@ end
 function templateTiming(parts)
   wantConfigs = any(strcmp(parts, 'configs'));
   wantSeries = any(strcmp(parts, 'series'));
-  if ~(wantConfigs || wantSeries)
+  wantBound = any(strcmp(parts, 'bound'));
+  if ~(wantConfigs || wantSeries || wantBound)
     return;
   end
   if exist('plain_Halvery') ~= 3 || exist('plain_Wendlow') ~= 3
@@ -296,6 +337,18 @@ function templateTiming(parts)
   end
   N = 16;
   rand('state', 2);
+  if wantBound
+    printf('\nHalvery, memory and the host: ms per call, medians of 5 rounds of 9 calls (cell grids)\n');
+    printf('%-46s %7s %7s %7s %7s %7s %7s %7s %7s %7s\n', 'case', 'cold', 'warm', 'plain c', 'plain w', 'host', ...
+           'memory', 'plain m', 'ratio', 'floor');
+    boundRow('A: 32x128^2, 60 el, sR 1, oR 1, ph 3', templateCase(128, N, 32, 60, 1, 1, 3));
+    boundRow('A0: the same, patchHalf 0', templateCase(128, N, 32, 60, 1, 1, 0));
+    boundRow('B: 16x256^2, 100 el, sR 2, oR 1, ph 5', templateCase(256, N, 16, 100, 2, 1, 5));
+    boundRow('B0: the same, patchHalf 0', templateCase(256, N, 16, 100, 2, 1, 0));
+  end
+  if ~(wantConfigs || wantSeries)
+    return;
+  end
   printf('\nproduct vs plain serial plug-in, 5 rounds, medians: wall ms per call and their ratio, then\n');
   printf('process CPU us per image (cputime: all threads; steadier at 1 thread on a busy machine) and ratio\n');
   printf('%-46s %-5s %9s %9s %7s %9s %9s %7s\n', 'case', 'maps', 'product', 'plain', 'ratio', 'cpu/img', 'plain', 'ratio');
@@ -333,7 +386,7 @@ end
 
 parts = getenv('OTK_TIMING');
 if isempty(parts)
-  parts = 'vectorised,configs,series,backtoback';
+  parts = 'vectorised,configs,bound,series,backtoback';
 end
 parts = strsplit(parts, ',');
 rounds = 7;
