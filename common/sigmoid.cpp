@@ -8,14 +8,14 @@
 #include "threads.h"
 
 // Measured with bench_Fenwold's ThresholdProbe (the same elements in 4
-// chunks on 2 threads against 1 thread, real time, medians of 5, on the
-// 2-core machine while other builds kept its load average near 8): 2
-// threads took 0.92 of the time at 4,096 elements, 0.81 at 8,192 and at
-// 16,384, 0.83 at 32,768, 0.75 at 65,536, 0.77 at 131,072 and 0.86 at
-// 262,144. A helper pays for its wake-up from a few thousand elements on;
-// 16,384 per thread (about 70 us of work) keeps a margin, so calls below
-// 32,768 elements stay on the caller's thread.
-const double SATURATION_PER_THREAD = 16384;
+// chunks on 2 threads against 1 thread, real time, medians): under a load
+// average near 8, 2 threads took 0.92 of the time at 4,096 elements and
+// 0.75 to 0.86 from 8,192 on, so a helper was given 16,384. With helpers
+// that stay awake between calls, on the idle 2-core machine: 0.67 at
+// 4,096, 0.62 at 8,192, 0.61 at 16,384; with two busy loops beside it
+// 0.91, 0.87 and 0.81. So a thread's share is 8,192 elements (some 35 us
+// idle), and a call has 2 threads from 16,384 elements, in 4 chunks.
+const double SATURATION_PER_THREAD = 8192;
 
 namespace {
 
