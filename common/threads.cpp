@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -94,20 +94,40 @@ constexpr auto PREEMPTED = std::chrono::microseconds(100);
 // choice: the OS runs a thread it wakes at once, while a thread that stays
 // awake waits for the end of another's time slice (milliseconds) whenever it
 // has lost its core, and a call can then wait for a chunk it has claimed.
+// A core taken once is not yet a busy machine: the system's own threads
+// take one now and then on an idle one (here every few seconds), and a
+// pause of BUSY_PAUSE each time made some 200 calls of a loop wake their
+// helpers. So the first time costs FIRST_PAUSE, and BUSY_PAUSE only when
+// it happens again within BUSY_WINDOW, as it does beside busy loops.
 constexpr auto BUSY_PAUSE = std::chrono::milliseconds(50);
-
-// Two rounds found this close together that the OS ran something else on
-// their core mean the cores are wanted; one alone does not: a virtual
-// machine takes its core away now and then on an idle host too (seen here
-// two or three times a second), and a wait that then sent every helper to
-// sleep for BUSY_PAUSE made a tenth of a loop's calls wake them again.
-constexpr auto BUSY_WINDOW = std::chrono::milliseconds(20);
+constexpr auto FIRST_PAUSE = std::chrono::milliseconds(5);
+constexpr auto BUSY_WINDOW = std::chrono::milliseconds(200);
 
 // Until when (steady_clock ticks) waits sleep at once.
 std::atomic<long long> sleepUntil{0};
 
 // When (steady_clock ticks) a wait last found its core taken.
-std::atomic<long long> lastPreempted{std::numeric_limits<long long>::min() / 2};
+std::atomic<long long> lastTaken{0};
+
+// Every wait sleeps at once for a while from now: see BUSY_PAUSE.
+void coreWasTaken(std::chrono::steady_clock::time_point now)
+{
+    using Ticks = std::chrono::steady_clock::duration;
+    const long long at = now.time_since_epoch().count();
+    const long long last = lastTaken.exchange(at, std::memory_order_relaxed);
+    const bool again = last != 0 && at - last < std::chrono::duration_cast<Ticks>(BUSY_WINDOW).count();
+    const auto pause = again ? std::chrono::duration_cast<Ticks>(BUSY_PAUSE) : std::chrono::duration_cast<Ticks>(FIRST_PAUSE);
+    sleepUntil.store((now + pause).time_since_epoch().count(), std::memory_order_relaxed);
+}
+
+// Times the OS has taken this thread's core for another thread so far
+// (involuntary switches), or -1 when it cannot tell.
+long coreTakenCount()
+{
+    struct rusage usage;
+    if (getrusage(RUSAGE_THREAD, &usage) != 0) return -1;
+    return usage.ru_nivcsw;
+}
 
 // Waits awake, for up to `budget`, until ready() holds; false
 // when it did not, and the thread then sleeps. A thread that has to wait
@@ -116,8 +136,7 @@ std::atomic<long long> lastPreempted{std::numeric_limits<long long>::min() / 2};
 //
 // With the cores busy the wait must cost the others nothing: it ends as soon
 // as a round shows that the OS ran something else on this core meanwhile,
-// and when that happens twice within BUSY_WINDOW every wait sleeps at once
-// for a while (BUSY_PAUSE).
+// and then every wait sleeps at once for a while (see BUSY_PAUSE).
 // A helper also offers its core to others (sched_yield) after every round:
 // the caller of the next call is often the thread it would take the core
 // from, in this process's share of a busy machine. The caller's own wait
@@ -129,6 +148,7 @@ bool stayAwake(std::chrono::nanoseconds budget, bool yielding, Ready ready)
     if (budget.count() <= 0) return false;
     auto now = std::chrono::steady_clock::now();
     if (now.time_since_epoch().count() < sleepUntil.load(std::memory_order_relaxed)) return false;
+    const long takenBefore = coreTakenCount();
     const auto until = now + budget;
     for (;;) {
         for (int i = 0; i < LOOKS_PER_ROUND; ++i) {
@@ -139,11 +159,15 @@ bool stayAwake(std::chrono::nanoseconds budget, bool yielding, Ready ready)
         const auto before = now;
         now = std::chrono::steady_clock::now();
         if (now - before >= PREEMPTED) {
-            const long long at = now.time_since_epoch().count();
-            const long long last = lastPreempted.exchange(at, std::memory_order_relaxed);
-            if (at - last < std::chrono::duration_cast<std::chrono::steady_clock::duration>(BUSY_WINDOW).count())
-                sleepUntil.store((now + BUSY_PAUSE).time_since_epoch().count(), std::memory_order_relaxed);
-            return ready();
+            // A long round with no switch is the virtual machine pausing
+            // this core, which says nothing about other work here: seen
+            // two or three times a second on an idle host, and when it sent
+            // every helper to sleep a tenth of a loop's calls woke them.
+            const long takenNow = coreTakenCount();
+            if (takenNow < 0 || takenBefore < 0 || takenNow != takenBefore) {
+                coreWasTaken(now);
+                return ready();
+            }
         }
         if (now >= until) return ready();
     }
