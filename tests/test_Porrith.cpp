@@ -424,6 +424,37 @@ TEST(Porrith, LookupByEdgesGivesTheDivisionBin)
     }
 }
 
+void addCount(double& h, long long count);
+
+TEST(Porrith, CountsAddedInRunsGiveTheBitsOfOneAdditionPerValue)
+{
+    // Against 1.0 added count times, one addition at a time: starting values
+    // of every magnitude and sign (runs end at powers of two, at -h, at
+    // 2^53), with fractions, next to 2^53 from both sides, and the specials.
+    const unsigned seed = 1753;
+    std::mt19937_64 gen(seed);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::vector<double> starts = {0.0, -0.0, 0.3, -0.3, -0.5, -1.0, 0.999, 1e-300, -1e-300, 4.9e-324,
+                                  0x1p52 - 0.25, 0x1p52 + 0.5, 0x1p53 - 1, 0x1p53 + 2, -0x1p53 - 2, -0x1p53,
+                                  1e15 + 0.3, -1e15 - 0.3, 1e300, -1e300, HUGE_VAL, -HUGE_VAL, NAN};
+    for (int k = 0; k < 400; ++k) {
+        const double v = std::ldexp(unit(gen), static_cast<int>(gen() % 120) - 60);
+        starts.push_back(v);
+        starts.push_back(std::floor(v) + 0.5);
+        starts.push_back(0x1p53 - static_cast<double>(gen() % 3000) - (gen() % 2 ? 0.5 : 0.0));
+        starts.push_back(-0x1p53 + static_cast<double>(gen() % 3000));
+    }
+    for (const double h0 : starts)
+        for (const long long count : {1LL, 2LL, 3LL, 7LL, 100LL, 1023LL, 4097LL}) {
+            double fast = h0, plain = h0;
+            addCount(fast, count);
+            for (long long c = 0; c < count; ++c) plain = plain + 1.0;
+            ASSERT_TRUE(std::memcmp(&fast, &plain, sizeof fast) == 0 || (std::isnan(fast) && std::isnan(plain)))
+                << std::hexfloat << "start " << h0 << ", " << count << " additions: " << fast << " against "
+                << plain << ", seed " << seed;
+        }
+}
+
 TEST(Porrith, RegionEmptyInOneDirectionIsValid)
 {
     // 5 x 3 maps with margin 1: two rows but no column. Nothing is binned,

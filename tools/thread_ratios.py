@@ -35,7 +35,7 @@ def read(path):
     run_threads = None
     for line in open(path, errors='replace'):
         line = re.sub(r'\x1b\[[0-9;]*m', '', line)
-        section = re.match(r'## (\S+)(, (OTK_NUM_THREADS=1|all cores))?', line)
+        section = re.match(r'## ([^,\s]+)(, (OTK_NUM_THREADS=1|all cores))?', line)
         if section:
             run_threads = {None: None, 'OTK_NUM_THREADS=1': 1, 'all cores': 2}[section.group(3)]
             continue
