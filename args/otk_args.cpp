@@ -256,6 +256,13 @@ void requireOtkInputs(const OtkCall& c, int count, const char* expected)
     if (c.nrhs < count) otkError(c, "nargin", "%s: expects %s (got %d inputs)", c.name, expected, c.nrhs);
 }
 
+void requireOtkOutputs(const OtkCall& c, int nlhs, int most)
+{
+    if (nlhs <= most) return;
+    if (most == 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
+    otkError(c, "nargout", "%s: returns at most %d outputs (%d requested)", c.name, most, nlhs);
+}
+
 RealArray readReal(const OtkCall& c, const mxArray* a, const char* label)
 {
     if (!(mxIsNumeric(a) || mxIsLogical(a)))

@@ -29,6 +29,9 @@ struct OtkCall {
 // Fewer than count inputs: otk:nargin with what the function expects.
 void requireOtkInputs(const OtkCall& c, int count, const char* expected);
 
+// More than most outputs asked for: otk:nargout.
+void requireOtkOutputs(const OtkCall& c, int nlhs, int most);
+
 // A real, full numeric (or logical) array as doubles: a double array is
 // read in place, any other class is converted once into a block of this
 // call. label names it in messages, e.g. "MAPS (argument 1)".

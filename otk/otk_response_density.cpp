@@ -18,7 +18,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_response_density", nrhs, prhs};
     if (nrhs < 1) otkError(c, "nargin", "%s: expects MAPS (got no input)", c.name);
-    if (nlhs > 3) otkError(c, "nargout", "%s: returns at most 3 outputs (%d requested)", c.name, nlhs);
+    requireOtkOutputs(c, nlhs, 3);
     const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_STACKS);
     OptionSlot options[DENSITY_OPTIONS] = {
         {"Saturation", nullptr}, {"Bins", nullptr}, {"BinWidth", nullptr}, {"Margin", nullptr}};

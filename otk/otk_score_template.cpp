@@ -73,7 +73,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_score_template", nrhs, prhs};
     requireOtkInputs(c, 2, "MAPS and TEMPLATE");
-    if (nlhs > 3) otkError(c, "nargout", "%s: returns at most 3 outputs (%d requested)", c.name, nlhs);
+    requireOtkOutputs(c, nlhs, 3);
 
     HalveryState s;
     OptionSlot options[SCORE_OPTIONS] = {

@@ -47,7 +47,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_search_transform", nrhs, prhs};
     requireOtkInputs(c, 2, "MAPS and TEMPLATE");
-    if (nlhs > 4) otkError(c, "nargout", "%s: returns at most 4 outputs (%d requested)", c.name, nlhs);
+    requireOtkOutputs(c, nlhs, 4);
 
     WendlowState s;
     OptionSlot options[SEARCH_OPTIONS] = {

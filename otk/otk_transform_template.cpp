@@ -64,7 +64,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_transform_template", nrhs, prhs};
     requireOtkInputs(c, MOVE_ARGS, "TEMPLATE and TRANSFORM");
-    if (nlhs > 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
+    requireOtkOutputs(c, nlhs, 1);
     const PointMove m = readMove(c, prhs[ARG_TRANSFORM]);
     Template tpl;
     readTemplateStruct(c, prhs[ARG_TEMPLATE], m.N, "TEMPLATE (argument 1)", tpl);

@@ -14,7 +14,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_warp_maps", nrhs, prhs};
     requireOtkInputs(c, WARP_MAPS_ARGS, "MAPS, ROWSHIFT, COLUMNSHIFT, ROTATION and N");
-    if (nlhs > 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
+    requireOtkOutputs(c, nlhs, 1);
     const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_LIST);
     const int n = maps.nImages;
     const Transforms t = readTransforms(c, ARG_ROW_SHIFT, n);

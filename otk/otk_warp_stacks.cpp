@@ -15,7 +15,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_warp_stacks", nrhs, prhs};
     requireOtkInputs(c, WARP_STACKS_ARGS, "STACKS, ROWSHIFT, COLUMNSHIFT and ROTATION");
-    if (nlhs > 1) otkError(c, "nargout", "%s: returns one output (%d requested)", c.name, nlhs);
+    requireOtkOutputs(c, nlhs, 1);
     const OtkMaps stacks = readMaps(c, prhs[ARG_STACKS], "STACKS (argument 1)", LAYOUT_STACKS);
     const int n = stacks.nImages;
     const Transforms t = readTransforms(c, ARG_ROW_SHIFT, n);

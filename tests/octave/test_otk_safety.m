@@ -46,6 +46,23 @@ expect_error('otk:unknownOption', @otk_score_template, maps, tpl, 'Shiftrang', 1
 expect_error('otk:badOption', @otk_score_template, maps, tpl, 3, 1);
 expect_error('otk:badOption', @otk_response_density, maps, 'Bins');
 expect_error('otk:nargin', @otk_score_template, maps);
+% One output more than a function returns: otk:nargout, before any input
+% is read (the inputs here are placeholders).
+outputs = {@otk_score_template, 2, 3; @otk_search_transform, 2, 4; @otk_transform_template, 2, 1;
+           @otk_warp_maps, 5, 1; @otk_warp_stacks, 4, 1; @otk_saturate, 1, 1; @otk_response_density, 1, 3};
+for k = 1:rows(outputs)
+  [fn, nIn, most] = outputs{k, :};
+  args = num2cell(zeros(1, nIn));
+  results = cell(1, most + 1);
+  try
+    [results{:}] = fn(args{:});
+    error('test:noError', '%s with %d outputs: no error', func2str(fn), most + 1);
+  catch err
+    assert(strcmp(err.identifier, 'otk:nargout'), '%s with %d outputs: %s (%s)', func2str(fn), most + 1, ...
+           err.identifier, err.message);
+    assert(~isempty(strfind(err.message, sprintf('(%d requested)', most + 1))), err.message);
+  end
+end
 
 % The right answer where the raw call gave another: the worked call scores
 % 7 with pooled value 4, whichever layout.
