@@ -68,15 +68,20 @@ void renderElement(const HalveryState& s, double* map, long long x, long long y,
     }
 }
 
-// Element e on image i: its pooled value (stored in *pooled), its score term
-// added to score, its drawing.
-void testElement(const HalveryState& s, long long e, int i, double* pooled, double& score)
+// Element e's pooled value on the image of `maps`, and where it was found.
+double poolElement(const HalveryState& s, long long e, ImageMaps maps, MaxRecord& record)
 {
     const Element& el = s.elements[e];
-    MaxRecord record;
-    const ImageMaps maps = imageMaps(s.pool, i);
-    const double v = s.runs[e].whole && s.insideFast ? poolInsideRecord(s.pool, maps, el.ori, el.x, el.y, record)
-                                                     : poolRun(s.pool, maps, el.ori, el.x, el.y, s.runs[e], record);
+    return s.runs[e].whole && s.insideFast ? poolInsideRecord(s.pool, maps, el.ori, el.x, el.y, record)
+                                           : poolRun(s.pool, maps, el.ori, el.x, el.y, s.runs[e], record);
+}
+
+// Element e on image i, pooled to v at record: v stored in *pooled, its
+// score term added to score, its drawing.
+void scoreAndDraw(const HalveryState& s, long long e, int i, double v, const MaxRecord& record, double* pooled,
+                  double& score)
+{
+    const Element& el = s.elements[e];
     *pooled = v;
     score = score + (el.weight * v - el.bias);
     if (v > 0 && s.renderMaps != nullptr) {
@@ -85,6 +90,14 @@ void testElement(const HalveryState& s, long long e, int i, double* pooled, doub
         else
             renderElement(s, s.renderMaps[i], record.x, record.y, record.ori, std::sqrt(v));
     }
+}
+
+// Element e on image i: pooled, scored and drawn.
+void testElement(const HalveryState& s, long long e, int i, double* pooled, double& score)
+{
+    MaxRecord record;
+    const double v = poolElement(s, e, imageMaps(s.pool, i), record);
+    scoreAndDraw(s, e, i, v, record, pooled, score);
 }
 
 // Work of a call, in samples read and patch entries drawn.
@@ -132,15 +145,35 @@ void prefetchElement(const HalveryState& s, long long e, int i)
     prefetchDrawing(s, i, el.x, el.y);
 }
 
+// Elements pooled together before any of them is scored and drawn.
+constexpr long long POOL_BLOCK = 64;
+
 // Every element on image i in the plain element order, its score kept in a
 // register; element e's pooled value goes to pooled[e * stride].
+// In blocks: first the poolings of the block's elements, then their scores
+// and drawings in element order. The poolings read only response maps and
+// the drawings write only render maps, which here share no storage, so this
+// is the plain sequence of results. Poolings back to back are independent
+// loads the processor overlaps; interleaved with drawings, each waited for
+// the one before (measured: 10-20 % of a call on a batch beyond the caches).
 void testImage(const HalveryState& s, int i, double* pooled, long long stride)
 {
     double score = s.scores[i];
-    for (long long e = 0; e < PREFETCH_AHEAD && e < s.nElements; ++e) prefetchElement(s, e, i);
-    for (long long e = 0; e < s.nElements; ++e) {
-        if (e + PREFETCH_AHEAD < s.nElements) prefetchElement(s, e + PREFETCH_AHEAD, i);
-        testElement(s, e, i, pooled + e * stride, score);
+    const ImageMaps maps = imageMaps(s.pool, i);
+    double values[POOL_BLOCK];
+    MaxRecord records[POOL_BLOCK];
+    for (long long first = 0; first < s.nElements; first += POOL_BLOCK) {
+        const long long count = s.nElements - first < POOL_BLOCK ? s.nElements - first : POOL_BLOCK;
+        for (long long k = 0; k < count; ++k) {
+            const long long e = first + k;
+            if (e + PREFETCH_AHEAD < s.nElements) {
+                const Element& next = s.elements[e + PREFETCH_AHEAD];
+                prefetchPooling(s.pool, maps, next.ori, next.x, next.y, s.runs[e + PREFETCH_AHEAD]);
+            }
+            values[k] = poolElement(s, e, maps, records[k]);
+        }
+        for (long long k = 0; k < count; ++k)
+            scoreAndDraw(s, first + k, i, values[k], records[k], pooled + (first + k) * stride, score);
     }
     s.scores[i] = score;
 }
