@@ -113,8 +113,9 @@ struct ThreadCount {
 
 // Random calls: several images and orientations, elements inside, at and
 // beyond the border, NaN and negative responses, render maps that start
-// below zero in places (a pooled value of 0 must not draw), accumulation
-// onto non-zero scores.
+// below zero or at NaN in places (a pooled value of 0 must not draw; a NaN
+// entry stays), patches with NaN and -0 entries (never drawn over a larger
+// entry), accumulation onto non-zero scores.
 TemplateCall randomCall(std::mt19937& rng, int nImages, int N, int nElements, int side, int patchHalf = -1)
 {
     auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
@@ -137,12 +138,15 @@ TemplateCall randomCall(std::mt19937& rng, int nImages, int N, int nElements, in
     for (int i = 0; i < nImages; ++i) {
         for (int o = 0; o < N; ++o)
             for (double& v : c.map(i, o)) v = pick(0, 40) == 0 ? NAN : uniform(-1.5, 1.5);
-        for (double& v : c.render(i)) v = pick(0, 2) == 0 ? -uniform(0, 1) : uniform(0, 0.5);
+        for (double& v : c.render(i)) v = pick(0, 40) == 0 ? NAN : pick(0, 2) == 0 ? -uniform(0, 1) : uniform(0, 0.5);
     }
     const int patchSide = 2 * c.patchHalf + 1;
     for (int o = 0; o < N; ++o) {
         auto& p = values(cellContent(c.patches, o));
-        for (int k = 0; k < patchSide * patchSide; ++k) p[k] = uniform(-0.5, 2);
+        for (int k = 0; k < patchSide * patchSide; ++k) {
+            const int kind = pick(0, 20);
+            p[k] = kind == 0 ? NAN : kind == 1 ? -0.0 : uniform(-0.5, 2);
+        }
     }
     for (double& v : values(c.scores)) v = uniform(-1, 1);
     return c;
