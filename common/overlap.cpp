@@ -45,14 +45,6 @@ void gridRanges(const double* const* grid, std::size_t n, long long count, ByteR
     for (std::size_t k = 0; k < n; ++k) out[k] = doublesAt(grid[k], count);
 }
 
-bool anyOverlap(ByteRange* a, std::size_t na, const ByteRange* b, std::size_t nb)
-{
-    na = prepareRanges(a, na, nullptr);
-    for (std::size_t k = 0; k < nb; ++k)
-        if (overlapsPrepared(a, na, b[k])) return true;
-    return false;
-}
-
 bool anyOverlapWithin(ByteRange* a, std::size_t n)
 {
     bool within = false;

@@ -19,10 +19,6 @@ inline ByteRange doublesAt(const double* data, long long count)
     return {begin, begin + static_cast<std::uintptr_t>(count > 0 ? count : 0) * sizeof(double)};
 }
 
-// Whether any range of a[0..na-1] overlaps any range of b[0..nb-1], in
-// O((na + nb) log na). Reorders and rewrites a (it is scratch).
-bool anyOverlap(ByteRange* a, std::size_t na, const ByteRange* b, std::size_t nb);
-
 // Whether any two ranges of a[0..n-1] overlap each other. Reorders a.
 bool anyOverlapWithin(ByteRange* a, std::size_t n);
 
