@@ -2,8 +2,12 @@
 // call into a named host error.
 #include <gtest/gtest.h>
 
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <limits>
+#include <string>
 
 #include "alloc.h"
 #include "args.h"
@@ -158,6 +162,48 @@ TEST(Readers, DoubleArrayHoldsTheGridMapAfterMap)
         for (int ori = 0; ori < 2; ++ori) EXPECT_EQ(grid[image + 3 * ori], base + 4 * (ori + 2 * image));
     EXPECT_EQ(readMapGrid(r.g(), 0, 0, 2, 4), nullptr);  // no map, no table
 }
+
+#if defined(__linux__)
+// The flags of the mapping that holds address p, from /proc/self/smaps.
+std::string mappingFlags(const void* p)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    const auto at = reinterpret_cast<std::uintptr_t>(p);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        std::uintptr_t from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR " ", &from, &to) == 2 && line.find(':') > line.find(' ')) {
+            inside = from <= at && at < to;
+        } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+            return line;
+        }
+    }
+    return "";
+}
+
+// A large map array is offered to the system for 2 MB pages: its whole large
+// pages, never the storage around it; a small one is left as it is.
+TEST(Readers, LargeMapArraysAreOfferedLargePages)
+{
+    if (!std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled")) GTEST_SKIP() << "no large pages here";
+    Array big = matrix(1, 3 << 20, {});   // 24 MB
+    Array small = matrix(1, 3 << 18, {});  // 6 MB: whole large pages, but below the size asked about
+    Reader r({big, small});
+    const double* b = values(big).data();
+    const double* s = values(small).data();
+    readMapGrid(r.g(), 0, 2, 2, 1 << 18);
+    readMapGrid(r.g(), 1, 2, 2, 3 << 16);
+    const std::uintptr_t page = std::uintptr_t(1) << 21;
+    const std::uintptr_t inner = (reinterpret_cast<std::uintptr_t>(b) + page - 1) & ~(page - 1);
+    EXPECT_NE(mappingFlags(reinterpret_cast<const void*>(inner)).find(" hg"), std::string::npos);
+    EXPECT_NE(mappingFlags(reinterpret_cast<const void*>(inner + 10 * page)).find(" hg"), std::string::npos);
+    // The bytes before the first whole large page belong to the host.
+    if (reinterpret_cast<std::uintptr_t>(b) < inner) {
+        EXPECT_EQ(mappingFlags(b).find(" hg"), std::string::npos);
+    }
+    EXPECT_EQ(mappingFlags(s + (1 << 18)).find(" hg"), std::string::npos);
+}
+#endif
 
 TEST(Readers, BadGridsAreRejected)
 {
