@@ -163,29 +163,48 @@ void prefetchElement(const HalveryState& s, long long e, int i)
 // Elements pooled together before any of them is scored and drawn.
 constexpr long long POOL_BLOCK = 64;
 
+// 0, 1, 2, ...: the offsets of the shifts in a gathered pooling's samples.
+struct Along {
+    std::ptrdiff_t at[GATHERED_SAMPLES];
+    constexpr Along() : at()
+    {
+        for (int i = 0; i < GATHERED_SAMPLES; ++i) at[i] = i;
+    }
+};
+constexpr Along ALONG;
+
 // Every element on image i in the plain element order, its score kept in a
 // register; element e's pooled value goes to pooled[e * stride].
-// In blocks: first the poolings of the block's elements, then their scores
-// and drawings in element order. The poolings read only response maps and
-// the drawings write only render maps, which here share no storage, so this
-// is the plain sequence of results. Poolings back to back are independent
-// loads the processor overlaps; interleaved with drawings, each waited for
-// the one before (measured: 10-20 % of a call on a batch beyond the caches).
+// In blocks: first the samples of the block's inside poolings are copied
+// out of the maps, then every pooling is taken, then the scores and
+// drawings follow in element order. The poolings read only response maps
+// and the drawings write only render maps, which here share no storage, so
+// this is the plain sequence of results. The copying is loads back to back,
+// which the processor overlaps; pooled straight from the maps and
+// interleaved with drawings, each pooling waited for the misses of the one
+// before (measured: each step took 10-20 % off a call on a batch beyond the
+// caches).
 void testImage(const HalveryState& s, int i, double* pooled, long long stride)
 {
     double score = s.scores[i];
     const ImageMaps maps = imageMaps(s.pool, i);
+    const bool gathers = gathersInside(s.pool);
+    double samples[POOL_BLOCK * GATHERED_SAMPLES];
     double values[POOL_BLOCK];
     MaxRecord records[POOL_BLOCK];
     for (long long first = 0; first < s.nElements; first += POOL_BLOCK) {
         const long long count = s.nElements - first < POOL_BLOCK ? s.nElements - first : POOL_BLOCK;
+        if (gathers)
+            for (long long k = 0; k < count; ++k) {
+                const Element& el = s.elements[first + k];
+                if (s.runs[first + k].whole) gatherInside(s.pool, maps, el.ori, el.x, el.y, samples + k * GATHERED_SAMPLES);
+            }
         for (long long k = 0; k < count; ++k) {
             const long long e = first + k;
-            if (e + PREFETCH_AHEAD < s.nElements) {
-                const Element& next = s.elements[e + PREFETCH_AHEAD];
-                prefetchPooling(s.pool, maps, next.ori, next.x, next.y, s.runs[e + PREFETCH_AHEAD]);
-            }
-            values[k] = poolElement(s, e, maps, records[k]);
+            const Element& el = s.elements[e];
+            values[k] = gathers && s.runs[e].whole
+                            ? poolGatheredRecord(s.pool, samples + k * GATHERED_SAMPLES, ALONG.at, el.ori, el.x, el.y, records[k])
+                            : poolElement(s, e, maps, records[k]);
         }
         for (long long k = 0; k < count; ++k)
             scoreAndDraw(s, first + k, i, values[k], records[k], pooled + (first + k) * stride, score);

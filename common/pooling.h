@@ -150,18 +150,25 @@ double poolInsideWindow(const PoolState& s, const double* const* window, const s
     return all > s.saturation ? s.saturation : all;
 }
 
-// The value of poolRun for a placement whose every shift is inside the map,
-// with p the linear index of (x, y); no record. Needs insideWindow(s).
-inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_t p)
+// The first sample of orientation offset j of an inside pooling at p.
+inline void windowAt(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_t p, const double** window)
 {
     const int turns = 2 * s.oriRange + 1;
-    const double* window[INSIDE_TURNS];
     int o = ori - s.oriRange;
     if (o < 0) o += s.N;
     for (int j = 0; j < turns; ++j) {
         window[j] = m.maps[o * m.stride] + p;
         if (++o == s.N) o = 0;
     }
+}
+
+// The value of poolRun for a placement whose every shift is inside the map,
+// with p the linear index of (x, y); no record. Needs insideWindow(s).
+inline double poolInside(const PoolState& s, ImageMaps m, int ori, std::ptrdiff_t p)
+{
+    const int turns = 2 * s.oriRange + 1;
+    const double* window[INSIDE_TURNS];
+    windowAt(s, m, ori, p, window);
     const long long width = 2LL * s.shiftRange + 1;
     const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(ori) * width;
     switch (turns) {
@@ -195,25 +202,14 @@ double poolInsideWinner(const PoolState& s, const double* const* window, const s
     return best;
 }
 
-// poolRun for a placement whose every shift is inside the map, with the
-// record: the same samples in the same order, from precomputed offsets.
-// Needs insideWindow(s).
-inline double poolInsideRecord(const PoolState& s, ImageMaps m, int ori, long long x, long long y, MaxRecord& record)
+// The value and record of an inside pooling of (ori, x, y) whose samples
+// lie at window[j][at[i]] (orientation offset j, shift i).
+inline double poolWindowRecord(const PoolState& s, const double* const* window, const std::ptrdiff_t* at, int ori,
+                               long long x, long long y, MaxRecord& record)
 {
     const int turns = 2 * s.oriRange + 1;
-    const std::ptrdiff_t p = linearIndex(x, y, s.nRows, s.nCols);
-    const double* window[INSIDE_TURNS];
-    int wrapped[INSIDE_TURNS];
-    int o = ori - s.oriRange;
-    if (o < 0) o += s.N;
-    for (int j = 0; j < turns; ++j) {
-        wrapped[j] = o;
-        window[j] = m.maps[o * m.stride] + p;
-        if (++o == s.N) o = 0;
-    }
     const long long width = 2LL * s.shiftRange + 1;
     const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(ori) * width;
-    const std::ptrdiff_t* at = s.shiftAt + first;
     long long winI = -1;
     int winJ = 0;
     double best;
@@ -224,12 +220,67 @@ inline double poolInsideRecord(const PoolState& s, ImageMaps m, int ori, long lo
     case 7: best = poolInsideWinner<7>(s, window, at, width, winI, winJ); break;
     default: best = poolInsideWinner<9>(s, window, at, width, winI, winJ); break;
     }
-    if (winI >= 0)
+    if (winI >= 0) {
+        int o = ori - s.oriRange + winJ;
+        if (o < 0) o += s.N;
+        if (o >= s.N) o -= s.N;
         record = {static_cast<int>(winI - s.shiftRange), static_cast<int>(x + s.shiftX[first + winI]),
-                  static_cast<int>(y + s.shiftY[first + winI]), wrapped[winJ], winJ - s.oriRange};
-    else
+                  static_cast<int>(y + s.shiftY[first + winI]), o, winJ - s.oriRange};
+    } else {
         record = {0, 0, 0, 0, 0};
+    }
     return best > s.saturation ? s.saturation : best;
+}
+
+// poolRun for a placement whose every shift is inside the map, with the
+// record: the same samples in the same order, from precomputed offsets.
+// Needs insideWindow(s).
+inline double poolInsideRecord(const PoolState& s, ImageMaps m, int ori, long long x, long long y, MaxRecord& record)
+{
+    const double* window[INSIDE_TURNS];
+    windowAt(s, m, ori, linearIndex(x, y, s.nRows, s.nCols), window);
+    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(ori) * (2LL * s.shiftRange + 1);
+    return poolWindowRecord(s, window, at, ori, x, y, record);
+}
+
+// Samples a gathered inside pooling may hold: see gatherInside.
+constexpr int GATHERED_SAMPLES = 32;
+
+// Whether gatherInside serves this call: offsets cached, and every inside
+// pooling's samples fit GATHERED_SAMPLES.
+inline bool gathersInside(const PoolState& s)
+{
+    return insideWindow(s) && (2LL * s.oriRange + 1) * (2LL * s.shiftRange + 1) <= GATHERED_SAMPLES;
+}
+
+// Copies the samples of the inside pooling (ori, x, y) into samples, those
+// of orientation offset j at samples[j * width + i] for shift i: loads and
+// stores only. A run of these over many poolings keeps many loads in
+// flight, where pooling straight from the maps waits on each pooling's
+// misses in turn (its winner is found by branches on the samples). The
+// pooling then reads the copy (poolGatheredRecord): the same values in the
+// same order, so the same result. Needs gathersInside(s).
+inline void gatherInside(const PoolState& s, ImageMaps m, int ori, long long x, long long y, double* samples)
+{
+    const double* window[INSIDE_TURNS];
+    windowAt(s, m, ori, linearIndex(x, y, s.nRows, s.nCols), window);
+    const int turns = 2 * s.oriRange + 1;
+    const long long width = 2LL * s.shiftRange + 1;
+    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(ori) * width;
+    for (int j = 0; j < turns; ++j)
+        for (long long i = 0; i < width; ++i) samples[j * width + i] = window[j][at[i]];
+}
+
+// poolInsideRecord of the samples gatherInside copied; `along` holds
+// 0, 1, ..., 2*shiftRange.
+inline double poolGatheredRecord(const PoolState& s, const double* samples, const std::ptrdiff_t* along, int ori,
+                                 long long x, long long y, MaxRecord& record)
+{
+    const double* window[INSIDE_TURNS];
+    const int turns = 2 * s.oriRange + 1;
+    const long long width = 2LL * s.shiftRange + 1;
+    for (int j = 0; j < turns; ++j) window[j] = samples + j * width;
+    return poolWindowRecord(s, window, along, ori, x, y, record);
 }
 
 // Asks the memory system for the samples that pooling (ori, x, y) over run
