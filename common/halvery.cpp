@@ -115,10 +115,17 @@ void testElement(const HalveryState& s, long long e, int i, double* pooled, doub
     scoreAndDraw(s, e, i, v, record, pooled, score);
 }
 
+// A sample of maps far beyond the caches costs about this many samples of
+// cached ones: on 32 images of 16 maps of 128^2 (64 MB), a call with no
+// drawing took some 8 ns a sample where the threshold cases take 2, and
+// at 1 thread stayed there, 0.8x the plain loop, with a core idle.
+constexpr double UNCACHED_SAMPLE_WORK = 4;
+
 // Work of a call, in samples read and patch entries drawn.
 double templateWork(const HalveryState& s)
 {
-    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1);
+    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1) *
+                           (mapsBeyondCache(s.pool) ? UNCACHED_SAMPLE_WORK : 1.0);
     const double side = static_cast<double>(patchSide(s.patchHalf));
     return static_cast<double>(s.pool.nImages) * static_cast<double>(s.nElements) * (samples + side * side);
 }

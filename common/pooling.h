@@ -105,6 +105,16 @@ inline ImageMaps imageMaps(const PoolState& s, int image)
     return {s.responseMaps + image, s.nImages};
 }
 
+// Bytes of maps a last-level cache holds comfortably (32 MB here): a batch
+// beyond this is read from memory at every call.
+constexpr double MAPS_IN_CACHE = 16.0 * (1 << 20);
+
+inline bool mapsBeyondCache(const PoolState& s)
+{
+    return static_cast<double>(s.nImages) * s.N * static_cast<double>(mapElements(s.nRows, s.nCols)) *
+               sizeof(double) > MAPS_IN_CACHE;
+}
+
 // Pools over the shifts of run (from mapShifts for the same ori, x, y) and
 // the orientations ori-oriRange..ori+oriRange, wrapped once, in ascending
 // shift, then orientation order; capped at saturation.

@@ -51,10 +51,6 @@ constexpr double PLACEMENT_PARALLEL_WORK = 4 * PARALLEL_WORK;
 constexpr double WORK_PER_POOLING = 4;
 constexpr double WORK_PER_PLACEMENT = 40;
 
-// Bytes of maps a last-level cache holds comfortably (32 MB here): a batch
-// beyond this is read from memory at every call.
-constexpr double MAPS_IN_CACHE = 16.0 * (1 << 20);
-
 // Elements placed per chunk of the placement step. Small, so that a call
 // has several chunks per thread even with few rotations: a chunk a helper
 // has claimed must be waited for, and with both cores busy (two niced loops
@@ -128,7 +124,7 @@ double poolPlacement(const PoolState& pool, ImageMaps maps, const Placement& at,
 // every placement in each orientation of its window. The requests are
 // independent, so the memory system serves many at once, where the pooling
 // itself takes its misses a few at a time. Only for maps far beyond the
-// caches (see MAPS_IN_CACHE); the bits do not depend on it.
+// caches (see mapsBeyondCache); the bits do not depend on it.
 void requestSamples(const WendlowState& s, ImageMaps maps, long long qFrom, long long qTo, long long elements)
 {
     const PoolState& pool = s.pool;
@@ -289,9 +285,7 @@ void allocateSearch(WendlowState& s, Scratch& scratch)
 void searchTransform(WendlowState& s)
 {
     if (s.pool.nImages == 0) return;  // nothing to search, nothing written
-    s.mapsBeyondCache = static_cast<double>(s.pool.nImages) * s.pool.N *
-                            static_cast<double>(mapElements(s.pool.nRows, s.pool.nCols)) * sizeof(double) >
-                        MAPS_IN_CACHE;
+    s.mapsBeyondCache = mapsBeyondCache(s.pool);
     s.elements = copyElements(s.tpl);
     Scratch scratch;
     allocateSearch(s, scratch);
