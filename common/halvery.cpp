@@ -16,14 +16,18 @@
 
 namespace {
 
-// Work is counted in samples pooled plus patch entries drawn, about 2 ns
-// each. Each thread gets at least PARALLEL_WORK of it (some 50 us), so two
-// threads start from about 100 us of work. Measured with bench_Halvery's
-// threshold cases built with this at 1, on the 2-core machine under load
-// (load average 5 to 8): a threaded call costs a fixed 5-6 us more,
-// and with no idle core a 2-thread call took 1.22x the 1-thread time at
-// 33 us of work, 1.13x at 90 us, so below about 100 us one thread is kept.
-constexpr double PARALLEL_WORK = 28000;
+// Work is counted in samples pooled (about 3 ns each from cached maps),
+// with a patch entry drawn as ENTRY_WORK of a sample (two entries go at
+// once) and an element's own steps as ELEMENT_WORK; fitted to the 1-thread
+// times of bench_Halvery's cases beside busy loops (threshold_64img 79 us,
+// noPooling 50, hard_16img 87-102, big256 225), each within 10 %. Each
+// thread gets at least PARALLEL_WORK of it (some 60 us), so two threads
+// start from about 120 us of work: with no idle core a 2-thread call took
+// 1.22x the 1-thread time at 33 us of work, 1.13x at 90 us, and hard_16img
+// (100 us) 1.00-1.23x over three runs, so below that one thread is kept.
+constexpr double PARALLEL_WORK = 19000;
+constexpr double ENTRY_WORK = 0.14;
+constexpr double ELEMENT_WORK = 1;
 
 // Raises map with patch ori scaled by amplitude, its centre on (x, y), row by
 // row. Patch entries that fall outside the map are clipped. Used when the
@@ -117,17 +121,18 @@ void testElement(const HalveryState& s, long long e, int i, double* pooled, doub
 
 // A sample of maps far beyond the caches costs about this many samples of
 // cached ones: on 32 images of 16 maps of 128^2 (64 MB), a call with no
-// drawing took some 8 ns a sample where the threshold cases take 2, and
-// at 1 thread stayed there, 0.8x the plain loop, with a core idle.
+// drawing took some 8 ns a sample, and at 1 thread stayed there, 0.8x the
+// plain loop, with a core idle.
 constexpr double UNCACHED_SAMPLE_WORK = 4;
 
-// Work of a call, in samples read and patch entries drawn.
+// Work of a call (see PARALLEL_WORK).
 double templateWork(const HalveryState& s)
 {
     const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1) *
                            (mapsBeyondCache(s.pool) ? UNCACHED_SAMPLE_WORK : 1.0);
     const double side = static_cast<double>(patchSide(s.patchHalf));
-    return static_cast<double>(s.pool.nImages) * static_cast<double>(s.nElements) * (samples + side * side);
+    return static_cast<double>(s.pool.nImages) * static_cast<double>(s.nElements) *
+           (ELEMENT_WORK + samples + ENTRY_WORK * side * side);
 }
 
 // Poolings whose samples are requested ahead of the one being taken: enough
