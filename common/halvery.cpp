@@ -191,16 +191,18 @@ constexpr Along ALONG;
 // out of the maps, then every pooling is taken, then the scores and
 // drawings follow in element order. The poolings read only response maps
 // and the drawings write only render maps, which here share no storage, so
-// this is the plain sequence of results. The copying is loads back to back,
-// which the processor overlaps; pooled straight from the maps and
-// interleaved with drawings, each pooling waited for the misses of the one
-// before (measured: each step took 10-20 % off a call on a batch beyond the
-// caches).
+// this is the plain sequence of results. The copying, for maps beyond the
+// caches, is loads back to back, which the processor overlaps; pooled
+// straight from the maps and interleaved with drawings, each pooling waited
+// for the misses of the one before (measured: each step took 2-20 % off a
+// call on a batch beyond the caches).
 void testImage(const HalveryState& s, int i, double* pooled, long long stride)
 {
     double score = s.scores[i];
     const ImageMaps maps = imageMaps(s.pool, i);
-    const bool gathers = gathersInside(s.pool);
+    // Copying costs more than it saves on maps the caches hold (a loop of
+    // calls on 16 images of 48^2 x 4: 0.21 against 0.18 ms).
+    const bool gathers = gathersInside(s.pool) && mapsBeyondCache(s.pool);
     double samples[POOL_BLOCK * GATHERED_SAMPLES];
     double values[POOL_BLOCK];
     MaxRecord records[POOL_BLOCK];
