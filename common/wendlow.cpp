@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "alloc.h"
@@ -116,10 +117,6 @@ double poolPlacement(const PoolState& pool, ImageMaps maps, const Placement& at,
     return poolRun(pool, maps, at.ori, at.x, at.y, at.run, record);
 }
 
-// Scores on image p of the pass's candidates qFrom..qTo-1 over the pass's
-// elements, continuing each candidate's sum over the earlier elements: every
-// slot still adds its elements in ascending order. Writes only image p's
-// slots of those candidates, so chunks may run concurrently.
 // Asks for the lines the chunk's poolings will read: the centre sample of
 // every placement in each orientation of its window. The requests are
 // independent, so the memory system serves many at once, where the pooling
@@ -145,6 +142,66 @@ void requestSamples(const WendlowState& s, ImageMaps maps, long long qFrom, long
     }
 }
 
+// Two doubles, compared lane by lane exactly as two scalars.
+typedef double Pair __attribute__((vector_size(16)));
+
+// Whether the nine candidates of one rotation, from placed[0] on, are its
+// middle one moved by every row and column shift, with every shift inside
+// the map. Rounding after the shift may move a turned point differently,
+// so the table is asked rather than assumed.
+bool rotationInside(const Placement* placed)
+{
+    const Placement& middle = placed[SHIFTS_PER_ROTATION / 2];
+    for (int c = 0; c < SHIFTS_PER_ROTATION; ++c) {
+        const Placement& at = placed[c];
+        if (!at.run.whole || at.ori != middle.ori || at.x != middle.x + (c / 3 - 1) ||
+            at.y != middle.y + (c % 3 - 1))
+            return false;
+    }
+    return true;
+}
+
+// poolInside of the nine candidates of one rotation (rotationInside), into
+// values[c]. Candidates c and c + 3 read neighbouring samples in storage
+// order, so one pass over the middle candidate's window takes every
+// candidate's samples, two of them per load. A pooling's value is the
+// largest of +0 and its samples that are not NaNs, whatever their order
+// (see poolInsideWindow), so the values are poolInside's. Needs
+// insideWindow.
+void poolRotation(const PoolState& s, ImageMaps m, const Placement& middle, double* values)
+{
+    const double* window[INSIDE_TURNS];
+    windowAt(s, m, middle.ori, linearIndex(middle.x, middle.y, s.nRows, s.nCols), window);
+    const int turns = 2 * s.oriRange + 1;
+    const long long width = 2LL * s.shiftRange + 1;
+    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(middle.ori) * width;
+    const std::ptrdiff_t column = s.nRows;
+    // best[b]: row shifts -1 and 0 of column shift b - 1; last[b]: row shift +1.
+    Pair best[3] = {{0.0, 0.0}, {0.0, 0.0}, {0.0, 0.0}};
+    double last[3] = {0.0, 0.0, 0.0};
+    for (int j = 0; j < turns; ++j)
+        for (long long i = 0; i < width; ++i) {
+            const double* sample = window[j] + at[i] - column;
+#pragma GCC unroll 3
+            for (int b = 0; b < 3; ++b, sample += column) {
+                Pair v;
+                std::memcpy(&v, sample - 1, sizeof v);
+                best[b] = v > best[b] ? v : best[b];
+                last[b] = sample[1] > last[b] ? sample[1] : last[b];
+            }
+        }
+    for (int b = 0; b < 3; ++b) {
+        const double pooled[3] = {best[b][0], best[b][1], last[b]};
+        for (int a = 0; a < 3; ++a)
+            values[3 * a + b] = pooled[a] > s.saturation ? s.saturation : pooled[a];
+    }
+}
+
+// Scores on image p of the pass's candidates qFrom..qTo-1 (qFrom begins a
+// rotation) over the pass's elements, continuing each candidate's sum over
+// the earlier elements: every slot still adds its elements in ascending
+// order. Writes only image p's slots of those candidates, so chunks may run
+// concurrently.
 void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, long long firstCandidate,
                 long long firstElement, long long elements)
 {
@@ -160,10 +217,22 @@ void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, lo
     for (long long k = 0; k < elements; ++k) {
         const Placement* placed = s.placements + k * s.candidatesPerPass;
         const Element& el = s.elements[firstElement + k];
-        for (long long q = qFrom; q < qTo; ++q) {
-            const double v = poolPlacement(pool, maps, placed[q], fast);
-            double& slot = slots[q];
-            slot = slot + (el.weight * v - el.bias);
+        for (long long q = qFrom; q < qTo; q += SHIFTS_PER_ROTATION) {
+            const long long end = std::min(qTo, q + SHIFTS_PER_ROTATION);
+            if (fast && end - q == SHIFTS_PER_ROTATION && rotationInside(placed + q)) {
+                double v[SHIFTS_PER_ROTATION];
+                poolRotation(pool, maps, placed[q + SHIFTS_PER_ROTATION / 2], v);
+                for (int c = 0; c < SHIFTS_PER_ROTATION; ++c) {
+                    double& slot = slots[q + c];
+                    slot = slot + (el.weight * v[c] - el.bias);
+                }
+                continue;
+            }
+            for (long long c = q; c < end; ++c) {
+                const double v = poolPlacement(pool, maps, placed[c], fast);
+                double& slot = slots[c];
+                slot = slot + (el.weight * v - el.bias);
+            }
         }
     }
 }
@@ -178,13 +247,19 @@ void scorePass(const WendlowState& s, long long firstCandidate, long long candid
     const double work = static_cast<double>(nImages) * static_cast<double>(candidates) *
                         static_cast<double>(elements) * samples;
     const int threads = threadsFor(work, PARALLEL_WORK);
+    // Some 8 chunks a thread (see PLACEMENT_BLOCK), of whole rotations: a
+    // pass begins a rotation, so run ends at multiples of its size keep
+    // every rotation in one chunk.
+    const long long rotations = (candidates + SHIFTS_PER_ROTATION - 1) / SHIFTS_PER_ROTATION;
     long long runs = 1;
-    // Some 8 chunks a thread: see PLACEMENT_BLOCK.
-    if (nImages < threads) runs = std::min(candidates, (8LL * threads + nImages - 1) / nImages);
+    if (nImages < threads) runs = std::min(rotations, (8LL * threads + nImages - 1) / nImages);
+    auto runEnd = [&](long long run) {
+        return std::min(candidates, rotations * run / runs * SHIFTS_PER_ROTATION);
+    };
     auto scoreOne = [&](long long c) {
         const long long run = c % runs;
-        scoreChunk(s, static_cast<int>(c / runs), candidates * run / runs, candidates * (run + 1) / runs,
-                   firstCandidate, firstElement, elements);
+        scoreChunk(s, static_cast<int>(c / runs), runEnd(run), runEnd(run + 1), firstCandidate, firstElement,
+                   elements);
     };
     forEachChunk(nImages * runs, threads, scoreOne);
 }
@@ -256,13 +331,17 @@ void allocateSearch(WendlowState& s, Scratch& scratch)
     s.nRotations = rotationCount(s.pool.N);
     s.nCandidates = static_cast<long long>(s.nRotations) * SHIFTS_PER_ROTATION;
     s.nPlaced = nImages > 0 ? elementCount(s.tpl) : 0;
+    // Passes hold whole rotations, which are pooled together (poolRotation);
+    // a template too large for one rotation is split by elements.
     const long long fit = static_cast<long long>(PLACEMENT_BUDGET / sizeof(Placement));
-    if (s.nPlaced <= fit) {
+    if (s.nPlaced * SHIFTS_PER_ROTATION <= fit) {
         s.elementsPerPass = s.nPlaced;
-        s.candidatesPerPass = s.nPlaced > 0 ? std::min(s.nCandidates, fit / s.nPlaced) : s.nCandidates;
+        s.candidatesPerPass = s.nPlaced > 0 ? std::min(s.nCandidates, fit / s.nPlaced / SHIFTS_PER_ROTATION *
+                                                                          SHIFTS_PER_ROTATION)
+                                            : s.nCandidates;
     } else {
-        s.elementsPerPass = fit;
-        s.candidatesPerPass = 1;
+        s.elementsPerPass = fit / SHIFTS_PER_ROTATION;
+        s.candidatesPerPass = SHIFTS_PER_ROTATION;
     }
     const std::size_t placed = static_cast<std::size_t>(s.candidatesPerPass * s.elementsPerPass);
     const std::size_t scores = static_cast<std::size_t>(s.nCandidates) * static_cast<std::size_t>(nImages);
