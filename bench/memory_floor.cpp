@@ -1,14 +1,19 @@
 // What reading the samples of a pooling call costs on this machine, and
-// nothing else: the samples Halvery's case A pools (60 elements at integer
-// positions in a disc of radius 0.4*128 about the centre, orientations
-// uniform, 3 shifts along each of 3 orientations) read from batches of
-// images of 16 maps of 128^2, one image after another, summed. Timed two
-// ways: from a batch the caches hold (the same 8 images at every call) and
-// from a batch just pushed out of them (a 256 MB write between calls, as a
-// batch of 512 images is at every call), each with no request ahead and
-// with requests 32 samples ahead. The cold figure is a floor for any kernel
-// that reads these samples: compare it with the per-image time of the
-// cached call.
+// nothing else, for a batch the caches hold (the same 8 images at every
+// call) and for one just pushed out of them (a 256 MB write between calls,
+// as a batch of 512 images is at every call). Images of 16 maps of 128^2,
+// a template of 60 elements at integer positions in a disc of radius
+// 0.4*128 about the centre, orientations uniform, shiftRange 1, oriRange 1:
+//
+// - Halvery's samples (3 shifts along each of 3 orientations an element),
+//   one image after another, summed, with no request ahead and with
+//   requests 32 samples ahead;
+// - the lines Wendlow's scoring reads (every element under 8 rotations and
+//   9 shifts, each pooled as above), one read per 64-byte line in storage
+//   order: what no order of reading them can much improve on.
+//
+// The cold figures are floors for any kernel that reads these samples:
+// compare them with the per-image time of the cached call.
 //
 //   build/bench/memory_floor            (target memory_floor; seconds)
 #include <algorithm>
@@ -16,9 +21,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <vector>
+
+#include "transform.h"
 
 namespace {
 
@@ -52,6 +60,52 @@ std::vector<Sample> poolingSamples(std::mt19937& rng)
     return out;
 }
 
+// The shift of pooling shift s along orientation o, as the kernels round it.
+void shiftAlong(int o, int s, int& dx, int& dy)
+{
+    const double theta = M_PI * o / N;
+    dx = static_cast<int>(std::floor(s * std::cos(theta) + 0.5));
+    dy = static_cast<int>(std::floor(s * std::sin(theta) + 0.5));
+}
+
+// One sample of every 64-byte line Wendlow's scoring of one image reads
+// (maps 64-byte aligned), in storage order: each element turned by 0, 4,
+// ..., 28 steps about the centre and moved by every row and column shift of
+// -1..1, then pooled over 3 shifts along its turned orientation in each of
+// 3 orientations.
+std::vector<Sample> searchLines(std::mt19937& rng)
+{
+    std::uniform_real_distribution<double> u(0, 1);
+    const int mapSize = SIDE * SIDE;
+    std::vector<bool> read(static_cast<std::size_t>(N) * mapSize / 8);
+    for (int e = 0; e < ELEMENTS; ++e) {
+        const double r = 0.4 * SIDE * std::sqrt(u(rng)), a = 2 * M_PI * u(rng);
+        const int x = static_cast<int>(std::lround(SIDE / 2 + r * std::cos(a)));
+        const int y = static_cast<int>(std::lround(SIDE / 2 + r * std::sin(a)));
+        const int ori = static_cast<int>(u(rng) * N);
+        for (int turn = 0; turn < 2 * N; turn += 4)
+            for (int rowShift = -1; rowShift <= 1; ++rowShift)
+                for (int colShift = -1; colShift <= 1; ++colShift) {
+                    long long xyo[3];
+                    geometricTransform(N, SIDE / 2, SIDE / 2, x, y, ori, rowShift, colShift, turn, xyo);
+                    const int o = static_cast<int>(xyo[2]);
+                    for (int d = -1; d <= 1; ++d)
+                        for (int s = -1; s <= 1; ++s) {
+                            int dx, dy;
+                            shiftAlong(o, s, dx, dy);
+                            const long long px = xyo[0] + dx, py = xyo[1] + dy;
+                            if (px < 1 || px > SIDE || py < 1 || py > SIDE) continue;
+                            const int at = (o + d + N) % N * mapSize + static_cast<int>((px - 1) + (py - 1) * SIDE);
+                            read[at / 8] = true;
+                        }
+                }
+    }
+    std::vector<Sample> out;
+    for (std::size_t line = 0; line < read.size(); ++line)
+        if (read[line]) out.push_back({static_cast<int>(line * 8 / mapSize), static_cast<int>(line * 8 % mapSize)});
+    return out;
+}
+
 // Microseconds per image of reading the samples of images first..first+count-1.
 double readImages(const double* maps, int first, int count, const std::vector<Sample>& samples, int ahead,
                   double& sink)
@@ -78,33 +132,44 @@ double readImages(const double* maps, int first, int count, const std::vector<Sa
     return std::chrono::duration<double, std::micro>(t1 - t0).count() / count;
 }
 
+// Median microseconds per image of reading samples from the cached or the
+// cold batch.
+double medianRead(const double* maps, const std::vector<Sample>& samples, bool cold, int ahead,
+                  std::vector<char>& flush, double& sink)
+{
+    std::vector<double> t;
+    for (int call = 0; call < CALLS + 1; ++call) {
+        if (cold) std::memset(flush.data(), call, flush.size());
+        const double us = readImages(maps, 0, cold ? IMAGES : CACHED_IMAGES, samples, ahead, sink);
+        if (call > 0) t.push_back(us);  // the first call fills the caches
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
 }  // namespace
 
 int main()
 {
     std::mt19937 rng(2);
     const std::vector<Sample> samples = poolingSamples(rng);
+    const std::vector<Sample> lines = searchLines(rng);
     const std::size_t mapSize = static_cast<std::size_t>(SIDE) * SIDE;
-    std::vector<double> maps(static_cast<std::size_t>(IMAGES) * N * mapSize, 0.5);
+    std::vector<double> storage(static_cast<std::size_t>(IMAGES) * N * mapSize + 8, 0.5);
+    // Maps begin on a line, as searchLines assumes.
+    double* maps = storage.data();
+    while (reinterpret_cast<std::uintptr_t>(maps) % 64 != 0) ++maps;
     std::vector<char> flush(std::size_t(256) << 20);
     double sink = 0;
-    std::printf("%zu samples an image; us per image, medians of %d calls\n", samples.size(), CALLS);
-    std::printf("%-34s %10s %12s\n", "batch", "no request", "32 ahead");
+    std::printf("Halvery: %zu samples an image; Wendlow: %zu lines an image; us per image, medians of %d calls\n",
+                samples.size(), lines.size(), CALLS);
+    std::printf("%-34s %10s %12s %14s\n", "batch", "Halvery", "32 ahead", "Wendlow lines");
     for (const bool cold : {false, true}) {
-        double median[2];
-        for (const int ahead : {0, 32}) {
-            std::vector<double> t;
-            for (int call = 0; call < CALLS + 1; ++call) {
-                if (cold) std::memset(flush.data(), call, flush.size());
-                const int count = cold ? IMAGES : CACHED_IMAGES;
-                const double us = readImages(maps.data(), 0, count, samples, ahead, sink);
-                if (call > 0) t.push_back(us);  // the first call fills the caches
-            }
-            std::sort(t.begin(), t.end());
-            median[ahead > 0] = t[t.size() / 2];
-        }
-        std::printf("%-34s %10.2f %12.2f\n", cold ? "512 images, out of the caches" : "8 images, in the caches",
-                    median[0], median[1]);
+        const double plain = medianRead(maps, samples, cold, 0, flush, sink);
+        const double ahead = medianRead(maps, samples, cold, 32, flush, sink);
+        const double search = medianRead(maps, lines, cold, 0, flush, sink);
+        std::printf("%-34s %10.2f %12.2f %14.2f\n", cold ? "512 images, out of the caches" : "8 images, in the caches",
+                    plain, ahead, search);
     }
     return sink == 42 ? 1 : 0;  // keeps the sums
 }
