@@ -73,7 +73,7 @@ int rotationCount(int N)
 // and then moved by each of that rotation's shifts: the trigonometry is the
 // costly part, and the two steps give the bits of the one-step transform.
 void placeElements(const WendlowState& s, long long firstCandidate, long long candidates, long long firstElement,
-                   long long elements)
+                   long long elements, int scoringThreads)
 {
     const int cx = s.pool.nRows / 2;
     const int cy = s.pool.nCols / 2;
@@ -103,11 +103,14 @@ void placeElements(const WendlowState& s, long long firstCandidate, long long ca
         }
     };
     const double work = static_cast<double>(candidates) * static_cast<double>(elements) * WORK_PER_PLACEMENT;
-    // Placing is the short step of a search: split only when it is long on
-    // its own. A one-image call with 200 elements spread its 40 us of
-    // placing over 2 threads and, with both cores busy, took 1.3x the
-    // 1-thread time for it, while gaining nothing on idle cores.
-    forEachChunk(rotations * blocks, threadsFor(work, PLACEMENT_PARALLEL_WORK), placeBlock);
+    // Placing is the short step of a search: split as finely as the scoring
+    // when the scoring after it is split, else only when long on its own. A
+    // one-image call with 200 elements spread its 40 us of placing over 2
+    // threads and, with both cores busy, took 1.3x the 1-thread time for it,
+    // while gaining nothing on idle cores; in a loop of calls of 16 images
+    // (helpers awake), placing alone on the caller was a sixth of the call.
+    const double minPerThread = scoringThreads > 1 ? PARALLEL_WORK : PLACEMENT_PARALLEL_WORK;
+    forEachChunk(rotations * blocks, threadsFor(work, minPerThread), placeBlock);
 }
 
 double poolPlacement(const PoolState& pool, ImageMaps maps, const Placement& at, bool fast)
@@ -237,16 +240,21 @@ void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, lo
     }
 }
 
+// Threads the scoring of a pass deserves.
+int scoringThreads(const WendlowState& s, long long candidates, long long elements)
+{
+    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1) + WORK_PER_POOLING;
+    const double work = static_cast<double>(s.pool.nImages) * static_cast<double>(candidates) *
+                        static_cast<double>(elements) * samples;
+    return threadsFor(work, PARALLEL_WORK);
+}
+
 // Every image's scores of the pass's candidates: by images, and when there
 // are fewer images than threads also by runs of candidates.
 void scorePass(const WendlowState& s, long long firstCandidate, long long candidates, long long firstElement,
-               long long elements)
+               long long elements, int threads)
 {
     const int nImages = s.pool.nImages;
-    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1) + WORK_PER_POOLING;
-    const double work = static_cast<double>(nImages) * static_cast<double>(candidates) *
-                        static_cast<double>(elements) * samples;
-    const int threads = threadsFor(work, PARALLEL_WORK);
     // Some 8 chunks a thread (see PLACEMENT_BLOCK), of whole rotations: a
     // pass begins a rotation, so run ends at multiples of its size keep
     // every rotation in one chunk.
@@ -302,8 +310,9 @@ void searchTransforms(const WendlowState& s)
             const long long candidates = std::min(s.candidatesPerPass, s.nCandidates - q);
             for (long long k = 0; k < s.nPlaced; k += s.elementsPerPass) {
                 const long long elements = std::min(s.elementsPerPass, s.nPlaced - k);
-                placeElements(s, q, candidates, k, elements);
-                scorePass(s, q, candidates, k, elements);
+                const int threads = scoringThreads(s, candidates, elements);
+                placeElements(s, q, candidates, k, elements, threads);
+                scorePass(s, q, candidates, k, elements, threads);
             }
         }
     }
