@@ -48,12 +48,9 @@ void renderPlain(const HalveryState& s, double* map, long long x, long long y, i
     }
 }
 
-// Two doubles, multiplied and compared lane by lane exactly as two scalars:
-// the drawing's loop at -O2 is otherwise one entry at a time.
-typedef double Pair __attribute__((vector_size(16)));
-
 // The same drawing in storage order, clipped once: each entry is compared
 // and raised exactly as row by row, and entries of one patch are distinct.
+// Two entries at a time (Pair): the loop at -O2 is otherwise one at a time.
 void renderElement(const HalveryState& s, double* map, long long x, long long y, int ori, double amplitude)
 {
     const long long half = s.patchHalf;

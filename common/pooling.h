@@ -13,6 +13,10 @@
 
 #include "maps.h"
 
+// Two doubles, multiplied and compared lane by lane exactly as two
+// scalars: the same bits as the scalar loop, two at a time.
+typedef double Pair __attribute__((vector_size(16)));
+
 // What pooling reads, filled by the gateway of Halvery or Wendlow.
 struct PoolState {
     int nImages;

@@ -6,8 +6,9 @@
 // Where an element lands under a candidate, and which of its shifts stay
 // inside the maps, does not depend on the image, so every placement is
 // computed once per call; the images are then scored against that table (a
-// few candidates at a time when it would be large). A placement whose every
-// shift is inside pools with a plain maximum over precomputed offsets.
+// few rotations at a time when it would be large). A placement whose every
+// shift is inside pools with a plain maximum over precomputed offsets, and
+// the nine shifts of a rotation, when all are inside, in one pass.
 // Each candidate score is accumulated over the elements in ascending order,
 // exactly as a per-image evaluation would do it.
 #include "wendlow.h"
@@ -144,9 +145,6 @@ void requestSamples(const WendlowState& s, ImageMaps maps, long long qFrom, long
         }
     }
 }
-
-// Two doubles, compared lane by lane exactly as two scalars.
-typedef double Pair __attribute__((vector_size(16)));
 
 // Whether the nine candidates of one rotation, from placed[0] on, are its
 // middle one moved by every row and column shift, with every shift inside
