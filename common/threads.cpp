@@ -27,20 +27,29 @@ struct Job {
     void (*body)(void*, long long) = nullptr;
     void* context = nullptr;
     long long chunks = 0;
-    std::atomic<long long> next{0};  // next chunk to claim
-    std::atomic<long long> done{0};  // chunks finished
+    std::atomic<long long> claimed{0};  // chunks claimed so far, by anyone
+    long long front = 0;                 // claimed by the caller: 0 .. front-1
+    std::atomic<long long> back{0};      // claimed by helpers: the last `back`
+    std::atomic<long long> done{0};      // chunks finished
     std::atomic<int> seats{0};       // helpers still allowed to join
     std::atomic<bool> failed{false};
     std::mutex m;
     std::condition_variable finished;
 };
 
-// Claims and runs chunks until none is left; returns how many it ran.
-long long work(Job& job)
+// Claims and runs chunks until none is left; returns how many it ran. The
+// caller claims from the first chunk up, helpers from the last down, so a
+// loop of like calls gives each thread much the same chunks, whose data its
+// core's caches still hold from the call before (a loop of 16-image Wendlow
+// calls at 2 threads: 175 against 155 us, where interleaved claims left
+// every image on either core by turns). A claim first takes a ticket: while
+// tickets stay below the count, the caller's chunks and the helpers' do not
+// meet, as together they are no more than the tickets taken.
+long long work(Job& job, bool caller)
 {
     for (long long ran = 0;; ++ran) {
-        const long long c = job.next.fetch_add(1, std::memory_order_relaxed);
-        if (c >= job.chunks) return ran;
+        if (job.claimed.fetch_add(1, std::memory_order_relaxed) >= job.chunks) return ran;
+        const long long c = caller ? job.front++ : job.chunks - 1 - job.back.fetch_add(1, std::memory_order_relaxed);
         try {
             job.body(job.context, c);
         } catch (...) {
@@ -202,7 +211,7 @@ void helperLoop(Pool* pool)
             job = pool->job;
             spinUs = pool->spinUs;
         }
-        if (job && job->seats.fetch_sub(1) > 0) work(*job);
+        if (job && job->seats.fetch_sub(1) > 0) work(*job, false);
     }
 }
 
@@ -355,7 +364,7 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
     if (wakeSleepers) p.wake.notify_all();
 
     const auto started = std::chrono::steady_clock::now();
-    const long long ran = work(*job);  // the caller works too, and alone if no helper comes
+    const long long ran = work(*job, true);  // the caller works too, and alone if no helper comes
     // What is left are chunks helpers are running, each about as long as the
     // caller's own: worth waiting for awake, for a couple of chunks' time at
     // most (and never beyond the spin time), rather than paying for a

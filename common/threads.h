@@ -43,8 +43,10 @@ int availableCores();
 int threadsFor(double work, double minPerThread);
 
 // Runs body(context, c) for every chunk c in 0..chunks-1, each exactly once,
-// on at most `threads` threads, the caller being one of them. Returns when
-// every chunk has run. Chunks must be independent of each other: they may run
+// on at most `threads` threads, the caller being one of them, which takes
+// chunks from the first up while helpers take them from the last down (a
+// loop of like calls keeps each thread on much the same chunks). Returns
+// when every chunk has run. Chunks must be independent of each other: they may run
 // in any order and concurrently. With threads <= 1 or a single chunk, the
 // chunks run in ascending order on the caller's thread.
 //

@@ -1,7 +1,8 @@
 // The thread layer: every chunk runs exactly once whatever the thread count
-// and spin time, the settings are read from the environment at each call,
-// helpers that stay awake after a call do go to sleep, and neither a
-// throwing chunk nor a forked child takes the process down.
+// and spin time, the caller and the helpers claim from opposite ends, the
+// settings are read from the environment at each call, helpers that stay
+// awake after a call do go to sleep, and neither a throwing chunk nor a
+// forked child takes the process down.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -68,6 +69,33 @@ TEST(Threads, EveryChunkRunsExactlyOnce)
                                                                     << threads << " threads, spin " << spin;
             }
     }
+}
+
+TEST(Threads, TheCallerTakesTheFirstChunksAndHelpersTheLast)
+{
+    // Whoever runs which chunk, the caller's are 0..k-1 and the helpers'
+    // the rest, so that like calls in a loop find their data where the
+    // call before left it. Chunks take a little while, so helpers join.
+    EnvGuard guard;
+    setenv(SPIN_VARIABLE, "1000", 1);
+    const std::thread::id caller = std::this_thread::get_id();
+    bool helped = false;
+    for (int call = 0; call < 50 && !helped; ++call) {
+        const long long chunks = 64;
+        std::vector<char> byCaller(chunks);
+        auto body = [&](long long c) {
+            byCaller[static_cast<std::size_t>(c)] = std::this_thread::get_id() == caller;
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        };
+        ASSERT_TRUE(forEachChunk(chunks, 2, body));
+        long long prefix = 0;
+        while (prefix < chunks && byCaller[static_cast<std::size_t>(prefix)]) ++prefix;
+        for (long long c = prefix; c < chunks; ++c)
+            ASSERT_FALSE(byCaller[static_cast<std::size_t>(c)]) << "call " << call << ": chunk " << c
+                                                                << " on the caller after a helper's " << prefix;
+        helped = prefix < chunks;
+    }
+    EXPECT_TRUE(helped);  // a helper did run chunks in some call
 }
 
 TEST(Threads, OneThreadRunsInOrderOnTheCaller)
