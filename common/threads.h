@@ -46,9 +46,9 @@ int threadsFor(double work, double minPerThread);
 // on at most `threads` threads, the caller being one of them, which takes
 // chunks from the first up while helpers take them from the last down (a
 // loop of like calls keeps each thread on much the same chunks). Returns
-// when every chunk has run. Chunks must be independent of each other: they may run
-// in any order and concurrently. With threads <= 1 or a single chunk, the
-// chunks run in ascending order on the caller's thread.
+// when every chunk has run. Chunks must be independent of each other: they
+// may run in any order and concurrently. With threads <= 1 or a single
+// chunk, the chunks run in ascending order on the caller's thread.
 //
 // Returns false when a chunk ended by an exception on a helper thread (it is
 // caught there and never reaches the host); kernels do not throw, so this
