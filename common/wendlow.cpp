@@ -67,6 +67,24 @@ int rotationCount(int N)
     return N / 2 + N % 2;
 }
 
+// Whether the nine candidates of one rotation, from placed[0] on, are its
+// middle one moved by every row and column shift, with every shift inside
+// the map. Rounding after the shift may move a turned point differently,
+// so the table is asked rather than assumed, once as the rotation is placed
+// (Placement::wholeRotation): asked again for every image, it was a sixth
+// of a loop of 16-image calls.
+bool rotationInside(const Placement* placed)
+{
+    const Placement& middle = placed[SHIFTS_PER_ROTATION / 2];
+    for (int c = 0; c < SHIFTS_PER_ROTATION; ++c) {
+        const Placement& at = placed[c];
+        if (!at.run.whole || at.ori != middle.ori || at.x != middle.x + (c / 3 - 1) ||
+            at.y != middle.y + (c % 3 - 1))
+            return false;
+    }
+    return true;
+}
+
 // The placements of elements firstElement.. under candidates firstCandidate..:
 // rotation about (nRows/2, nCols/2), then the shift. Element-major, so that
 // scoring visits one element under neighbouring candidates in a row and
@@ -99,8 +117,10 @@ void placeElements(const WendlowState& s, long long firstCandidate, long long ca
                 long long xyo[3];
                 shiftTurnedPoint(turned, cx, cy, dx, dy, xyo);
                 const int ori = static_cast<int>(xyo[2]);
-                row[c - firstCandidate] = {xyo[0], xyo[1], ori, mapShifts(s.pool, ori, xyo[0], xyo[1])};
+                row[c - firstCandidate] = {xyo[0], xyo[1], ori, mapShifts(s.pool, ori, xyo[0], xyo[1]), false};
             }
+            Placement* first = row + (cFrom - firstCandidate);
+            if (cTo - cFrom == SHIFTS_PER_ROTATION) first->wholeRotation = rotationInside(first);
         }
     };
     const double work = static_cast<double>(candidates) * static_cast<double>(elements) * WORK_PER_PLACEMENT;
@@ -144,22 +164,6 @@ void requestSamples(const WendlowState& s, ImageMaps maps, long long qFrom, long
             }
         }
     }
-}
-
-// Whether the nine candidates of one rotation, from placed[0] on, are its
-// middle one moved by every row and column shift, with every shift inside
-// the map. Rounding after the shift may move a turned point differently,
-// so the table is asked rather than assumed.
-bool rotationInside(const Placement* placed)
-{
-    const Placement& middle = placed[SHIFTS_PER_ROTATION / 2];
-    for (int c = 0; c < SHIFTS_PER_ROTATION; ++c) {
-        const Placement& at = placed[c];
-        if (!at.run.whole || at.ori != middle.ori || at.x != middle.x + (c / 3 - 1) ||
-            at.y != middle.y + (c % 3 - 1))
-            return false;
-    }
-    return true;
 }
 
 // poolInside of the nine candidates of one rotation (rotationInside), into
@@ -220,7 +224,7 @@ void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, lo
         const Element& el = s.elements[firstElement + k];
         for (long long q = qFrom; q < qTo; q += SHIFTS_PER_ROTATION) {
             const long long end = std::min(qTo, q + SHIFTS_PER_ROTATION);
-            if (fast && end - q == SHIFTS_PER_ROTATION && rotationInside(placed + q)) {
+            if (fast && end - q == SHIFTS_PER_ROTATION && placed[q].wholeRotation) {
                 double v[SHIFTS_PER_ROTATION];
                 poolRotation(pool, maps, placed[q + SHIFTS_PER_ROTATION / 2], v);
                 for (int c = 0; c < SHIFTS_PER_ROTATION; ++c) {

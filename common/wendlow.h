@@ -19,6 +19,10 @@ struct Placement {
     long long y;
     int ori;
     ShiftRun run;
+    // On a rotation's first candidate: its nine candidates are the middle
+    // one moved by every row and column shift, every shift inside the map,
+    // so they are pooled together.
+    bool wholeRotation;
 };
 
 // Everything one call reads and writes. The gateway fills pool, tpl and the
