@@ -544,7 +544,7 @@ if any(strcmp(parts, 'backtoback'))
     renders{k} = zeros(n);
   end
   scores = zeros(nImages, 1);
-  for nElements = [440 160]   % Halvery, then Wendlow
+  for nElements = [440 180]   % Halvery, then Wendlow
     ori = floor(rand(1, nElements) * Nh);
     x = 5 + floor(rand(1, nElements) * (n - 9)); y = 5 + floor(rand(1, nElements) * (n - 9));
     w = randn(1, nElements); b = rand(1, nElements) / 4;
