@@ -37,35 +37,44 @@ struct Sample {
     int at;   // linear index in the map
 };
 
-// The samples of one image, in pooling order.
-std::vector<Sample> poolingSamples(std::mt19937& rng)
-{
-    std::uniform_real_distribution<double> u(0, 1);
-    std::vector<Sample> out;
-    for (int e = 0; e < ELEMENTS; ++e) {
-        const double r = 0.4 * SIDE * std::sqrt(u(rng)), a = 2 * M_PI * u(rng);
-        const int x = static_cast<int>(std::lround(SIDE / 2 + r * std::cos(a)));
-        const int y = static_cast<int>(std::lround(SIDE / 2 + r * std::sin(a)));
-        const int ori = static_cast<int>(u(rng) * N);
-        for (int d = -1; d <= 1; ++d) {
-            const int o = (ori + d + N) % N;
-            const double theta = M_PI * o / N;
-            for (int s = -1; s <= 1; ++s) {
-                const int px = x + static_cast<int>(std::floor(s * std::cos(theta) + 0.5));
-                const int py = y + static_cast<int>(std::floor(s * std::sin(theta) + 0.5));
-                out.push_back({o, (px - 1) + (py - 1) * SIDE});
-            }
-        }
-    }
-    return out;
-}
-
 // The shift of pooling shift s along orientation o, as the kernels round it.
 void shiftAlong(int o, int s, int& dx, int& dy)
 {
     const double theta = M_PI * o / N;
     dx = static_cast<int>(std::floor(s * std::cos(theta) + 0.5));
     dy = static_cast<int>(std::floor(s * std::sin(theta) + 0.5));
+}
+
+struct Placed {
+    int x, y, ori;
+};
+
+// One element of the template: at an integer position in the disc, of a
+// uniform orientation.
+Placed randomElement(std::mt19937& rng)
+{
+    std::uniform_real_distribution<double> u(0, 1);
+    const double r = 0.4 * SIDE * std::sqrt(u(rng)), a = 2 * M_PI * u(rng);
+    const int x = static_cast<int>(std::lround(SIDE / 2 + r * std::cos(a)));
+    const int y = static_cast<int>(std::lround(SIDE / 2 + r * std::sin(a)));
+    return {x, y, static_cast<int>(u(rng) * N)};
+}
+
+// The samples of one image, in pooling order: every shift along the
+// element's orientation, in each orientation of its window.
+std::vector<Sample> poolingSamples(std::mt19937& rng)
+{
+    std::vector<Sample> out;
+    for (int e = 0; e < ELEMENTS; ++e) {
+        const Placed el = randomElement(rng);
+        for (int d = -1; d <= 1; ++d)
+            for (int s = -1; s <= 1; ++s) {
+                int dx, dy;
+                shiftAlong(el.ori, s, dx, dy);
+                out.push_back({(el.ori + d + N) % N, (el.x + dx - 1) + (el.y + dy - 1) * SIDE});
+            }
+    }
+    return out;
 }
 
 // One sample of every 64-byte line Wendlow's scoring of one image reads
@@ -75,19 +84,15 @@ void shiftAlong(int o, int s, int& dx, int& dy)
 // 3 orientations.
 std::vector<Sample> searchLines(std::mt19937& rng)
 {
-    std::uniform_real_distribution<double> u(0, 1);
     const int mapSize = SIDE * SIDE;
     std::vector<bool> read(static_cast<std::size_t>(N) * mapSize / 8);
     for (int e = 0; e < ELEMENTS; ++e) {
-        const double r = 0.4 * SIDE * std::sqrt(u(rng)), a = 2 * M_PI * u(rng);
-        const int x = static_cast<int>(std::lround(SIDE / 2 + r * std::cos(a)));
-        const int y = static_cast<int>(std::lround(SIDE / 2 + r * std::sin(a)));
-        const int ori = static_cast<int>(u(rng) * N);
+        const Placed el = randomElement(rng);
         for (int turn = 0; turn < 2 * N; turn += 4)
             for (int rowShift = -1; rowShift <= 1; ++rowShift)
                 for (int colShift = -1; colShift <= 1; ++colShift) {
                     long long xyo[3];
-                    geometricTransform(N, SIDE / 2, SIDE / 2, x, y, ori, rowShift, colShift, turn, xyo);
+                    geometricTransform(N, SIDE / 2, SIDE / 2, el.x, el.y, el.ori, rowShift, colShift, turn, xyo);
                     const int o = static_cast<int>(xyo[2]);
                     for (int d = -1; d <= 1; ++d)
                         for (int s = -1; s <= 1; ++s) {
