@@ -166,27 +166,24 @@ inline long long sourceOffset(double r, double c, long long sx, long long sy)
     return in ? row + sx * col : -1;
 }
 
-// Writes length values to dst; with stream set, by stores that bypass the
-// caches (for calls whose results are far larger than they are: a normal
-// store first reads the line it writes, a third of a warp's memory
-// traffic). Streamed stores are made visible by streamed().
-inline void storeSegment(double* dst, const double* values, long long length, bool stream)
+// Writes length values to dst by stores that bypass the caches (for calls
+// whose results are far larger than they are: a normal store first reads
+// the line it writes, a third of a warp's memory traffic). Made visible by
+// streamed(). Unstreamed segments are written straight into the result: a
+// copy from a buffer became a library call per segment, a fifth of a warp.
+inline void streamSegment(double* dst, const double* values, long long length)
 {
 #if defined(__SSE2__)
-    if (stream) {
-        long long e = 0;
-        if (length > 0 && (reinterpret_cast<std::uintptr_t>(dst) & 15) != 0) {
-            dst[0] = values[0];
-            e = 1;
-        }
-        for (; e + 1 < length; e += 2) _mm_stream_pd(dst + e, _mm_loadu_pd(values + e));
-        if (e < length) dst[e] = values[e];
-        return;
+    long long e = 0;
+    if (length > 0 && (reinterpret_cast<std::uintptr_t>(dst) & 15) != 0) {
+        dst[0] = values[0];
+        e = 1;
     }
+    for (; e + 1 < length; e += 2) _mm_stream_pd(dst + e, _mm_loadu_pd(values + e));
+    if (e < length) dst[e] = values[e];
 #else
-    (void)stream;
-#endif
     for (long long e = 0; e < length; ++e) dst[e] = values[e];
+#endif
 }
 
 // Orders the streamed stores of this thread before whatever follows (the
@@ -333,13 +330,14 @@ void warpColumns(const SampleGeometry& g, long long y0, long long y1, const doub
             for (long long y = ty; y < std::min(ty + tc, y1); ++y) {
                 double* column = result + rows * y;
                 walkColumn(g, y, tx, std::min(tx + tr, rows), [&](long long x, int length, const double* r, const double* c) {
-                    double values[SEGMENT];
+                    double buffer[SEGMENT];
+                    double* values = stream ? buffer : column + x;
                     for (int j = 0; j < length; ++j) {
                         const long long from = sourceOffset(r[j], c[j], sx, sy);
                         const double v = source[from >= 0 ? from : 0];
                         values[j] = from >= 0 ? v : 0.0;
                     }
-                    storeSegment(column + x, values, length, stream);
+                    if (stream) streamSegment(column + x, values, length);
                 });
             }
     streamed(stream);
@@ -387,9 +385,10 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1, boo
                     double* result = s.rI[i + n * k];
                     for (long long y = ty; y < ty1; ++y) {
                         const long long* o = offsets + (y - ty) * height;
-                        double values[SEGMENT];
+                        double buffer[SEGMENT];
+                        double* values = stream ? buffer : result + tx + rows * y;
                         for (long long j = 0; j < height; ++j) values[j] = o[j] >= 0 ? source[o[j]] : 0.0;
-                        storeSegment(result + tx + rows * y, values, height, stream);
+                        if (stream) streamSegment(result + tx + rows * y, values, height);
                     }
                 }
             }
