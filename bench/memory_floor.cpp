@@ -13,7 +13,12 @@
 //   order: what no order of reading them can much improve on.
 //
 // The cold figures are floors for any kernel that reads these samples:
-// compare them with the per-image time of the cached call.
+// compare them with the per-image time of the cached call. The "2 threads"
+// columns split the images over the caller and one helper (wall clock per
+// image): what the second core adds to the reading. "all requested" asks
+// for every line of an image before reading any: the requests this
+// machine keeps are few (some 16 to 24 lines' worth; the rest are
+// dropped), so it reads about as slowly as without them.
 //
 //   build/bench/memory_floor            (target memory_floor; seconds)
 #include <algorithm>
@@ -26,6 +31,7 @@
 #include <random>
 #include <vector>
 
+#include "threads.h"
 #include "transform.h"
 
 namespace {
@@ -111,16 +117,21 @@ std::vector<Sample> searchLines(std::mt19937& rng)
     return out;
 }
 
-// Microseconds per image of reading the samples of images first..first+count-1.
-double readImages(const double* maps, int first, int count, const std::vector<Sample>& samples, int ahead,
-                  double& sink)
+// Requests every sample of an image before reading any (see readImages).
+constexpr int ALL_FIRST = -1;
+
+// The sum of the samples of images first..first+count-1: with ahead > 0,
+// each read comes with a request ahead-th sample on; with ALL_FIRST, each
+// image's samples are all requested before they are read.
+double readImages(const double* maps, int first, int count, const std::vector<Sample>& samples, int ahead)
 {
     const std::size_t mapSize = static_cast<std::size_t>(SIDE) * SIDE;
     const std::size_t n = samples.size();
-    const auto t0 = std::chrono::steady_clock::now();
     double sum = 0;
     for (int i = first; i < first + count; ++i) {
         const double* image = maps + static_cast<std::size_t>(i) * N * mapSize;
+        if (ahead == ALL_FIRST)
+            for (const Sample& s : samples) __builtin_prefetch(image + s.map * mapSize + s.at);
         for (std::size_t k = 0; k < n; ++k) {
             if (ahead > 0) {
                 // The next image's first samples once this image's run out.
@@ -132,21 +143,26 @@ double readImages(const double* maps, int first, int count, const std::vector<Sa
             sum += image[samples[k].map * mapSize + samples[k].at];
         }
     }
-    const auto t1 = std::chrono::steady_clock::now();
-    sink += sum;
-    return std::chrono::duration<double, std::micro>(t1 - t0).count() / count;
+    return sum;
 }
 
-// Median microseconds per image of reading samples from the cached or the
-// cold batch.
-double medianRead(const double* maps, const std::vector<Sample>& samples, bool cold, int ahead,
-                  std::vector<char>& flush, double& sink)
+// Median microseconds per image (wall clock) of reading samples from the
+// cached or the cold batch, its images split evenly over the threads.
+double medianRead(const double* maps, int images, const std::vector<Sample>& samples, bool cold, int ahead,
+                  int threads, std::vector<char>& flush, double& sink)
 {
-    std::vector<double> t;
+    std::vector<double> t, sums(threads);
     for (int call = 0; call < CALLS + 1; ++call) {
         if (cold) std::memset(flush.data(), call, flush.size());
-        const double us = readImages(maps, 0, cold ? IMAGES : CACHED_IMAGES, samples, ahead, sink);
-        if (call > 0) t.push_back(us);  // the first call fills the caches
+        const auto t0 = std::chrono::steady_clock::now();
+        auto part = [&](long long k) {
+            const int first = static_cast<int>(images * k / threads);
+            sums[k] = readImages(maps, first, static_cast<int>(images * (k + 1) / threads) - first, samples, ahead);
+        };
+        forEachChunk(threads, threads, part);
+        const auto t1 = std::chrono::steady_clock::now();
+        for (const double s : sums) sink += s;
+        if (call > 0) t.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count() / images);
     }
     std::sort(t.begin(), t.end());
     return t[t.size() / 2];
@@ -168,13 +184,27 @@ int main()
     double sink = 0;
     std::printf("Halvery: %zu samples an image; Wendlow: %zu lines an image; us per image, medians of %d calls\n",
                 samples.size(), lines.size(), CALLS);
-    std::printf("%-34s %10s %12s %14s\n", "batch", "Halvery", "32 ahead", "Wendlow lines");
-    for (const bool cold : {false, true}) {
-        const double plain = medianRead(maps, samples, cold, 0, flush, sink);
-        const double ahead = medianRead(maps, samples, cold, 32, flush, sink);
-        const double search = medianRead(maps, lines, cold, 0, flush, sink);
-        std::printf("%-34s %10.2f %12.2f %14.2f\n", cold ? "512 images, out of the caches" : "8 images, in the caches",
-                    plain, ahead, search);
+    std::printf("%-34s %10s %12s %10s %14s %13s %10s\n", "batch", "Halvery", "32 ahead", "2 threads", "Wendlow lines",
+                "all requested", "2 threads");
+    struct Batch {
+        const char* name;
+        int images;
+        bool cold;
+    };
+    // The middle one is the through-host calls' case A: 32 images (64 MB),
+    // called again and again, each call finding what the caches kept of
+    // the one before.
+    for (const Batch& b : {Batch{"8 images, in the caches", CACHED_IMAGES, false},
+                           Batch{"32 images, call after call", 32, false},
+                           Batch{"512 images, out of the caches", IMAGES, true}}) {
+        const double plain = medianRead(maps, b.images, samples, b.cold, 0, 1, flush, sink);
+        const double ahead = medianRead(maps, b.images, samples, b.cold, 32, 1, flush, sink);
+        const double plain2 = medianRead(maps, b.images, samples, b.cold, 0, 2, flush, sink);
+        const double search = medianRead(maps, b.images, lines, b.cold, 0, 1, flush, sink);
+        const double requested = medianRead(maps, b.images, lines, b.cold, ALL_FIRST, 1, flush, sink);
+        const double search2 = medianRead(maps, b.images, lines, b.cold, 0, 2, flush, sink);
+        std::printf("%-34s %10.2f %12.2f %10.2f %14.2f %13.2f %10.2f\n", b.name, plain, ahead, plain2, search, requested,
+                    search2);
     }
     return sink == 42 ? 1 : 0;  // keeps the sums
 }

@@ -1,7 +1,10 @@
 % OCTAVE_TIMING  Times the plug-ins through the host: against what an Octave
 % user would run instead (vectorised Octave of the same work), and Halvery
 % and Wendlow against plain serial builds of their loops loaded as
-% plug-ins (plain_Halvery, plain_Wendlow in build/bench-mex).
+% plug-ins (plain_Halvery, plain_Wendlow in build/bench-mex), and beside
+% them floor_Halvery (also there): the host's part of a Halvery call and the
+% reading of its samples, nothing else, where a kernel that computed
+% nothing would stand.
 %
 %   octave-cli --norc --path build/mex --path build/bench-mex bench/octave_timing.m
 %
@@ -67,7 +70,7 @@ function loopRow(name, f, calls, rounds)
     t(r, 3) = loopTime(f, calls, 2, '');
   end
   m = median(t, 1);
-  printf('%-40s %8.3f %8.3f %8.3f %7.2f %7.2f\n', name, 1e3 * m, m(1) / m(2), m(1) / m(3));
+  printf('%-48s %8.3f %8.3f %8.3f %7.2f %7.2f\n', name, 1e3 * m, m(1) / m(2), m(1) / m(3));
 end
 
 function row(name, plugin, octave, rounds)
@@ -237,12 +240,17 @@ end
 % Product and plain call in alternation, 5 rounds of as many call pairs as
 % take some 0.2 s; medians of the per-call times in ms, their ratio, and per
 % image in us. A product result unequal to the plain one is reported, not
-% timed over.
+% timed over. For Halvery, floor_Halvery (the host's part of the call and
+% the reading of its samples, nothing else) is called in the same
+% alternation when it is on the path: its ratio to plain is where a kernel
+% that computed nothing would stand.
 function compareRow(name, c, asArray, wendlow)
   rounds = 5;
   maps = randomMaps(c.n, c.N, c.nImages, asArray);
   tp = zeros(rounds, 1);
   tq = zeros(rounds, 1);
+  tf = zeros(rounds, 1);
+  withFloor = false;
   if wendlow
     call = @(plugin) wendlowCall(plugin, c, maps);
     product = @Wendlow; plain = @plain_Wendlow;
@@ -250,6 +258,7 @@ function compareRow(name, c, asArray, wendlow)
     patches = randomPatches(c.patchHalf, c.N, asArray);
     call = @(plugin) halveryCall(plugin, c, maps, patches, asArray);
     product = @Halvery; plain = @plain_Halvery;
+    withFloor = exist('floor_Halvery') == 3;
   end
   [t1, a] = call(product);
   [t2, b] = call(plain);
@@ -268,6 +277,9 @@ function compareRow(name, c, asArray, wendlow)
       [t, ~, cpu] = call(plain);
       tq(r) = tq(r) + t / pairs;
       cq(r) = cq(r) + cpu / pairs;
+      if withFloor
+        tf(r) = tf(r) + call(@floor_Halvery) / pairs;
+      end
     end
   end
   if asArray
@@ -275,8 +287,13 @@ function compareRow(name, c, asArray, wendlow)
   else
     kind = 'cells';
   end
-  printf('%-46s %-5s %9.2f %9.2f %7.3f %9.1f %9.1f %7.3f\n', name, kind, 1e3 * median(tp), 1e3 * median(tq), ...
-         median(tp) / median(tq), 1e6 * median(cp) / c.nImages, 1e6 * median(cq) / c.nImages, median(cp) / median(cq));
+  floorRatio = '     -';
+  if withFloor
+    floorRatio = sprintf('%6.3f', median(tf) / median(tq));
+  end
+  printf('%-46s %-5s %9.2f %9.2f %7.3f %9.1f %9.1f %7.3f %s\n', name, kind, 1e3 * median(tp), 1e3 * median(tq), ...
+         median(tp) / median(tq), 1e6 * median(cp) / c.nImages, 1e6 * median(cq) / c.nImages, median(cp) / median(cq), ...
+         floorRatio);
 end
 
 % What memory costs Halvery through the host, and what is left to the
@@ -350,8 +367,10 @@ function templateTiming(parts)
     return;
   end
   printf('\nproduct vs plain serial plug-in, 5 rounds, medians: wall ms per call and their ratio, then\n');
-  printf('process CPU us per image (cputime: all threads; steadier at 1 thread on a busy machine) and ratio\n');
-  printf('%-46s %-5s %9s %9s %7s %9s %9s %7s\n', 'case', 'maps', 'product', 'plain', 'ratio', 'cpu/img', 'plain', 'ratio');
+  printf('process CPU us per image (cputime: all threads; steadier at 1 thread on a busy machine) and ratio;\n');
+  printf('floor: floor_Halvery / plain, the host''s part and the reading of the samples alone\n');
+  printf('%-46s %-5s %9s %9s %7s %9s %9s %7s %6s\n', 'case', 'maps', 'product', 'plain', 'ratio', 'cpu/img', 'plain', ...
+         'ratio', 'floor');
   if wantConfigs
     cases = {'A: Halvery 32x128^2, 60 el, sR 1, oR 1, ph 3', templateCase(128, N, 32, 60, 1, 1, 3);
              'A0: the same, patchHalf 0', templateCase(128, N, 32, 60, 1, 1, 0);
@@ -505,34 +524,30 @@ end
 
 if any(strcmp(parts, 'backtoback'))
   % Back to back: calls of about 0.3 to 0.5 ms on one thread of an idle core
-  % (sizes raised as the kernels got faster, to stay at 0.3 ms or more).
+  % (sizes raised as the kernels got faster, to stay at 0.3 ms or more),
+  % with their maps as cell grids, then as the numeric arrays the plug-ins
+  % also take: the host's work on each cell stays on the caller.
   saved = {getenv('OTK_NUM_THREADS'), getenv('OTK_SPIN_US')};
   calls = 200;
   printf('\nBack to back, %d calls per round, medians of %d rounds; default spin %d us\n', calls, rounds, ...
          otk_threads('spin', []));
-  printf('%-40s %8s %8s %8s %7s %7s\n', 'case (ms per call)', '1 thr', '2 spin0', '2 spin', 'gain0', 'gain');
+  printf('%-48s %8s %8s %8s %7s %7s\n', 'case (ms per call)', '1 thr', '2 spin0', '2 spin', 'gain0', 'gain');
   n = 72;
   fm = cell(1, N);
   for k = 1:N
     fm{k} = 2.5 * rand(n) .* rand(n);
   end
-  loopRow(sprintf('Fenwold, %d^2 x %d', n, N), @() Fenwold(1, N, fm, n, n, 1), calls, rounds);
-  h = zeros(1, 20);
-  loopRow(sprintf('Porrith, %d^2 x %d', n, N), @() Porrith(1, N, fm, 2, n, n, 0.05, 20, h, 1), calls, rounds);
   n = 96;
   sm = cell(1, N); sr = cell(1, N);
   for k = 1:N
     sm{k} = rand(n); sr{k} = zeros(n);
   end
   dX = floor(rand(N, 1) * 7) - 3; dY = floor(rand(N, 1) * 7) - 3; dOri = floor(rand(N, 1) * N);
-  loopRow(sprintf('Sabrel, own transforms, %d^2 x %d', n, N), @() Sabrel(N, N, sm, sr, n, n, dX, dY, dOri), calls, rounds);
-  nStacks = 6; n = 64;
+  nStacks = 7; n = 64;
   ms = cell(nStacks, N); mr = cell(nStacks, N);
   for k = 1:numel(ms)
     ms{k} = rand(n); mr{k} = zeros(n);
   end
-  loopRow(sprintf('Mundle, %d stacks of %d^2 x %d', nStacks, n, N), ...
-          @() Mundle(nStacks, N, ms, mr, n, n, dX(1:nStacks), dY(1:nStacks), dOri(1:nStacks)), calls, rounds);
   nImages = 16; n = 48; Nh = 4;
   hm = cell(nImages, Nh);
   for k = 1:numel(hm)
@@ -544,21 +559,47 @@ if any(strcmp(parts, 'backtoback'))
     renders{k} = zeros(n);
   end
   scores = zeros(nImages, 1);
-  for nElements = [440 180]   % Halvery, then Wendlow
-    ori = floor(rand(1, nElements) * Nh);
-    x = 5 + floor(rand(1, nElements) * (n - 9)); y = 5 + floor(rand(1, nElements) * (n - 9));
-    w = randn(1, nElements); b = rand(1, nElements) / 4;
-    label = sprintf('%d images of %d^2 x %d, %d elements', nImages, n, Nh, nElements);
-    if nElements == 440
-      pooled = zeros(nImages, nElements);
-      loopRow(['Halvery, ' label], ...
-              @() Halvery(nImages, Nh, hm, {}, 2, n, n, 0, ori, x, y, w, b, patches, renders, 2, 1, 1, nElements, ...
-                          0.9, scores, pooled, 0, 0, 0, 0), calls, rounds);
+  templates = cell(1, 2);
+  counts = [440 180];   % Halvery, then Wendlow
+  for t = 1:2
+    nElements = counts(t);
+    templates{t} = struct('n', nElements, 'ori', floor(rand(1, nElements) * Nh), ...
+                          'x', 5 + floor(rand(1, nElements) * (n - 9)), 'y', 5 + floor(rand(1, nElements) * (n - 9)), ...
+                          'w', randn(1, nElements), 'b', rand(1, nElements) / 4);
+  end
+  for asArray = [false true]
+    if asArray
+      % The same maps, in the layouts readMapGrid takes: a list of maps as
+      % rows x cols x count, a grid of R x C cells as rows x cols x C x R.
+      fm = cat(3, fm{:}); sm = cat(3, sm{:}); sr = cat(3, sr{:});
+      ms = permute(reshape(cat(3, ms{:}), 64, 64, nStacks, N), [1 2 4 3]); mr = zeros(size(ms));
+      hm = permute(reshape(cat(3, hm{:}), n, n, nImages, Nh), [1 2 4 3]);
+      patches = cat(3, patches{:}); renders = cat(3, renders{:});
+      kind = 'array';
     else
-      wo = {zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1)};
-      loopRow(['Wendlow, ' label], ...
-              @() Wendlow(nImages, Nh, hm, {}, 0, n, n, 0, ori, x, y, w, b, {}, {}, 2, 1, 1, nElements, 0.9, ...
-                          wo{1}, 0, 0, 0, 0, 0, wo{2}, wo{3}, wo{4}), calls, rounds);
+      kind = 'cells';
+    end
+    loopRow(sprintf('Fenwold, 72^2 x %d, %s', N, kind), @() Fenwold(1, N, fm, 72, 72, 1), calls, rounds);
+    h = zeros(1, 20);
+    loopRow(sprintf('Porrith, 72^2 x %d, %s', N, kind), @() Porrith(1, N, fm, 2, 72, 72, 0.05, 20, h, 1), calls, rounds);
+    loopRow(sprintf('Sabrel, own transforms, 96^2 x %d, %s', N, kind), @() Sabrel(N, N, sm, sr, 96, 96, dX, dY, dOri), ...
+            calls, rounds);
+    loopRow(sprintf('Mundle, %d stacks of 64^2 x %d, %s', nStacks, N, kind), ...
+            @() Mundle(nStacks, N, ms, mr, 64, 64, dX(1:nStacks), dY(1:nStacks), dOri(1:nStacks)), calls, rounds);
+    for t = 1:2
+      tp = templates{t};
+      label = sprintf('%d images of %d^2 x %d, %d el., %s', nImages, n, Nh, tp.n, kind);
+      if t == 1
+        pooled = zeros(nImages, tp.n);
+        loopRow(['Halvery, ' label], ...
+                @() Halvery(nImages, Nh, hm, {}, 2, n, n, 0, tp.ori, tp.x, tp.y, tp.w, tp.b, patches, renders, 2, 1, 1, ...
+                            tp.n, 0.9, scores, pooled, 0, 0, 0, 0), calls, rounds);
+      else
+        wo = {zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1)};
+        loopRow(['Wendlow, ' label], ...
+                @() Wendlow(nImages, Nh, hm, {}, 0, n, n, 0, tp.ori, tp.x, tp.y, tp.w, tp.b, {}, {}, 2, 1, 1, tp.n, 0.9, ...
+                            wo{1}, 0, 0, 0, 0, 0, wo{2}, wo{3}, wo{4}), calls, rounds);
+      end
     end
   end
   names = {'OTK_NUM_THREADS', 'OTK_SPIN_US'};
