@@ -1,6 +1,7 @@
 #include "args.h"
 
 #include "alloc.h"
+#include "threads.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -173,9 +174,17 @@ MapGrid mapsInArray(double* base, int R, int C, long long mapSize)
     return grid;
 }
 
+// A call that reads at least this many doubles of maps takes some 100 us
+// or more in any kernel, time enough for a second thread: its helpers are
+// woken as the grid is read (see wakeHelpers), which for a cell grid takes
+// the host 0.28 us a cell.
+constexpr double WAKE_HELPERS_DOUBLES = 1 << 17;
+
 MapGrid readMapGrid(const Gateway& g, int pos, int R, int C, long long minElems)
 {
     const mxArray* a = g.prhs[pos];
+    if (static_cast<double>(R) * static_cast<double>(C) * static_cast<double>(minElems) >= WAKE_HELPERS_DOUBLES)
+        wakeHelpers(configuredThreads());
     if (isRealDouble(a)) {
         // Maps one after another, no host cell in between: for a grid of
         // nImages x N stacks that is the nRows x nCols x N x nImages array.

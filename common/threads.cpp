@@ -388,6 +388,25 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
     return !job->failed.load();
 }
 
+void wakeHelpers(int threads)
+{
+    if (threads <= 1) return;
+    const int spinUs = configuredSpin();
+    if (spinUs <= 0) return;  // they would sleep again at once
+    Pool& p = poolWith(threads - 1);
+    {
+        std::lock_guard<std::mutex> lock(p.m);
+        if (p.sleeping == 0) return;
+        // A new generation with the job as it stands: between calls none,
+        // so a woken helper finds nothing to join and spins until the call
+        // comes (a call in flight from another thread it may join, as any
+        // helper may while the call has seats).
+        p.spinUs = spinUs;
+        p.generation.fetch_add(1);
+    }
+    p.wake.notify_all();
+}
+
 int poolHelpers()
 {
     return pool == nullptr ? 0 : static_cast<int>(pool->helpers.size());

@@ -62,6 +62,16 @@ bool forEachChunk(long long chunks, int threads, F& f)
     return runChunks(chunks, threads, [](void* context, long long c) { (*static_cast<F*>(context))(c); }, &f);
 }
 
+// Wakes the helpers a call of `threads` threads will want, if they sleep,
+// without giving them work: they then stay awake for the spin time, looking
+// for the call. A call whose arguments take a while to read asks for them
+// first: a helper asleep on a core that has been idle may take tens of
+// microseconds or more to start (on a virtual machine, milliseconds), and
+// woken at the start of the reading it is ready when the chunks come.
+// Nothing happens with threads <= 1, with a spin of 0, or when no helper
+// sleeps. Changes no result.
+void wakeHelpers(int threads);
+
 // Number of helper threads the pool holds now (for tests).
 int poolHelpers();
 

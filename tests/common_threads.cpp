@@ -171,6 +171,35 @@ TEST(Threads, HelpersSleepAfterTheirSpin)
     }
 }
 
+// Helpers woken ahead of a call spin without work for the spin time and then
+// sleep again when no call comes; a call still runs every chunk once after
+// them. One thread, or a spin of 0, wakes nobody.
+TEST(Threads, HelpersWokenAheadSpinThenSleep)
+{
+    EnvGuard guard;
+    setenv(THREADS_VARIABLE, "4", 1);
+    runCounted(100, 4);
+    const int helpers = poolHelpers();
+    ASSERT_GE(helpers, 3);
+    ASSERT_TRUE(eventually([&] { return poolSleeping() == helpers; }));
+    for (const int spin : {0, 20000}) {
+        setenv(SPIN_VARIABLE, std::to_string(spin).c_str(), 1);
+        long long naps = poolNaps();
+        wakeHelpers(1);
+        if (spin == 0) wakeHelpers(4);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_EQ(poolNaps(), naps) << "no helper should have woken (spin " << spin << ")";
+        EXPECT_EQ(poolSleeping(), helpers);
+    }
+    const long long spins = poolSpins(), naps = poolNaps();
+    wakeHelpers(4);
+    EXPECT_TRUE(eventually([&] { return poolSpins() >= spins + helpers; }))
+        << "every woken helper spins: " << poolSpins() - spins << " of " << helpers;
+    EXPECT_TRUE(eventually([&] { return poolNaps() >= naps + helpers && poolSleeping() == helpers; }))
+        << "woken helpers never went back to sleep";
+    for (const int runs : runCounted(1000, 4)) ASSERT_EQ(runs, 1);
+}
+
 TEST(Threads, SmallWorkStaysOnTheCaller)
 {
     EnvGuard guard;
