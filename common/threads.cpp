@@ -76,6 +76,7 @@ struct Pool {
     std::vector<std::thread> helpers;
     std::mutex submit;  // one parallel call at a time; others run serially
     pid_t owner = getpid();
+    int wakerCpu = -1;  // the core of the caller that woke helpers ahead of a call (under m)
 };
 
 // Tells the core that this thread is waiting, so that a sibling hardware
@@ -210,6 +211,10 @@ void helperLoop(Pool* pool)
             seen = pool->generation.load();
             job = pool->job;
             spinUs = pool->spinUs;
+            // Woken ahead of a call onto the caller's own core (where a
+            // busy machine's scheduler puts it), spinning would only slow
+            // the caller: sleep again and let the call wake it if it wants.
+            if (!job && pool->wakerCpu >= 0 && sched_getcpu() == pool->wakerCpu) spinUs = 0;
         }
         if (job && job->seats.fetch_sub(1) > 0) work(*job, false);
     }
@@ -353,6 +358,7 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
         std::lock_guard<std::mutex> lock(p.m);
         p.job = job;
         p.spinUs = spinUs;
+        p.wakerCpu = -1;  // a call: every helper may join and spin after it
         p.generation.fetch_add(1);
         // Helpers still awake from the call before find this one by
         // themselves; sleepers are woken only for seats those cannot fill.
@@ -393,10 +399,14 @@ void wakeHelpers(int threads)
     if (threads <= 1) return;
     const int spinUs = configuredSpin();
     if (spinUs <= 0) return;  // they would sleep again at once
+    // Not while waits sleep at once (cores found busy): see coreWasTaken.
+    if (std::chrono::steady_clock::now().time_since_epoch().count() < sleepUntil.load(std::memory_order_relaxed))
+        return;
     Pool& p = poolWith(threads - 1);
     {
         std::lock_guard<std::mutex> lock(p.m);
         if (p.sleeping == 0) return;
+        p.wakerCpu = sched_getcpu();
         // A new generation with the job as it stands: between calls none,
         // so a woken helper finds nothing to join and spins until the call
         // comes (a call in flight from another thread it may join, as any
