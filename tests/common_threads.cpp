@@ -171,10 +171,10 @@ TEST(Threads, HelpersSleepAfterTheirSpin)
     }
 }
 
-// Helpers woken ahead of a call spin without work for the spin time (those
-// not on the caller's core) and then sleep again when no call comes; a call
-// still runs every chunk once after them. One thread, or a spin of 0, wakes
-// nobody.
+// Helpers woken ahead of a call wake without work (and spin for the spin
+// time unless on the caller's core), then sleep again when no call comes; a
+// call still runs every chunk once after them. One thread, or a spin of 0,
+// wakes nobody.
 TEST(Threads, HelpersWokenAheadSpinThenSleep)
 {
     EnvGuard guard;
@@ -192,13 +192,12 @@ TEST(Threads, HelpersWokenAheadSpinThenSleep)
         EXPECT_EQ(poolNaps(), naps) << "no helper should have woken (spin " << spin << ")";
         EXPECT_EQ(poolSleeping(), helpers);
     }
-    const long long spins = poolSpins(), naps = poolNaps();
+    // Each woken helper naps again once, whether it spun or not (on a loaded
+    // machine it may share the caller's core): its nap counts the wake.
+    const long long naps = poolNaps();
     wakeHelpers(4);
     EXPECT_TRUE(eventually([&] { return poolNaps() >= naps + helpers && poolSleeping() == helpers; }))
         << "woken helpers never went back to sleep: " << poolNaps() - naps << " of " << helpers;
-    if (availableCores() > 1) {
-        EXPECT_GT(poolSpins(), spins) << "no woken helper spun";
-    }
     for (const int runs : runCounted(1000, 4)) ASSERT_EQ(runs, 1);
 }
 
