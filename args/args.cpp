@@ -174,10 +174,12 @@ MapGrid mapsInArray(double* base, int R, int C, long long mapSize)
     return grid;
 }
 
-// A call that reads at least this many doubles of maps takes some 100 us
-// or more in any kernel, time enough for a second thread: its helpers are
-// woken as the grid is read (see wakeHelpers), which for a cell grid takes
-// the host 0.28 us a cell.
+// A call given a grid of this many doubles of maps (1 MB) or more is
+// mostly one that takes a second thread, so its helpers are woken as the
+// grid is read (see wakeHelpers), which for a cell grid takes the host
+// 0.28 us a cell. When the call stays on one thread after all, a woken
+// helper spins out its spin time on the other core, or sleeps again at
+// once when it was put on the caller's.
 constexpr double WAKE_HELPERS_DOUBLES = 1 << 17;
 
 MapGrid readMapGrid(const Gateway& g, int pos, int R, int C, long long minElems)
