@@ -394,18 +394,18 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
     return !job->failed.load();
 }
 
-void wakeHelpers(int threads)
+bool wakeHelpers(int threads)
 {
-    if (threads <= 1) return;
+    if (threads <= 1) return false;
     const int spinUs = configuredSpin();
-    if (spinUs <= 0) return;  // they would sleep again at once
+    if (spinUs <= 0) return false;  // they would sleep again at once
     // Not while waits sleep at once (cores found busy): see coreWasTaken.
     if (std::chrono::steady_clock::now().time_since_epoch().count() < sleepUntil.load(std::memory_order_relaxed))
-        return;
+        return false;
     Pool& p = poolWith(threads - 1);
     {
         std::lock_guard<std::mutex> lock(p.m);
-        if (p.sleeping == 0) return;
+        if (p.sleeping == 0) return false;
         p.wakerCpu = sched_getcpu();
         // A new generation with the job as it stands: between calls none,
         // so a woken helper finds nothing to join and spins until the call
@@ -415,6 +415,7 @@ void wakeHelpers(int threads)
         p.generation.fetch_add(1);
     }
     p.wake.notify_all();
+    return true;
 }
 
 int poolHelpers()

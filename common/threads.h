@@ -68,9 +68,10 @@ bool forEachChunk(long long chunks, int threads, F& f)
 // first: a helper asleep on a core that has been idle may take tens of
 // microseconds or more to start (on a virtual machine, milliseconds), and
 // woken at the start of the reading it is ready when the chunks come.
-// Nothing happens with threads <= 1, with a spin of 0, or when no helper
-// sleeps. Changes no result.
-void wakeHelpers(int threads);
+// Nothing happens with threads <= 1, with a spin of 0, when no helper
+// sleeps, or while waits sleep at once (cores found busy). Returns whether
+// it woke helpers. Changes no result.
+bool wakeHelpers(int threads);
 
 // Number of helper threads the pool holds now (for tests).
 int poolHelpers();
