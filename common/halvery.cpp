@@ -6,6 +6,7 @@
 // by row.
 #include "halvery.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -48,9 +49,100 @@ void renderPlain(const HalveryState& s, double* map, long long x, long long y, i
     }
 }
 
+// Raises the side x side entries from `to` on (column stride nRows) with
+// the patch scaled by amplitude, in storage order, two entries at a time.
+// The side known when compiling unrolls the loops: a 7 x 7 patch is 28
+// steps without a loop test or index step among them (the general loop
+// below took 8 % of a call on 32 images of 60 elements).
+template <int SIDE>
+void renderWhole(double* to, const double* patch, long long nRows, double amplitude)
+{
+    const Pair scale = {amplitude, amplitude};
+#pragma GCC unroll 16
+    for (int c = 0; c < SIDE; ++c) {
+#pragma GCC unroll 16
+        for (int r = 0; r + 2 <= SIDE; r += 2) {
+            Pair f, t;
+            std::memcpy(&f, patch + c * SIDE + r, sizeof f);
+            std::memcpy(&t, to + c * nRows + r, sizeof t);
+            const Pair p = f * scale;
+            const Pair raised = p > t ? p : t;
+            std::memcpy(to + c * nRows + r, &raised, sizeof raised);
+        }
+        if (SIDE % 2 == 1) {
+            const double p = patch[c * SIDE + SIDE - 1] * amplitude;
+            double& t = to[c * nRows + SIDE - 1];
+            t = p > t ? p : t;
+        }
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four doubles, lane by lane as four scalars (the 256-bit registers of
+// processors with AVX2, used only where the processor has them).
+typedef double Quad __attribute__((vector_size(32)));
+
+// renderWhole four entries at a time, for sides of 4 or more: a column of
+// 7 is two steps, rows 0-3 and 3-6. Steps that share a row compute it from
+// the same map entry before either is stored, so it is raised once, to the
+// same value. A call on 32 images of 60 elements of 7 x 7 took 6 % less
+// time than with renderWhole, one on 16 images of 100 of 11 x 11 9 %.
+template <int SIDE>
+__attribute__((target("avx2"))) void renderWholeWide(double* to, const double* patch, long long nRows,
+                                                     double amplitude)
+{
+    static_assert(SIDE >= 4, "a step of four rows must fit a column");
+    constexpr int STEPS = (SIDE + 3) / 4;
+    const Quad scale = {amplitude, amplitude, amplitude, amplitude};
+#pragma GCC unroll 16
+    for (int c = 0; c < SIDE; ++c) {
+        double* column = to + c * nRows;
+        Quad raised[STEPS];
+#pragma GCC unroll 4
+        for (int k = 0; k < STEPS; ++k) {
+            const int r = 4 * k + 4 <= SIDE ? 4 * k : SIDE - 4;
+            Quad f, t;
+            std::memcpy(&f, patch + c * SIDE + r, sizeof f);
+            std::memcpy(&t, column + r, sizeof t);
+            const Quad p = f * scale;
+            raised[k] = p > t ? p : t;
+        }
+#pragma GCC unroll 4
+        for (int k = 0; k < STEPS; ++k) {
+            const int r = 4 * k + 4 <= SIDE ? 4 * k : SIDE - 4;
+            std::memcpy(column + r, &raised[k], sizeof raised[k]);
+        }
+    }
+}
+
+bool hasAvx2()
+{
+    __builtin_cpu_init();  // may run before the runtime's own detection
+    return __builtin_cpu_supports("avx2");
+}
+
+std::atomic<bool> wideDrawing{hasAvx2()};
+
+template <int SIDE>
+void renderWholeFastest(double* to, const double* patch, long long nRows, double amplitude)
+{
+    if (wideDrawing.load(std::memory_order_relaxed))
+        renderWholeWide<SIDE>(to, patch, nRows, amplitude);
+    else
+        renderWhole<SIDE>(to, patch, nRows, amplitude);
+}
+#else
+template <int SIDE>
+void renderWholeFastest(double* to, const double* patch, long long nRows, double amplitude)
+{
+    renderWhole<SIDE>(to, patch, nRows, amplitude);
+}
+#endif
+
 // The same drawing in storage order, clipped once: each entry is compared
 // and raised exactly as row by row, and entries of one patch are distinct.
 // Two entries at a time (Pair): the loop at -O2 is otherwise one at a time.
+// Patches of the usual sides that lie wholly inside go to renderWhole.
 void renderElement(const HalveryState& s, double* map, long long x, long long y, int ori, double amplitude)
 {
     const long long half = s.patchHalf;
@@ -62,6 +154,17 @@ void renderElement(const HalveryState& s, double* map, long long x, long long y,
     const long long rows = rowHi - rowLo + 1;
     if (rows <= 0 || colLo > colHi) return;
     const double* patch = s.patches[ori];
+    if (rows == side && colHi - colLo + 1 == side) {
+        double* to = map + linearIndex(rowLo, colLo, s.pool.nRows, s.pool.nCols);
+        switch (side) {
+        case 3: renderWhole<3>(to, patch, s.pool.nRows, amplitude); return;
+        case 5: renderWholeFastest<5>(to, patch, s.pool.nRows, amplitude); return;
+        case 7: renderWholeFastest<7>(to, patch, s.pool.nRows, amplitude); return;
+        case 9: renderWholeFastest<9>(to, patch, s.pool.nRows, amplitude); return;
+        case 11: renderWholeFastest<11>(to, patch, s.pool.nRows, amplitude); return;
+        default: break;
+        }
+    }
     const Pair scale = {amplitude, amplitude};
     for (long long c = colLo; c <= colHi; ++c) {
         const double* from = patch + linearIndex(rowLo - x + half + 1, c - y + half + 1, side, side);
@@ -273,6 +376,16 @@ bool sharesStorage(const HalveryState& s)
 }
 
 }  // namespace
+
+bool useWideDrawing(bool wanted)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    return wideDrawing.exchange(wanted && hasAvx2());
+#else
+    (void)wanted;
+    return false;
+#endif
+}
 
 void copyHalveryElements(HalveryState& s)
 {

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "halvery.h"
 #include "halvery_reference.h"
 #include "standin.h"
 #include "template_call.h"
@@ -473,11 +474,14 @@ TEST(Halvery, MatchesThePlainLoopForAnyThreadCount)
     const unsigned seed = 2027;
     std::mt19937 rng(seed);
     for (int trial = 0; trial < 15; ++trial) {
-        // Trial 11 has work enough for helper threads; 12 and 13 pool and
-        // draw windows at and just past the widest that are fetched ahead;
-        // 14 has 20 MB of maps, beyond what the caches are taken to hold,
-        // whose inside poolings are copied out before they are taken.
-        TemplateCall c = trial < 11   ? randomCall(rng, 1 + trial % 5, 1 + trial % 6, 3 + 15 * (trial % 4), 6 + 3 * trial)
+        // Trials 0-10 draw patches of every side that is drawn unrolled
+        // (patchHalf 0-5), whole and clipped. Trial 11 has work enough for
+        // helper threads; 12 and 13 pool and draw windows at and just past
+        // the widest that are fetched ahead; 14 has 20 MB of maps, beyond
+        // what the caches are taken to hold, whose inside poolings are
+        // copied out before they are taken.
+        TemplateCall c = trial < 11   ? randomCall(rng, 1 + trial % 5, 1 + trial % 6, 3 + 15 * (trial % 4), 6 + 3 * trial,
+                                                   trial % 6)
                          : trial < 14 ? randomCall(rng, 8, 4, trial == 11 ? 600 : 200, 40, trial == 11 ? -1 : trial - 4)
                                       : randomCall(rng, 4, 16, 300, 200, 2);
         if (trial == 14) {
@@ -495,12 +499,17 @@ TEST(Halvery, MatchesThePlainLoopForAnyThreadCount)
             expected = written(copy);
         }
         const std::vector<Array> start = cloneInputs(c.inputs());
-        for (int threads : {1, 2, 8}) {
+        // The last run draws whole patches two entries at a time, as on a
+        // processor without 4-lane steps.
+        for (int run = 0; run < 4; ++run) {
+            const int threads = run == 0 ? 1 : run == 1 ? 2 : run == 2 ? 8 : 1;
             ThreadCount count(threads);
+            const bool wideBefore = useWideDrawing(run < 3);
             const std::vector<Array> in = cloneInputs(start);
             call("Halvery", mexFunction, in);
+            useWideDrawing(wideBefore);
             EXPECT_TRUE(sameBits(written(in), expected)) << "seed " << seed << " trial " << trial << ", " << threads
-                                                         << " threads";
+                                                         << " threads" << (run == 3 ? ", two at a time" : "");
         }
     }
     EXPECT_GE(poolHelpers(), 1);  // the threaded path did run
