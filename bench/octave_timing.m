@@ -22,7 +22,9 @@
 % maps passed as cell grids and as one double array each, 5 rounds,
 % medians (wall time, and process CPU time per image: at 1 thread the
 % steadier figure on a busy machine). OTK_TIMING picks the parts: "vectorised", "configs" (Halvery
-% cases A and B, and with patchHalf 0), "bound" (the same cases on a batch
+% cases A and B, and with patchHalf 0), "loops" (the same cases, arrays, as
+% loops of calls: a loop of product calls on 1 thread, one on all cores,
+% then one of plain calls, per round), "bound" (the same cases on a batch
 % whose images all hold the same maps, to part memory from the rest),
 % "series" (8 to 128 images per call, Halvery and Wendlow), "backtoback"
 % (below), a comma-separated list, or all of them (the default). OTK_TIMING_LARGE=1 adds 512 images to the series: 1 GB of
@@ -335,6 +337,33 @@ function boundRow(name, c)
          m(3) - m(4), m(1) / m(3), (m(3) - m(4) + m(5)) / m(3));
 end
 
+% The configs cases as a loop of calls sees them: per round, a loop of
+% product calls on one thread, one on all cores (helpers awake from call to
+% call, as in a learning loop), then a loop of plain calls; 5 rounds of some
+% 0.2 s each, medians of the per-call wall times. Arrays, fresh results
+% every call (made before the clock starts).
+function loopCompareRow(name, c)
+  rounds = 5;
+  maps = randomMaps(c.n, c.N, c.nImages, true);
+  patches = randomPatches(c.patchHalf, c.N, true);
+  call = @(plugin) halveryCall(plugin, c, maps, patches, true);
+  cores = nproc();
+  settings = {{@Halvery, 1}, {@Halvery, cores}, {@plain_Halvery, 1}};
+  calls = max(1, ceil(0.2 / call(@plain_Halvery)));
+  t = zeros(rounds, numel(settings));
+  for r = 1:rounds
+    for k = 1:numel(settings)
+      setenv('OTK_NUM_THREADS', num2str(settings{k}{2}));
+      call(settings{k}{1});
+      for j = 1:calls
+        t(r, k) = t(r, k) + call(settings{k}{1}) / calls;
+      end
+    end
+  end
+  m = median(t, 1);
+  printf('%-46s %9.2f %9.2f %9.2f %7.3f %7.3f\n', name, 1e3 * m, m(1) / m(3), m(2) / m(3));
+end
+
 function c = templateCase(n, N, nImages, nElements, shiftRange, oriRange, patchHalf)
   c = struct('n', n, 'N', N, 'nImages', nImages, 'shiftRange', shiftRange, 'oriRange', oriRange, ...
              'patchHalf', patchHalf);
@@ -345,7 +374,8 @@ function templateTiming(parts)
   wantConfigs = any(strcmp(parts, 'configs'));
   wantSeries = any(strcmp(parts, 'series'));
   wantBound = any(strcmp(parts, 'bound'));
-  if ~(wantConfigs || wantSeries || wantBound)
+  wantLoops = any(strcmp(parts, 'loops'));
+  if ~(wantConfigs || wantSeries || wantBound || wantLoops)
     return;
   end
   if exist('plain_Halvery') ~= 3 || exist('plain_Wendlow') ~= 3
@@ -362,6 +392,21 @@ function templateTiming(parts)
     boundRow('A0: the same, patchHalf 0', templateCase(128, N, 32, 60, 1, 1, 0));
     boundRow('B: 16x256^2, 100 el, sR 2, oR 1, ph 5', templateCase(256, N, 16, 100, 2, 1, 5));
     boundRow('B0: the same, patchHalf 0', templateCase(256, N, 16, 100, 2, 1, 0));
+  end
+  if wantLoops
+    threads = getenv('OTK_NUM_THREADS');
+    printf('\nHalvery in loops of calls against the plain build: ms per call, medians of 5 rounds (arrays)\n');
+    printf('%-46s %9s %9s %9s %7s %7s\n', 'case', '1 thread', sprintf('%d thr', nproc()), 'plain', '1 / pl', ...
+           'all / pl');
+    loopCompareRow('A: Halvery 32x128^2, 60 el, sR 1, oR 1, ph 3', templateCase(128, N, 32, 60, 1, 1, 3));
+    loopCompareRow('A0: the same, patchHalf 0', templateCase(128, N, 32, 60, 1, 1, 0));
+    loopCompareRow('B: Halvery 16x256^2, 100 el, sR 2, oR 1, ph 5', templateCase(256, N, 16, 100, 2, 1, 5));
+    loopCompareRow('B0: the same, patchHalf 0', templateCase(256, N, 16, 100, 2, 1, 0));
+    if isempty(threads)
+      unsetenv('OTK_NUM_THREADS');
+    else
+      setenv('OTK_NUM_THREADS', threads);
+    end
   end
   if ~(wantConfigs || wantSeries)
     return;
@@ -405,7 +450,7 @@ end
 
 parts = getenv('OTK_TIMING');
 if isempty(parts)
-  parts = 'vectorised,configs,bound,series,backtoback';
+  parts = 'vectorised,configs,loops,bound,series,backtoback';
 end
 parts = strsplit(parts, ',');
 rounds = 7;
