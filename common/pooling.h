@@ -285,14 +285,64 @@ inline void gatherInside(const PoolState& s, ImageMaps m, int ori, long long x, 
         for (long long i = 0; i < width; ++i) samples[j * width + i] = window[j][at[i]];
 }
 
+// poolWindowRecord of gathered samples with TURNS orientation offsets and
+// WIDTH shifts known when compiling: the loops unrolled over samples at
+// fixed places, where the general one takes each place from a table (a
+// Halvery call of 32 images of 60 elements took a tenth less time).
+template <int TURNS, int WIDTH>
+double poolGatheredFixed(const PoolState& s, const double* samples, int ori, long long x, long long y,
+                         MaxRecord& record)
+{
+    double best[TURNS];
+#pragma GCC unroll 9
+    for (int j = 0; j < TURNS; ++j) best[j] = 0.0;
+#pragma GCC unroll 9
+    for (int i = 0; i < WIDTH; ++i)
+#pragma GCC unroll 9
+        for (int j = 0; j < TURNS; ++j) {
+            const double v = samples[j * WIDTH + i];
+            best[j] = v > best[j] ? v : best[j];  // best < v, as a maximum instruction
+        }
+    double all = 0.0;
+#pragma GCC unroll 9
+    for (int j = 0; j < TURNS; ++j) all = best[j] > all ? best[j] : all;
+    // The winner is the first sample equal to the largest, in shift, then
+    // orientation order (as poolInsideWinner).
+    int winI = -1;
+    int winJ = 0;
+    if (all > 0)
+        for (int i = 0; i < WIDTH && winI < 0; ++i)
+            for (int j = 0; j < TURNS; ++j)
+                if (samples[j * WIDTH + i] == all) {
+                    winI = i;
+                    winJ = j;
+                    break;
+                }
+    if (winI >= 0) {
+        const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(ori) * WIDTH;
+        int o = ori - (TURNS - 1) / 2 + winJ;
+        if (o < 0) o += s.N;
+        if (o >= s.N) o -= s.N;
+        record = {winI - (WIDTH - 1) / 2, static_cast<int>(x + s.shiftX[first + winI]),
+                  static_cast<int>(y + s.shiftY[first + winI]), o, winJ - (TURNS - 1) / 2};
+    } else {
+        record = {0, 0, 0, 0, 0};
+    }
+    return all > s.saturation ? s.saturation : all;
+}
+
 // poolInsideRecord of the samples gatherInside copied; `along` holds
 // 0, 1, ..., 2*shiftRange.
 inline double poolGatheredRecord(const PoolState& s, const double* samples, const std::ptrdiff_t* along, int ori,
                                  long long x, long long y, MaxRecord& record)
 {
-    const double* window[INSIDE_TURNS];
     const int turns = 2 * s.oriRange + 1;
     const long long width = 2LL * s.shiftRange + 1;
+    if (turns == 3 && width == 3) return poolGatheredFixed<3, 3>(s, samples, ori, x, y, record);
+    if (turns == 3 && width == 5) return poolGatheredFixed<3, 5>(s, samples, ori, x, y, record);
+    if (turns == 1 && width == 3) return poolGatheredFixed<1, 3>(s, samples, ori, x, y, record);
+    if (turns == 1 && width == 5) return poolGatheredFixed<1, 5>(s, samples, ori, x, y, record);
+    const double* window[INSIDE_TURNS];
     for (int j = 0; j < turns; ++j) window[j] = samples + j * width;
     return poolWindowRecord(s, window, along, ori, x, y, record);
 }

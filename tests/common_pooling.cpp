@@ -189,8 +189,12 @@ TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
         const int shiftRange = trial % 3 == 0 ? pick(0, 400) : pick(0, 4);
         const int shiftStep = pick(-3, 3), oriRange = pick(0, N);
         Pool p(2, N, nRows, nCols, shiftRange, oriRange, shiftStep, 0.8, trial % 2 ? 0 : 1 << 20);
+        // Every fifth trial has few distinct values, so that ties decide.
         for (auto& m : p.maps)
-            for (double& v : m) v = pick(0, 30) == 0 ? NAN : std::uniform_real_distribution<double>(-0.5, 1)(rng);
+            for (double& v : m)
+                v = pick(0, 30) == 0 ? NAN
+                    : trial % 5 == 0 ? pick(-1, 3) / 4.0
+                                     : std::uniform_real_distribution<double>(-0.5, 1)(rng);
         plain::Maps plainMaps = {2, N, nRows, nCols, oriRange, 0.8, p.table};
         const plain::Shifts t = plain::shiftTables(N, shiftRange, shiftStep);
         const int reach = shiftRange * (shiftStep < 0 ? -shiftStep : shiftStep) + 3;
@@ -226,6 +230,23 @@ TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
                     EXPECT_EQ(inside.ori, win.ori);
                     EXPECT_EQ(inside.shift, r.shift);
                     EXPECT_EQ(inside.oriShift, r.oriShift);
+                }
+            }
+            if (run.whole && gathersInside(p.s)) {
+                // Copied out first, then pooled (the big batches' way).
+                double samples[GATHERED_SAMPLES];
+                std::ptrdiff_t along[GATHERED_SAMPLES];
+                for (int i = 0; i < GATHERED_SAMPLES; ++i) along[i] = i;
+                gatherInside(p.s, imageMaps(p.s, 1), ori, x, y, samples);
+                MaxRecord gathered;
+                EXPECT_EQ(poolGatheredRecord(p.s, samples, along, ori, x, y, gathered), expected)
+                    << "seed " << seed << " trial " << trial;
+                if (v > 0) {
+                    EXPECT_EQ(gathered.x, win.row) << "seed " << seed << " trial " << trial;
+                    EXPECT_EQ(gathered.y, win.col) << "seed " << seed << " trial " << trial;
+                    EXPECT_EQ(gathered.ori, win.ori) << "seed " << seed << " trial " << trial;
+                    EXPECT_EQ(gathered.shift, r.shift) << "seed " << seed << " trial " << trial;
+                    EXPECT_EQ(gathered.oriShift, r.oriShift) << "seed " << seed << " trial " << trial;
                 }
             }
         }
