@@ -402,9 +402,10 @@ void testTemplate(HalveryState& s)
         runs[e] = mapShifts(s.pool, s.elements[e].ori, s.elements[e].x, s.elements[e].y);
     s.runs = runs;
     s.insideFast = insideWindow(s.pool);
-    // Copying costs more than it saves on maps the caches hold (a loop of
-    // calls on 16 images of 48^2 x 4: 0.21 against 0.18 ms).
-    s.gathers = gathersInside(s.pool) && mapsBeyondCache(s.pool);
+    // Copied out on maps the caches hold too, now that the copies are pooled
+    // unrolled (poolGatheredFixed): 0-10 % less time from 4 images of 48^2
+    // x 4 orientations to 8 of 128^2 x 16.
+    s.gathers = gathersInside(s.pool);
     s.plainOrder = sharesStorage(s);
     s.threads = s.plainOrder || s.pool.nImages < 2 ? 1 : threadsFor(templateWork(s), PARALLEL_WORK);
     s.pooledByImage = nullptr;

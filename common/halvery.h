@@ -26,7 +26,7 @@ struct HalveryState {
     int threads;              // threads the images are spread over
     double* pooledByImage;    // with threads: image i's pooled values at i*nElements + e
     bool insideFast;          // offsets cached and a narrow orientation window: poolInsideRecord
-    bool gathers;             // inside poolings copied out first (gatherInside): maps beyond the caches
+    bool gathers;             // inside poolings copied out first (gatherInside)
 };
 
 // Rows (and columns) of a patch: 2*patchHalf + 1, or 0 for a negative half,
