@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "alloc.h"
+#include "cpu.h"
 #include "overlap.h"
 #include "threads.h"
 
@@ -77,7 +78,7 @@ void renderWhole(double* to, const double* patch, long long nRows, double amplit
     }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if OTK_HAS_AVX2_PATHS
 // Four doubles, lane by lane as four scalars (the 256-bit registers of
 // processors with AVX2, used only where the processor has them).
 typedef double Quad __attribute__((vector_size(32)));
@@ -115,13 +116,7 @@ __attribute__((target("avx2"))) void renderWholeWide(double* to, const double* p
     }
 }
 
-bool hasAvx2()
-{
-    __builtin_cpu_init();  // may run before the runtime's own detection
-    return __builtin_cpu_supports("avx2");
-}
-
-std::atomic<bool> wideDrawing{hasAvx2()};
+std::atomic<bool> wideDrawing{processorHasAvx2()};
 
 template <int SIDE>
 void renderWholeFastest(double* to, const double* patch, long long nRows, double amplitude)
@@ -377,12 +372,13 @@ bool sharesStorage(const HalveryState& s)
 
 }  // namespace
 
-bool useWideDrawing(bool wanted)
+bool useWideDrawing(bool wide)
 {
-#if defined(__x86_64__) || defined(__i386__)
-    return wideDrawing.exchange(wanted && hasAvx2());
+#if OTK_HAS_AVX2_PATHS
+    wideDrawing.store(wide && processorHasAvx2());
+    return wideDrawing.load();
 #else
-    (void)wanted;
+    (void)wide;
     return false;
 #endif
 }

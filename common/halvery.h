@@ -36,10 +36,11 @@ inline long long patchSide(int patchHalf)
     return patchHalf >= 0 ? 2LL * patchHalf + 1 : 0;
 }
 
-// Whether whole patches are drawn four entries at a time where the
-// processor can (the default there) or two at a time; the same results
-// either way. Returns the setting before. For tests and benchmarks.
-bool useWideDrawing(bool wanted);
+// Whole patches are drawn 4 entries at a time where the processor has AVX2
+// (the default), otherwise 2 at a time, with the same bits. For tests:
+// chooses the path (AVX2 only where available) and returns whether AVX2 is
+// now used. Not while a call runs.
+bool useWideDrawing(bool wide);
 
 // Takes the elements' values into a copy of this call before the first
 // write. Call it before checking them: the checks read the copy.

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "cpu.h"
 #include "threads.h"
 #include "transform.h"
 
@@ -93,22 +94,20 @@ void segmentPlain(const SegmentStart& s, double* rows, double* cols, double* off
 // the same IEEE additions, multiplications and comparisons, never fused
 // (-ffp-contract=off, and the avx2 target does not include FMA): the same
 // bits on either path.
-#if defined(__GNUC__) && defined(__x86_64__)
+#if OTK_HAS_AVX2_PATHS
 __attribute__((target("avx2"))) void segmentAvx2(const SegmentStart& s, double* rows, double* cols, double* offCentre)
 {
     segmentBody(s, rows, cols, offCentre);
 }
-
-const bool wideAvailable = __builtin_cpu_supports("avx2");
-#else
-const bool wideAvailable = false;
 #endif
+
+const bool wideAvailable = processorHasAvx2();
 
 bool wideChosen = wideAvailable;
 
 inline void segmentPositions(const SegmentStart& s, double* rows, double* cols, double* offCentre)
 {
-#if defined(__GNUC__) && defined(__x86_64__)
+#if OTK_HAS_AVX2_PATHS
     if (wideChosen) return segmentAvx2(s, rows, cols, offCentre);
 #endif
     segmentPlain(s, rows, cols, offCentre);
