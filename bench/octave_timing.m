@@ -605,7 +605,7 @@ if any(strcmp(parts, 'backtoback'))
   end
   scores = zeros(nImages, 1);
   templates = cell(1, 2);
-  counts = [440 180];   % Halvery, then Wendlow
+  counts = [600 180];   % Halvery, then Wendlow
   for t = 1:2
     nElements = counts(t);
     templates{t} = struct('n', nElements, 'ori', floor(rand(1, nElements) * Nh), ...
