@@ -286,11 +286,12 @@ constexpr Along ALONG;
 // out of the maps, then every pooling is taken, then the scores and
 // drawings follow in element order. The poolings read only response maps
 // and the drawings write only render maps, which here share no storage, so
-// this is the plain sequence of results. The copying, for maps beyond the
-// caches, is loads back to back, which the processor overlaps; pooled
-// straight from the maps and interleaved with drawings, each pooling waited
-// for the misses of the one before (measured: each step took 2-20 % off a
-// call on a batch beyond the caches).
+// this is the plain sequence of results. The copying is loads back to
+// back, which the processor overlaps; pooled straight from the maps and
+// interleaved with drawings, each pooling waited for the misses of the one
+// before (measured: each step took 2-20 % off a call on a batch beyond the
+// caches). Copying the next image's samples between this one's drawings
+// did not pay: a load that misses there holds up the drawing behind it.
 void testImage(const HalveryState& s, int i, double* pooled, long long stride)
 {
     double score = s.scores[i];

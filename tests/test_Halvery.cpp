@@ -478,8 +478,8 @@ TEST(Halvery, MatchesThePlainLoopForAnyThreadCount)
         // (patchHalf 0-5), whole and clipped. Trial 11 has work enough for
         // helper threads; 12 and 13 pool and draw windows at and just past
         // the widest that are fetched ahead; 14 has 20 MB of maps, beyond
-        // what the caches are taken to hold, whose inside poolings are
-        // copied out before they are taken.
+        // what the caches are taken to hold (its work is counted as read
+        // from memory).
         TemplateCall c = trial < 11   ? randomCall(rng, 1 + trial % 5, 1 + trial % 6, 3 + 15 * (trial % 4), 6 + 3 * trial,
                                                    trial % 6)
                          : trial < 14 ? randomCall(rng, 8, 4, trial == 11 ? 600 : 200, 40, trial == 11 ? -1 : trial - 4)
