@@ -217,6 +217,30 @@ TEST(Halvery, PooledValuesAreElementMajorAndBiasAlwaysCounts)
     EXPECT_EQ(values(c.scores)[1], (2 - 0.25) + (4 - 0.5) + (0 - 1.0));
 }
 
+TEST(Halvery, OneEntryPatchesDrawUpToEveryBorder)
+{
+    // patchHalf 0 on a 4 x 5 map: elements on every corner and edge draw
+    // their one entry there, 3 * sqrt(response); one beyond the last row
+    // draws nothing. Every response differs, so each entry says who drew it.
+    TemplateCall c;
+    c.N = 1;
+    c.nRows = 4;
+    c.nCols = 5;
+    c.patchHalf = 0;
+    c.saturation = 100;
+    const int places[][2] = {{1, 1}, {1, 5}, {4, 1}, {4, 5}, {1, 3}, {4, 2}, {2, 1}, {3, 5}, {5, 3}};
+    for (const auto& at : places) c.addElement(0, at[0], at[1], 1, 0);
+    c.allocate();
+    values(cellContent(c.patches, 0))[0] = 3;
+    for (int r = 1; r <= 4; ++r)
+        for (int col = 1; col <= 5; ++col) c.response(0, 0, r, col) = r + 4 * (col - 1);  // 1 .. 20
+    run(c);
+    std::vector<double> expected(20, 0.0);
+    for (const auto& at : places)
+        if (at[0] <= 4) TemplateCall::at(expected, 4, at[0], at[1]) = 3 * std::sqrt(at[0] + 4.0 * (at[1] - 1));
+    EXPECT_TRUE(sameBits(c.render(0), expected));
+}
+
 TEST(Halvery, SaturationCapsValueScoreAndAmplitude)
 {
     TemplateCall c = workedCall();
