@@ -9,7 +9,8 @@
 // call up: the caller simply does that helper's share itself. A helper that
 // cannot be started means fewer threads, never an error. After a call a
 // helper stays awake for a while (OTK_SPIN_US) before it sleeps, so that a
-// loop of calls does not pay for waking it each time.
+// loop of calls does not pay for waking it each time. Each plug-in has a
+// pool of its own; the pools of a process take turns at staying awake.
 #pragma once
 
 // The environment variable that sets the thread count, read at every call.
@@ -20,9 +21,12 @@ constexpr const char* THREADS_VARIABLE = "OTK_NUM_THREADS";
 // Loops of calls are the common case, and waking a sleeping thread costs
 // about as much as a small call; a helper still awake when the next call
 // comes starts at once. 0: helpers sleep as soon as a call's chunks are
-// taken.
+// taken. The default outlasts what an Octave loop commonly does between
+// two calls (making the next call's arrays, a plain call of a few tenths
+// of a millisecond): only one plug-in's helpers stay awake at a time, so a
+// longer wait no longer takes cores from another plug-in's calls.
 constexpr const char* SPIN_VARIABLE = "OTK_SPIN_US";
-constexpr int DEFAULT_SPIN_US = 300;
+constexpr int DEFAULT_SPIN_US = 2000;
 constexpr int MAX_SPIN_US = 1000000;
 
 // Threads a call may use: OTK_NUM_THREADS when it holds a positive integer,
@@ -83,3 +87,7 @@ int poolSleeping();
 // has gone to sleep, since the pool started (for tests).
 long long poolSpins();
 long long poolNaps();
+
+// Times a helper of this plug-in's pool has ended its spin because another
+// plug-in's pool made a call (for tests).
+long long poolTurnsLost();

@@ -20,13 +20,15 @@
 %     How long, in microseconds, a helper thread stays awake after a call
 %     before it sleeps: the value of the environment variable OTK_SPIN_US
 %     when it holds a whole number from 0 to 1000000, otherwise the default,
-%     300. Loops of calls are the common case, and waking a sleeping thread
+%     2000. Loops of calls are the common case, and waking a sleeping thread
 %     costs about as much as a small call (on a virtual machine from tens of
 %     microseconds to milliseconds, the longer its core has been idle); a
 %     helper still awake when the next call comes starts at once. Where
 %     other work comes between the calls of a loop, a spin longer than that
 %     work keeps the helpers awake through it. The wait ends early, in
-%     sleep, when the cores are wanted by other work.
+%     sleep, when the cores are wanted by other work, and when another
+%     plug-in of the toolbox makes a call on threads: the helpers of one
+%     plug-in at a time stay awake.
 %
 %   previous = otk_threads('spin', us)
 %     Keeps helpers awake for us microseconds after each call from now on

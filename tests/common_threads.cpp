@@ -2,9 +2,12 @@
 // and spin time, the caller and the helpers claim from opposite ends, the
 // settings are read from the environment at each call, helpers that stay
 // awake after a call do go to sleep, and neither a throwing chunk nor a
-// forked child takes the process down.
+// forked child takes the process down; the pools of plug-ins loaded apart
+// take turns at staying awake.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -60,6 +64,25 @@ int poolOfFour()
     setenv(THREADS_VARIABLE, "4", 1);
     runCounted(100, 4);
     return poolHelpers();
+}
+
+// How many memory files of this process bear the name of the turn that the
+// pools of process `pid` share.
+int turnFiles(pid_t pid)
+{
+    const std::string wanted = "/memfd:otk-spin-turn-" + std::to_string(pid) + " (deleted)";
+    int found = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return -1;
+    while (const dirent* entry = readdir(dir)) {
+        char target[256];
+        const ssize_t n = readlinkat(dirfd(dir), entry->d_name, target, sizeof target - 1);
+        if (n <= 0) continue;
+        target[n] = '\0';
+        found += wanted == target;
+    }
+    closedir(dir);
+    return found;
 }
 
 }  // namespace
@@ -204,6 +227,66 @@ TEST(Threads, HelpersWokenAheadSpinThenSleep)
     for (const int runs : runCounted(1000, 4)) ASSERT_EQ(runs, 1);
 }
 
+// Two plug-ins, each with a pool of its own (the test program's thread layer
+// and a copy loaded as the host loads a plug-in), share one turn at staying
+// awake: a parallel call of either ends the spin of the other's helpers
+// (here a spin of 1 s) and sends them to sleep, so that two pools never
+// spin at once and take the cores from each other. A helper sent to sleep
+// as on a busy machine before the turn moved says nothing, so each round
+// tries again until one has lost its turn.
+TEST(Threads, PluginsTakeTurnsAtStayingAwake)
+{
+    EnvGuard guard;
+    void* peer = dlopen(THREADS_PEER, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(peer, nullptr) << dlerror();
+    const auto peerRun = reinterpret_cast<int (*)(long long, int)>(dlsym(peer, "peerRun"));
+    const auto peerHelpers = reinterpret_cast<int (*)()>(dlsym(peer, "peerHelpers"));
+    const auto peerSleeping = reinterpret_cast<int (*)()>(dlsym(peer, "peerSleeping"));
+    const auto peerTurnsLost = reinterpret_cast<long long (*)()>(dlsym(peer, "peerTurnsLost"));
+    ASSERT_TRUE(peerRun != nullptr && peerHelpers != nullptr && peerSleeping != nullptr && peerTurnsLost != nullptr);
+    setenv(THREADS_VARIABLE, "2", 1);
+    struct Side {
+        const char* name;
+        std::function<void()> call;
+        std::function<int()> helpers, sleeping;
+        std::function<long long()> turnsLost;
+    };
+    const Side sides[2] = {
+        {"the test program", [] { runCounted(100, 2); }, poolHelpers, poolSleeping, poolTurnsLost},
+        {"the loaded copy", [&] { ASSERT_EQ(peerRun(100, 2), 1); }, peerHelpers, peerSleeping, peerTurnsLost}};
+    for (int round = 0; round < 6; ++round) {
+        const Side& other = sides[round % 2];
+        const Side& mine = sides[1 - round % 2];
+        bool keptWhileAlone = true;
+        EXPECT_TRUE(eventually([&] {
+            const long long lost = other.turnsLost();
+            setenv(SPIN_VARIABLE, "1000000", 1);
+            other.call();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            keptWhileAlone = keptWhileAlone && other.turnsLost() == lost;
+            // Helpers that sleep at once after this call: on two cores, ones
+            // awake beside the other's would send both to sleep as on a busy
+            // machine.
+            setenv(SPIN_VARIABLE, "0", 1);
+            mine.call();
+            return eventually([&] { return other.turnsLost() > lost; }, 0.05);
+        })) << "round " << round << ": " << other.name << " never lost its turn to " << mine.name;
+        EXPECT_TRUE(keptWhileAlone) << "round " << round << ": " << other.name
+                                    << " lost its turn with no call of another plug-in";
+        EXPECT_TRUE(eventually([&] { return other.sleeping() == other.helpers(); }))
+            << other.name << " kept " << other.helpers() - other.sleeping() << " helpers awake";
+    }
+    // A wake-up ahead of a call takes the turn as the call does.
+    const long long lost = peerTurnsLost();
+    EXPECT_TRUE(eventually([&] {
+        setenv(SPIN_VARIABLE, "1000000", 1);
+        EXPECT_EQ(peerRun(100, 2), 1);
+        wakeHelpers(2);
+        return eventually([&] { return peerTurnsLost() > lost; }, 0.05);
+    })) << "helpers woken ahead of a call left the loaded copy's awake";
+    EXPECT_EQ(turnFiles(getpid()), 1) << "the second plug-in made a turn of its own";
+}
+
 TEST(Threads, SmallWorkStaysOnTheCaller)
 {
     EnvGuard guard;
@@ -237,7 +320,8 @@ enum ChildStatus {
     CHILD_NO_HELPER_RAN = 3,
     CHILD_WRONG_RESULTS = 4,
     CHILD_FAILED_CALL = 5,
-    CHILD_NO_POOL = 6
+    CHILD_NO_POOL = 6,
+    CHILD_NO_TURN_OF_ITS_OWN = 7
 };
 
 // In a forked child: the pool starts empty, a parallel call gets helpers of
@@ -261,6 +345,7 @@ int childRun()
     };
     if (!forEachChunk(chunks, 4, body)) return CHILD_FAILED_CALL;
     if (poolHelpers() < 1) return CHILD_NO_POOL;
+    if (turnFiles(getpid()) != 1) return CHILD_NO_TURN_OF_ITS_OWN;
     if (elsewhere.load() == 0) return CHILD_NO_HELPER_RAN;
     for (long long c = 0; c < chunks; ++c)
         if (runs[static_cast<std::size_t>(c)].load() != 1 ||
@@ -306,6 +391,6 @@ TEST(Threads, AForkedChildWorksWithoutTheParentsHelpers)
                                        << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
         EXPECT_EQ(WEXITSTATUS(status), CHILD_OK)
             << "2: it inherited the parent's helpers, 3: no chunk ran on a helper, 4: wrong results, "
-               "5: a chunk failed, 6: no pool of its own";
+               "5: a chunk failed, 6: no pool of its own, 7: no turn of its own";
     }
 }
