@@ -277,28 +277,29 @@ void forgetPoolInChild()
 // outlives the plug-in that made it, which `clear mex` may unload. The name
 // holds the process id, so a forked child, which inherits the parent's
 // file, makes its own. Where no file can be had the plug-in keeps a turn of
-// its own, and its helpers spin as if no other plug-in were loaded.
+// its own, and its helpers spin as if no other plug-in were loaded (so
+// also where the C library is too old to make memory files).
 SpinTurn* findTurnOfProcess()
 {
-#if defined(__linux__)
+#if defined(__linux__) && defined(MFD_CLOEXEC)
     char name[64];
     std::snprintf(name, sizeof name, "otk-spin-turn-%ld", static_cast<long>(getpid()));
     char wanted[96];
     std::snprintf(wanted, sizeof wanted, "/memfd:%s (deleted)", name);
     int fd = -1;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (const dirent* entry = readdir(dir)) {
-            char target[sizeof wanted + 1];
-            const ssize_t n = readlinkat(dirfd(dir), entry->d_name, target, sizeof target - 1);
-            if (n <= 0) continue;
-            target[n] = '\0';
-            if (std::strcmp(target, wanted) == 0) {
-                fd = std::atoi(entry->d_name);
-                break;
-            }
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return &turnOfThisPlugin;  // no other plug-in could find a file either
+    while (const dirent* entry = readdir(dir)) {
+        char target[sizeof wanted + 1];
+        const ssize_t n = readlinkat(dirfd(dir), entry->d_name, target, sizeof target - 1);
+        if (n <= 0) continue;
+        target[n] = '\0';
+        if (std::strcmp(target, wanted) == 0) {
+            fd = std::atoi(entry->d_name);
+            break;
         }
-        closedir(dir);
     }
+    closedir(dir);
     const bool made = fd < 0;
     if (made) {
         fd = memfd_create(name, MFD_CLOEXEC);
