@@ -185,7 +185,8 @@ constexpr double WAKE_HELPERS_DOUBLES = 1 << 17;
 MapGrid readMapGrid(const Gateway& g, int pos, int R, int C, long long minElems)
 {
     const mxArray* a = g.prhs[pos];
-    if (static_cast<double>(R) * static_cast<double>(C) * static_cast<double>(minElems) >= WAKE_HELPERS_DOUBLES)
+    if (!g.serialOnly &&
+        static_cast<double>(R) * static_cast<double>(C) * static_cast<double>(minElems) >= WAKE_HELPERS_DOUBLES)
         wakeHelpers(configuredThreads());
     if (isRealDouble(a)) {
         // Maps one after another, no host cell in between: for a grid of

@@ -18,6 +18,11 @@ struct Gateway {
     int nrhs;
     const mxArray* const* prhs;
     const char* const* argNames;
+    // A gateway whose calls always run on the caller's thread alone (the
+    // plain builds timed against the plug-ins): reading its maps wakes no
+    // helper, which would stay awake for nothing and take the turn from
+    // another plug-in's helpers.
+    bool serialOnly = false;
 };
 
 [[noreturn]] void gatewayError(const Gateway& g, const char* mnemonic, const char* fmt, ...)

@@ -10,7 +10,7 @@
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     (void)plhs;
-    const Gateway g = {"plain_Halvery", nrhs, prhs, nullptr};
+    const Gateway g = {"plain_Halvery", nrhs, prhs, nullptr, true};  // serial: wakes no helper
     rejectOutputs(g, nlhs, "Halvery");
     requireInputs(g, TEMPLATE_ARGS);
     PoolState pool;

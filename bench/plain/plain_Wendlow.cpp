@@ -8,7 +8,7 @@
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     (void)plhs;
-    const Gateway g = {"plain_Wendlow", nrhs, prhs, nullptr};
+    const Gateway g = {"plain_Wendlow", nrhs, prhs, nullptr, true};  // serial: wakes no helper
     rejectOutputs(g, nlhs, "Wendlow");
     requireInputs(g, 29);
     PoolState pool;
