@@ -173,11 +173,13 @@ long coreTakenCount()
 // (for chunks a helper is running) does not: yielding there can hand its
 // core to another process for a whole time slice.
 //
-// givenUp() says, once a round, that the wait is no longer wanted.
+// givenUp() says, at the start and once a round, that the wait is no
+// longer wanted, which ends it whatever else the round saw.
 template <class Ready, class GivenUp>
 bool stayAwake(std::chrono::nanoseconds budget, bool yielding, Ready ready, GivenUp givenUp)
 {
     if (budget.count() <= 0) return false;
+    if (givenUp()) return ready();
     auto now = std::chrono::steady_clock::now();
     if (now.time_since_epoch().count() < sleepUntil.load(std::memory_order_relaxed)) return false;
     const long takenBefore = coreTakenCount();
@@ -187,8 +189,8 @@ bool stayAwake(std::chrono::nanoseconds budget, bool yielding, Ready ready, Give
             if (ready()) return true;
             pauseBriefly();
         }
-        if (givenUp()) return ready();
         if (yielding) std::this_thread::yield();
+        if (givenUp()) return ready();  // before the look at the clock: a turn lost is no busy core
         const auto before = now;
         now = std::chrono::steady_clock::now();
         if (now - before >= PREEMPTED) {
@@ -531,6 +533,11 @@ long long poolSpins()
 long long poolTurnsLost()
 {
     return pool == nullptr ? 0 : pool->turnsLost.load();
+}
+
+bool poolHasSpinTurn()
+{
+    return pool != nullptr && __atomic_load_n(&pool->turn->spinner, __ATOMIC_RELAXED) == pool->number;
 }
 
 long long poolNaps()

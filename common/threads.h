@@ -89,5 +89,7 @@ long long poolSpins();
 long long poolNaps();
 
 // Times a helper of this plug-in's pool has ended its spin because another
-// plug-in's pool made a call (for tests).
+// plug-in's pool made a call, and whether this pool's helpers have the turn
+// at staying awake now (for tests).
 long long poolTurnsLost();
+bool poolHasSpinTurn();

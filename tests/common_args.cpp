@@ -9,9 +9,14 @@
 #include <limits>
 #include <string>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include "alloc.h"
 #include "args.h"
 #include "standin.h"
+#include "threads.h"
 
 using namespace standin;
 
@@ -204,6 +209,47 @@ TEST(Readers, LargeMapArraysAreOfferedLargePages)
     EXPECT_EQ(mappingFlags(s + (1 << 18)).find(" hg"), std::string::npos);
 }
 #endif
+
+// A call given a megabyte of maps or more wakes its sleeping helpers as the
+// maps are read, but not a gateway whose calls never take threads (a plain
+// build timed against the plug-ins): its helpers would stay awake for
+// nothing, and take the turn from another plug-in's.
+TEST(Readers, AMegabyteOfMapsWakesHelpersUnlessTheGatewayIsSerial)
+{
+    setenv(THREADS_VARIABLE, "2", 1);
+    setenv(SPIN_VARIABLE, "20000", 1);
+    auto nothing = [](long long) {};
+    forEachChunk(4, 2, nothing);  // the pool has its helper
+    auto allAsleep = [] { return poolHelpers() >= 1 && poolSleeping() == poolHelpers(); };
+    auto eventually = [](auto done) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return done();
+    };
+    ASSERT_TRUE(eventually(allAsleep));
+    Array maps = matrix(1, 1 << 17, {});
+    Reader r({maps});
+    // Woken, a helper naps again (after its spin, or at once on the
+    // caller's core); a loaded machine has waits sleep at once and wakes
+    // nobody, so the read is asked again.
+    long long naps = poolNaps();
+    EXPECT_TRUE(eventually([&] {
+        readMapGrid(r.g(), 0, 1, 1, 1 << 17);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return poolNaps() > naps;
+    })) << "a megabyte of maps woke no helper";
+    ASSERT_TRUE(eventually(allAsleep));
+    Gateway serial = r.g();
+    serial.serialOnly = true;
+    naps = poolNaps();
+    readMapGrid(serial, 0, 1, 1, 1 << 17);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // A woken helper would be awake yet, or asleep again after a nap.
+    EXPECT_TRUE(allAsleep() && poolNaps() == naps) << "a serial gateway woke a helper";
+    unsetenv(THREADS_VARIABLE);
+    unsetenv(SPIN_VARIABLE);
+}
 
 TEST(Readers, BadGridsAreRejected)
 {

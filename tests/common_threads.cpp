@@ -227,13 +227,27 @@ TEST(Threads, HelpersWokenAheadSpinThenSleep)
     for (const int runs : runCounted(1000, 4)) ASSERT_EQ(runs, 1);
 }
 
+// Waits, awake, until done() holds; false after `seconds`. Unlike
+// eventually(), the waiting thread never gives up its core, which on a
+// machine of two cores would look to a helper like other work taking its
+// own.
+template <class Done>
+bool holdsWithin(double seconds, Done done)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done())
+        if (std::chrono::steady_clock::now() >= until) return false;
+    return true;
+}
+
 // Two plug-ins, each with a pool of its own (the test program's thread layer
 // and a copy loaded as the host loads a plug-in), share one turn at staying
-// awake: a parallel call of either ends the spin of the other's helpers
-// (here a spin of 1 s) and sends them to sleep, so that two pools never
-// spin at once and take the cores from each other. A helper sent to sleep
-// as on a busy machine before the turn moved says nothing, so each round
-// tries again until one has lost its turn.
+// awake: a parallel call of either takes it, and the other's helpers, awake
+// for a spin of 1 s after a call of their own, go to sleep long before that
+// ends, so that two pools never spin at once and take the cores from each
+// other. On a loaded machine helpers may sleep at once after every call (or
+// just before the other's), so each round tries again until a helper seen
+// spinning has lost its turn; the turn itself is checked at every call.
 TEST(Threads, PluginsTakeTurnsAtStayingAwake)
 {
     EnvGuard guard;
@@ -242,48 +256,58 @@ TEST(Threads, PluginsTakeTurnsAtStayingAwake)
     const auto peerRun = reinterpret_cast<int (*)(long long, int)>(dlsym(peer, "peerRun"));
     const auto peerHelpers = reinterpret_cast<int (*)()>(dlsym(peer, "peerHelpers"));
     const auto peerSleeping = reinterpret_cast<int (*)()>(dlsym(peer, "peerSleeping"));
+    const auto peerHasSpinTurn = reinterpret_cast<int (*)()>(dlsym(peer, "peerHasSpinTurn"));
     const auto peerTurnsLost = reinterpret_cast<long long (*)()>(dlsym(peer, "peerTurnsLost"));
-    ASSERT_TRUE(peerRun != nullptr && peerHelpers != nullptr && peerSleeping != nullptr && peerTurnsLost != nullptr);
+    ASSERT_TRUE(peerRun != nullptr && peerHelpers != nullptr && peerSleeping != nullptr && peerHasSpinTurn != nullptr &&
+                peerTurnsLost != nullptr);
     setenv(THREADS_VARIABLE, "2", 1);
     struct Side {
         const char* name;
         std::function<void()> call;
         std::function<int()> helpers, sleeping;
+        std::function<bool()> hasTurn;
         std::function<long long()> turnsLost;
     };
     const Side sides[2] = {
-        {"the test program", [] { runCounted(100, 2); }, poolHelpers, poolSleeping, poolTurnsLost},
-        {"the loaded copy", [&] { ASSERT_EQ(peerRun(100, 2), 1); }, peerHelpers, peerSleeping, peerTurnsLost}};
+        {"the test program", [] { runCounted(100, 2); }, poolHelpers, poolSleeping, poolHasSpinTurn, poolTurnsLost},
+        {"the loaded copy", [&] { ASSERT_EQ(peerRun(100, 2), 1); }, peerHelpers, peerSleeping,
+         [&] { return peerHasSpinTurn() == 1; }, peerTurnsLost}};
     for (int round = 0; round < 6; ++round) {
         const Side& other = sides[round % 2];
         const Side& mine = sides[1 - round % 2];
-        bool keptWhileAlone = true;
-        EXPECT_TRUE(eventually([&] {
-            const long long lost = other.turnsLost();
+        bool seenSpinning = false, lostTurn = false;
+        for (int attempt = 0; attempt < 20 && !lostTurn; ++attempt) {
             setenv(SPIN_VARIABLE, "1000000", 1);
             other.call();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            keptWhileAlone = keptWhileAlone && other.turnsLost() == lost;
-            // Helpers that sleep at once after this call: on two cores, ones
-            // awake beside the other's would send both to sleep as on a busy
-            // machine.
+            ASSERT_TRUE(other.hasTurn() && !mine.hasTurn()) << "round " << round << ": a call of " << other.name
+                                                           << " did not take the turn";
+            holdsWithin(0.002, [] { return false; });
+            const bool spinning = other.helpers() >= 1 && other.sleeping() == 0;
+            seenSpinning = seenSpinning || spinning;
+            const long long lost = other.turnsLost();
+            // Helpers that sleep at once after this call: ones awake beside
+            // the other's would send both to sleep as on a busy machine.
             setenv(SPIN_VARIABLE, "0", 1);
             mine.call();
-            return eventually([&] { return other.turnsLost() > lost; }, 0.05);
-        })) << "round " << round << ": " << other.name << " never lost its turn to " << mine.name;
-        EXPECT_TRUE(keptWhileAlone) << "round " << round << ": " << other.name
-                                    << " lost its turn with no call of another plug-in";
-        EXPECT_TRUE(eventually([&] { return other.sleeping() == other.helpers(); }))
-            << other.name << " kept " << other.helpers() - other.sleeping() << " helpers awake";
+            ASSERT_TRUE(mine.hasTurn() && !other.hasTurn()) << "round " << round << ": a call of " << mine.name
+                                                           << " did not take the turn";
+            lostTurn = spinning && holdsWithin(0.1, [&] { return other.turnsLost() > lost; });
+            ASSERT_TRUE(eventually([&] { return other.sleeping() == other.helpers(); }));
+        }
+        if (seenSpinning) {
+            EXPECT_TRUE(lostTurn) << "round " << round << ": " << other.name
+                                  << " spun on after calls of " << mine.name;
+        }
     }
-    // A wake-up ahead of a call takes the turn as the call does.
-    const long long lost = peerTurnsLost();
+    // A wake-up ahead of a call takes the turn as the call does (asked
+    // again while a loaded machine has waits sleep at once, which wakes
+    // nobody).
+    setenv(SPIN_VARIABLE, "1000000", 1);
     EXPECT_TRUE(eventually([&] {
-        setenv(SPIN_VARIABLE, "1000000", 1);
         EXPECT_EQ(peerRun(100, 2), 1);
         wakeHelpers(2);
-        return eventually([&] { return peerTurnsLost() > lost; }, 0.05);
-    })) << "helpers woken ahead of a call left the loaded copy's awake";
+        return poolHasSpinTurn() && peerHasSpinTurn() == 0;
+    })) << "helpers woken ahead of a call did not take the turn";
     EXPECT_EQ(turnFiles(getpid()), 1) << "the second plug-in made a turn of its own";
 }
 

@@ -25,4 +25,9 @@ long long peerTurnsLost()
 {
     return poolTurnsLost();
 }
+
+int peerHasSpinTurn()
+{
+    return poolHasSpinTurn() ? 1 : 0;
+}
 }
