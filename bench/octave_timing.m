@@ -24,7 +24,9 @@
 % steadier figure on a busy machine). OTK_TIMING picks the parts: "vectorised", "configs" (Halvery
 % cases A and B, and with patchHalf 0), "loops" (the same cases, arrays, as
 % loops of calls: a loop of product calls on 1 thread, one on all cores,
-% then one of plain calls, per round), "bound" (the same cases on a batch
+% then one of plain calls, per round), "pairs" (the same cases, arrays,
+% each product call right after a plain call and no other plug-in between,
+% and floor_Halvery so in blocks of its own), "bound" (the same cases on a batch
 % whose images all hold the same maps, to part memory from the rest),
 % "series" (8 to 128 images per call, Halvery and Wendlow), "backtoback"
 % (below), a comma-separated list, or all of them (the default). OTK_TIMING_LARGE=1 adds 512 images to the series: 1 GB of
@@ -364,6 +366,37 @@ function loopCompareRow(name, c)
   printf('%-46s %9.2f %9.2f %9.2f %7.3f %7.3f\n', name, 1e3 * m, m(1) / m(3), m(2) / m(3));
 end
 
+% The configs cases with nothing but the product and the plain build in
+% the alternation (configs also calls floor_Halvery between them, a third
+% plug-in whose helpers take the turn at staying awake from the product's):
+% per round a block of product and plain calls in turn, then a block of
+% floor_Halvery and plain calls; 8 rounds of 15 pairs each (a first pair
+% untimed), medians of the per-round ratios. Arrays.
+function pairRow(name, c)
+  rounds = 8;
+  pairs = 15;
+  maps = randomMaps(c.n, c.N, c.nImages, true);
+  patches = randomPatches(c.patchHalf, c.N, true);
+  call = @(plugin) halveryCall(plugin, c, maps, patches, true);
+  first = {@Halvery, @floor_Halvery};
+  t = zeros(rounds, 2);
+  q = zeros(rounds, 2);
+  for r = 1:rounds
+    for k = 1:2
+      for j = 0:pairs
+        a = call(first{k});
+        b = call(@plain_Halvery);
+        if j > 0
+          t(r, k) = t(r, k) + a;
+          q(r, k) = q(r, k) + b;
+        end
+      end
+    end
+  end
+  ratio = median(t ./ q, 1);
+  printf('%-46s %9.2f %9.2f %7.3f %7.3f\n', name, 1e3 * median(t(:, 1)) / pairs, 1e3 * median(q(:, 1)) / pairs, ratio);
+end
+
 function c = templateCase(n, N, nImages, nElements, shiftRange, oriRange, patchHalf)
   c = struct('n', n, 'N', N, 'nImages', nImages, 'shiftRange', shiftRange, 'oriRange', oriRange, ...
              'patchHalf', patchHalf);
@@ -375,7 +408,8 @@ function templateTiming(parts)
   wantSeries = any(strcmp(parts, 'series'));
   wantBound = any(strcmp(parts, 'bound'));
   wantLoops = any(strcmp(parts, 'loops'));
-  if ~(wantConfigs || wantSeries || wantBound || wantLoops)
+  wantPairs = any(strcmp(parts, 'pairs'));
+  if ~(wantConfigs || wantSeries || wantBound || wantLoops || wantPairs)
     return;
   end
   if exist('plain_Halvery') ~= 3 || exist('plain_Wendlow') ~= 3
@@ -406,6 +440,18 @@ function templateTiming(parts)
       unsetenv('OTK_NUM_THREADS');
     else
       setenv('OTK_NUM_THREADS', threads);
+    end
+  end
+  if wantPairs
+    if exist('floor_Halvery') ~= 3
+      printf('floor_Halvery not on the path (build target bench_plugins, --path build/bench-mex)\n');
+    else
+      printf('\nHalvery right after the plain build, nothing between: ms per call, medians of 8 blocks (arrays)\n');
+      printf('%-46s %9s %9s %7s %7s\n', 'case', 'product', 'plain', 'ratio', 'floor');
+      pairRow('A: Halvery 32x128^2, 60 el, sR 1, oR 1, ph 3', templateCase(128, N, 32, 60, 1, 1, 3));
+      pairRow('A0: the same, patchHalf 0', templateCase(128, N, 32, 60, 1, 1, 0));
+      pairRow('B: Halvery 16x256^2, 100 el, sR 2, oR 1, ph 5', templateCase(256, N, 16, 100, 2, 1, 5));
+      pairRow('B0: the same, patchHalf 0', templateCase(256, N, 16, 100, 2, 1, 0));
     end
   end
   if ~(wantConfigs || wantSeries)
@@ -450,7 +496,7 @@ end
 
 parts = getenv('OTK_TIMING');
 if isempty(parts)
-  parts = 'vectorised,configs,loops,bound,series,backtoback';
+  parts = 'vectorised,configs,loops,pairs,bound,series,backtoback';
 end
 parts = strsplit(parts, ',');
 rounds = 7;
