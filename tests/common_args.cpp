@@ -17,6 +17,7 @@
 #include "args.h"
 #include "standin.h"
 #include "threads.h"
+#include "waiting.h"
 
 using namespace standin;
 
@@ -221,12 +222,6 @@ TEST(Readers, AMegabyteOfMapsWakesHelpersUnlessTheGatewayIsSerial)
     auto nothing = [](long long) {};
     forEachChunk(4, 2, nothing);  // the pool has its helper
     auto allAsleep = [] { return poolHelpers() >= 1 && poolSleeping() == poolHelpers(); };
-    auto eventually = [](auto done) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!done() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return done();
-    };
     ASSERT_TRUE(eventually(allAsleep));
     Array maps = matrix(1, 1 << 17, {});
     Reader r({maps});

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "threads.h"
+#include "waiting.h"
 
 namespace {
 
@@ -33,19 +34,6 @@ struct EnvGuard {
         unsetenv(SPIN_VARIABLE);
     }
 };
-
-// Waits until done() holds; false after `seconds`. A bound on a hang, not a
-// measure of speed: the conditions it waits for come within milliseconds.
-template <class Done>
-bool eventually(Done done, double seconds = 30)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 std::vector<int> runCounted(long long chunks, int threads)
 {
@@ -225,19 +213,6 @@ TEST(Threads, HelpersWokenAheadSpinThenSleep)
         return woke && poolNaps() >= naps + helpers && poolSleeping() == helpers;
     })) << "woken helpers never went back to sleep: " << poolNaps() - naps << " of " << helpers;
     for (const int runs : runCounted(1000, 4)) ASSERT_EQ(runs, 1);
-}
-
-// Waits, awake, until done() holds; false after `seconds`. Unlike
-// eventually(), the waiting thread never gives up its core, which on a
-// machine of two cores would look to a helper like other work taking its
-// own.
-template <class Done>
-bool holdsWithin(double seconds, Done done)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done())
-        if (std::chrono::steady_clock::now() >= until) return false;
-    return true;
 }
 
 // Two plug-ins, each with a pool of its own (the test program's thread layer
