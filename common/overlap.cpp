@@ -45,6 +45,18 @@ void gridRanges(const double* const* grid, std::size_t n, long long count, ByteR
     for (std::size_t k = 0; k < n; ++k) out[k] = doublesAt(grid[k], count);
 }
 
+ByteRange gridHull(const double* const* grid, std::size_t n, long long count)
+{
+    ByteRange hull = {UINTPTR_MAX, 0};
+    for (std::size_t k = 0; k < n; ++k) {
+        const ByteRange r = doublesAt(grid[k], count);
+        if (isEmpty(r)) continue;
+        hull.begin = std::min(hull.begin, r.begin);
+        hull.end = std::max(hull.end, r.end);
+    }
+    return hull.begin < hull.end ? hull : ByteRange{0, 0};
+}
+
 bool anyOverlapWithin(ByteRange* a, std::size_t n)
 {
     bool within = false;

@@ -32,3 +32,8 @@ bool overlapsPrepared(const ByteRange* a, std::size_t n, const ByteRange& r);
 
 // The bytes of count doubles from each of the n data pointers of a grid.
 void gridRanges(const double* const* grid, std::size_t n, long long count, ByteRange* out);
+
+// The bytes from the lowest start to the highest end of those ranges: where
+// it overlaps nothing, none of them does. A grid that is one host array is
+// its array; a cell grid's hull spans the cells and whatever lies between.
+ByteRange gridHull(const double* const* grid, std::size_t n, long long count);

@@ -1,6 +1,8 @@
 // Storage overlap of address ranges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <random>
 #include <vector>
 
@@ -81,5 +83,24 @@ TEST(Overlap, AgreesWithEveryPairCompared)
         for (const ByteRange& r : b)
             EXPECT_EQ(overlapsPrepared(a3.data(), kept, r), pairwise(a, {r}, false))
                 << "seed " << seed << " trial " << trial;
+        // A grid of maps of one size, asked about as a whole first: its
+        // hull runs from the lowest map to the end of the highest, and where
+        // the hull overlaps nothing no map does.
+        std::vector<const double*> grid;
+        std::vector<ByteRange> maps;
+        const long long count = pick(-1, 4);
+        for (int k = pick(0, 5); k > 0; --k) {
+            grid.push_back(reinterpret_cast<const double*>(std::uintptr_t(8) * pick(1, 25)));
+            maps.push_back(doublesAt(grid.back(), count));
+        }
+        const ByteRange hull = gridHull(grid.data(), grid.size(), count);
+        std::uintptr_t lo = UINTPTR_MAX, hi = 0;
+        for (const ByteRange& m : maps)
+            if (m.begin < m.end) lo = std::min(lo, m.begin), hi = std::max(hi, m.end);
+        EXPECT_EQ(hull.end > hull.begin ? hull.begin : 0, lo < hi ? lo : 0) << "seed " << seed << " trial " << trial;
+        EXPECT_EQ(hull.end > hull.begin ? hull.end : 0, lo < hi ? hi : 0) << "seed " << seed << " trial " << trial;
+        if (!overlapsPrepared(a3.data(), kept, hull)) {
+            EXPECT_FALSE(pairwise(a, maps, false)) << "seed " << seed << " trial " << trial;
+        }
     }
 }

@@ -14,8 +14,15 @@ inline void plainTestTemplate(const std::vector<standin::Array>& in)
 {
     using standin::values;
     auto rounded = [&](int pos) { return static_cast<int>(std::floor(values(in[pos])[0] + 0.5)); };
-    auto cellData = [&](int pos, int k) { return values(standin::cellContent(in[pos], k)).data(); };
     const int nImages = rounded(0), N = rounded(1), patchHalf = rounded(4), nRows = rounded(5), nCols = rounded(6);
+    // Cell k of a grid of R rows, or the same map of a grid given as one
+    // array, whose maps follow each other row by row of the grid.
+    auto cellData = [&](int pos, int k) {
+        if (mxIsCell(in[pos].get())) return values(standin::cellContent(in[pos], k)).data();
+        const long long at = pos == 2 ? k / nImages + 1LL * N * (k % nImages) : k;
+        const long long size = pos == 13 ? (2LL * patchHalf + 1) * (2LL * patchHalf + 1) : 1LL * nRows * nCols;
+        return values(in[pos]).data() + at * size;
+    };
     const int nElementsArg = static_cast<int>(std::floor(values(in[18])[0]));
     const int nElements = nElementsArg > 0 ? nElementsArg : 0;
     plain::Maps m = {nImages, N, nRows, nCols, rounded(16), values(in[19])[0], {}};

@@ -89,11 +89,27 @@ std::vector<double> written(const std::vector<Array>& in)
 {
     std::vector<double> all;
     for (int pos : {8, 9, 10, 11, 12, 20, 21}) all.insert(all.end(), values(in[pos]).begin(), values(in[pos]).end());
+    if (!mxIsCell(in[14].get())) {
+        all.insert(all.end(), values(in[14]).begin(), values(in[14]).end());
+        return all;
+    }
     for (std::size_t k = 0; k < mxGetNumberOfElements(in[14].get()); ++k) {
         const auto& m = values(cellContent(in[14], k));
         all.insert(all.end(), m.begin(), m.end());
     }
     return all;
+}
+
+// A grid of R x C cells as the one array that holds its maps row by row.
+Array oneArray(const Array& grid, int R, int C)
+{
+    std::vector<double> all;
+    for (int r = 0; r < R; ++r)
+        for (int c = 0; c < C; ++c) {
+            const auto& m = values(cellContent(grid, r + R * c));
+            all.insert(all.end(), m.begin(), m.end());
+        }
+    return matrix(1, all.size(), all);
 }
 
 // Runs the gateway on in and the plain loop on a copy; both must end with
@@ -480,8 +496,10 @@ TEST(Halvery, ResultsSharingStorageKeepThePlainOrder)
     std::mt19937 rng(41);
     // One render map for two images; a render map that is also a response
     // map; a patch that is also a render map; the scores inside the pooled
-    // values. Each with enough work for several threads.
-    for (int layout = 0; layout < 4; ++layout) {
+    // values; the response maps as one array that is also the render maps'
+    // (their first maps). Each with enough work for several threads. And,
+    // to check the check, maps and render maps as two arrays apart.
+    for (int layout = 0; layout < 6; ++layout) {
         ThreadCount threads(2);
         TemplateCall c = randomCall(rng, 4, 3, 40, 30);
         std::vector<Array> in = c.inputs();
@@ -489,6 +507,9 @@ TEST(Halvery, ResultsSharingStorageKeepThePlainOrder)
         if (layout == 1) setCell(in[2], 5, cellContent(in[14], 1));
         if (layout == 2 && c.patchHalf > 0) setCell(in[13], 1, cellContent(in[14], 3));
         if (layout == 3) in[20] = in[21];
+        if (layout >= 4) in[2] = oneArray(in[2], c.nImages, c.N);
+        if (layout == 4) in[14] = in[2];
+        if (layout == 5) in[14] = oneArray(in[14], c.nImages, 1);
         expectPlainResults(in, "layout " + std::to_string(layout));
     }
 }
