@@ -26,6 +26,10 @@ const std::vector<bench::Case> cases = {
     {"manyElements", 4, 128, 16, 5000, 2, 1, 3},
     {"noPooling", 8, 64, 16, 100, 0, 0, 5},
     {"tiny", 1, 5, 2, 1, 1, 0, 1},
+    // The through-host cases A and B of bench/octave_timing.m, here on the
+    // same batch call after call.
+    {"caseA", 32, 128, 16, 60, 1, 1, 3},
+    {"caseB", 16, 256, 16, 100, 2, 1, 5},
 };
 
 // One image of 32 x 32, N = 4, shiftRange 2, oriRange 1, patchHalf 2.

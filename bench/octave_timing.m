@@ -214,7 +214,8 @@ end
 
 % One Halvery-shaped call of plugin on fresh zero render maps, scores and
 % pooled values (made before the clock starts); the results come back.
-function [t, out, cpu] = halveryCall(plugin, c, maps, patches, asArray)
+% Further inputs go to the plug-in after the 26 (floor_Halvery's 27th).
+function [t, out, cpu] = halveryCall(plugin, c, maps, patches, asArray, varargin)
   nImages = c.nImages;
   nElements = numel(c.tpl.ori);
   renders = zeroMaps(c.n, nImages, asArray);
@@ -223,7 +224,7 @@ function [t, out, cpu] = halveryCall(plugin, c, maps, patches, asArray)
   c0 = cputime;
   tic;
   plugin(nImages, c.N, maps, [], c.patchHalf, c.n, c.n, 0, c.tpl.ori, c.tpl.x, c.tpl.y, c.tpl.w, c.tpl.b, ...
-         patches, renders, c.shiftRange, c.oriRange, 1, nElements, 0.9, scores, pooled, 0, 0, 0, 0);
+         patches, renders, c.shiftRange, c.oriRange, 1, nElements, 0.9, scores, pooled, 0, 0, 0, 0, varargin{:});
   t = toc;
   cpu = cputime - c0;
   out = {renders, scores, pooled};
@@ -370,22 +371,23 @@ end
 % the alternation (configs also calls floor_Halvery between them, a third
 % plug-in whose helpers take the turn at staying awake from the product's):
 % per round a block of product and plain calls in turn, then a block of
-% floor_Halvery and plain calls; 8 rounds of 15 pairs each (a first pair
-% untimed), medians of the per-round ratios. Arrays.
+% floor_Halvery and plain calls, then one of floor_Halvery touching the
+% render lines too (its 27th input) and plain calls; 8 rounds of 15 pairs
+% each (a first pair untimed), medians of the per-round ratios. Arrays.
 function pairRow(name, c)
   rounds = 8;
   pairs = 15;
   maps = randomMaps(c.n, c.N, c.nImages, true);
   patches = randomPatches(c.patchHalf, c.N, true);
-  call = @(plugin) halveryCall(plugin, c, maps, patches, true);
-  first = {@Halvery, @floor_Halvery};
-  t = zeros(rounds, 2);
-  q = zeros(rounds, 2);
+  first = {@Halvery, @floor_Halvery, @floor_Halvery};
+  extra = {{}, {}, {1}};
+  t = zeros(rounds, 3);
+  q = zeros(rounds, 3);
   for r = 1:rounds
-    for k = 1:2
+    for k = 1:3
       for j = 0:pairs
-        a = call(first{k});
-        b = call(@plain_Halvery);
+        a = halveryCall(first{k}, c, maps, patches, true, extra{k}{:});
+        b = halveryCall(@plain_Halvery, c, maps, patches, true);
         if j > 0
           t(r, k) = t(r, k) + a;
           q(r, k) = q(r, k) + b;
@@ -394,7 +396,7 @@ function pairRow(name, c)
     end
   end
   ratio = median(t ./ q, 1);
-  printf('%-46s %9.2f %9.2f %7.3f %7.3f\n', name, 1e3 * median(t(:, 1)) / pairs, 1e3 * median(q(:, 1)) / pairs, ratio);
+  printf('%-46s %9.2f %9.2f %7.3f %7.3f %7.3f\n', name, 1e3 * median(t(:, 1)) / pairs, 1e3 * median(q(:, 1)) / pairs, ratio);
 end
 
 function c = templateCase(n, N, nImages, nElements, shiftRange, oriRange, patchHalf)
@@ -447,7 +449,8 @@ function templateTiming(parts)
       printf('floor_Halvery not on the path (build target bench_plugins, --path build/bench-mex)\n');
     else
       printf('\nHalvery right after the plain build, nothing between: ms per call, medians of 8 blocks (arrays)\n');
-      printf('%-46s %9s %9s %7s %7s\n', 'case', 'product', 'plain', 'ratio', 'floor');
+      printf('(floor: floor_Halvery / plain; +lines: also fetching and raising the render lines a drawing raises)\n');
+      printf('%-46s %9s %9s %7s %7s %7s\n', 'case', 'product', 'plain', 'ratio', 'floor', '+lines');
       pairRow('A: Halvery 32x128^2, 60 el, sR 1, oR 1, ph 3', templateCase(128, N, 32, 60, 1, 1, 3));
       pairRow('A0: the same, patchHalf 0', templateCase(128, N, 32, 60, 1, 1, 0));
       pairRow('B: Halvery 16x256^2, 100 el, sR 2, oR 1, ph 5', templateCase(256, N, 16, 100, 2, 1, 5));

@@ -7,11 +7,53 @@
 // build's in one run (bench/octave_timing.m) bounds what Halvery can reach.
 // Built into build/bench-mex only; never shipped. Calls whose poolings are
 // not all inside the maps (the fast window) are refused.
+//
+// Given a 27th input that is not 0, it also reads and writes back, in every
+// render map, each cache line a patch of patchHalf centred on each element
+// covers: the lines a drawing must fetch and raise (Halvery centres a patch
+// on the winning sample, within a shift of the element, so the count is the
+// same, the lines nearly so). Then only the computing is left out.
 #include "args.h"
 #include "pooling.h"
 #include "template.h"
 #include "template_args.h"
 #include "threads.h"
+
+#include <cstdint>
+
+namespace {
+
+// Reads an entry and stores it back: the line is fetched and owned, as a
+// drawing's maximum owns it, and nothing changes.
+inline void touch(double* entry)
+{
+    volatile double* v = entry;
+    *v = *v;
+}
+
+void touchPatchLines(double* map, const PoolState& pool, const Element* elements, long long nElements, int half)
+{
+    for (long long e = 0; e < nElements; ++e) {
+        const long long x = elements[e].x;
+        const long long y = elements[e].y;
+        const long long rowLo = x - half > 1 ? x - half : 1;
+        const long long rowHi = x + half < pool.nRows ? x + half : pool.nRows;
+        const long long colLo = y - half > 1 ? y - half : 1;
+        const long long colHi = y + half < pool.nCols ? y + half : pool.nCols;
+        for (long long c = colLo; c <= colHi && rowLo <= rowHi; ++c) {
+            double* first = map + linearIndex(rowLo, c, pool.nRows, pool.nCols);
+            double* last = map + linearIndex(rowHi, c, pool.nRows, pool.nCols);
+            constexpr std::uintptr_t LINE = 64;
+            for (std::uintptr_t at = reinterpret_cast<std::uintptr_t>(first) & ~(LINE - 1);
+                 at <= reinterpret_cast<std::uintptr_t>(last); at += LINE) {
+                double* entry = reinterpret_cast<double*>(at);
+                touch(entry < first ? first : entry);
+            }
+        }
+    }
+}
+
+}  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
@@ -27,7 +69,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const int patchHalf = roundArg(g, ARG_PATCH_HALF);
     const long long side = 2LL * patchHalf + 1;
     readMapGrid(g, ARG_PATCHES, pool.N, 1, side * side);
-    readMapGrid(g, ARG_RENDER_MAPS, pool.nImages, 1, mapElements(pool.nRows, pool.nCols));
+    const MapGrid renders = readMapGrid(g, ARG_RENDER_MAPS, pool.nImages, 1, mapElements(pool.nRows, pool.nCols));
+    const bool touchRenders = nrhs > TEMPLATE_ARGS && rawArg(g, TEMPLATE_ARGS) != 0;
     double* scores = dataArg(g, ARG_SCORES, pool.nImages);
     dataArg(g, ARG_POOLED_VALUES, static_cast<long long>(pool.nImages) * nElements);
 
@@ -49,6 +92,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
             for (int k = 0; k < count; ++k) sum += samples[k];
         }
         scores[i] += sum;
+        if (touchRenders) touchPatchLines(renders[i], pool, elements, nElements, patchHalf);
     };
     forEachChunk(pool.nImages, threads, readImage);
 }
