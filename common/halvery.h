@@ -27,6 +27,7 @@ struct HalveryState {
     double* pooledByImage;    // with threads: image i's pooled values at i*nElements + e
     bool insideFast;          // offsets cached and a narrow orientation window: poolInsideRecord
     bool gathers;             // inside poolings copied out first (gatherInside)
+    const GatherPlace* places;  // per element, where gathersPlaced: its samples' places (gatherPlaced)
 };
 
 // Rows (and columns) of a patch: 2*patchHalf + 1, or 0 for a negative half,

@@ -1,6 +1,10 @@
 // Shift tables and oriented local-maximum pooling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+
 #include <cmath>
 #include <vector>
 
@@ -184,6 +188,7 @@ TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
     const unsigned seed = 99;
     std::mt19937 rng(seed);
     auto pick = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+    int placedChecks = 0;
     for (int trial = 0; trial < 300; ++trial) {
         const int N = pick(1, 9), nRows = pick(1, 12), nCols = pick(1, 12);
         const int shiftRange = trial % 3 == 0 ? pick(0, 400) : pick(0, 4);
@@ -238,6 +243,19 @@ TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
                 std::ptrdiff_t along[GATHERED_SAMPLES];
                 for (int i = 0; i < GATHERED_SAMPLES; ++i) along[i] = i;
                 gatherInside(p.s, imageMaps(p.s, 1), ori, x, y, samples);
+                if (gathersPlaced(p.s)) {
+                    // From a place worked out once, the same samples in the
+                    // same order; a pooling not wholly inside is left alone.
+                    const GatherPlace places[2] = {gatherPlace(p.s, ori, x, y), {}};
+                    const ShiftRun runs[2] = {run, {0, -1, false}};
+                    double placed[2 * GATHERED_SAMPLES];
+                    std::fill(placed, placed + 2 * GATHERED_SAMPLES, -7.0);
+                    gatherPlaced(p.s, imageMaps(p.s, 1), places, runs, 2, placed);
+                    const int count = (2 * oriRange + 1) * (2 * shiftRange + 1);
+                    EXPECT_EQ(std::memcmp(samples, placed, count * sizeof(double)), 0) << "seed " << seed << " trial " << trial;
+                    ++placedChecks;
+                    EXPECT_EQ(placed[GATHERED_SAMPLES], -7.0) << "seed " << seed << " trial " << trial;
+                }
                 MaxRecord gathered;
                 EXPECT_EQ(poolGatheredRecord(p.s, samples, along, ori, x, y, gathered), expected)
                     << "seed " << seed << " trial " << trial;
@@ -249,6 +267,47 @@ TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
                     EXPECT_EQ(gathered.oriShift, r.oriShift) << "seed " << seed << " trial " << trial;
                 }
             }
+        }
+    }
+    EXPECT_GT(placedChecks, 5);  // the placed copies were asked about (and below, all of them)
+}
+
+// Copied from places worked out once, every inside pooling of every window
+// size that serves gets the samples the loop of gatherInside copies, bit for
+// bit, and a pooling not wholly inside is left alone.
+TEST(LocalMaximum, PlacedCopiesAreTheLoopsCopies)
+{
+    const unsigned seed = 7;
+    std::mt19937 rng(seed);
+    auto pick = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+    for (int trial = 0; trial < 16; ++trial) {
+        const int N = pick(1, 6), oriRange = std::min(N, trial % 2), shiftRange = 1 + trial / 2 % 2;
+        Pool p(3, N, pick(5, 11), pick(5, 11), shiftRange, oriRange, pick(-2, 2), 0.8);
+        ASSERT_TRUE(gathersPlaced(p.s)) << "trial " << trial;
+        for (auto& m : p.maps)
+            for (double& v : m) v = pick(0, 20) == 0 ? NAN : std::uniform_real_distribution<double>(-1, 1)(rng);
+        std::vector<GatherPlace> places;
+        std::vector<ShiftRun> runs;
+        std::vector<std::array<long long, 3>> at;
+        for (int ori = 0; ori < N; ++ori)
+            for (int x = 1; x <= p.s.nRows; ++x)
+                for (int y = 1; y <= p.s.nCols; ++y) {
+                    runs.push_back(mapShifts(p.s, ori, x, y));
+                    places.push_back(runs.back().whole ? gatherPlace(p.s, ori, x, y) : GatherPlace{});
+                    at.push_back({ori, x, y});
+                }
+        std::vector<double> placed(places.size() * GATHERED_SAMPLES, -7.0);
+        gatherPlaced(p.s, imageMaps(p.s, 2), places.data(), runs.data(), static_cast<long long>(places.size()), placed.data());
+        const int count = (2 * oriRange + 1) * (2 * shiftRange + 1);
+        for (std::size_t k = 0; k < places.size(); ++k) {
+            const double* got = placed.data() + k * GATHERED_SAMPLES;
+            if (!runs[k].whole) {
+                EXPECT_EQ(got[0], -7.0) << "seed " << seed << " trial " << trial << " pooling " << k;
+                continue;
+            }
+            double samples[GATHERED_SAMPLES];
+            gatherInside(p.s, imageMaps(p.s, 2), static_cast<int>(at[k][0]), at[k][1], at[k][2], samples);
+            EXPECT_EQ(std::memcmp(samples, got, count * sizeof(double)), 0) << "seed " << seed << " trial " << trial << " pooling " << k;
         }
     }
 }

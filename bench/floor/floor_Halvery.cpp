@@ -13,6 +13,7 @@
 // covers: the lines a drawing must fetch and raise (Halvery centres a patch
 // on the winning sample, within a shift of the element, so the count is the
 // same, the lines nearly so). Then only the computing is left out.
+#include "alloc.h"
 #include "args.h"
 #include "pooling.h"
 #include "template.h"
@@ -81,15 +82,36 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         if (el.ori < 0 || el.ori >= pool.N || !mapShifts(pool, el.ori, el.x, el.y).whole)
             gatewayError(g, "notInside", "element %lld is not pooled inside the maps", e + 1);
     }
+    // Copied as Halvery copies them: from places worked out once, where the
+    // windows have the sizes that allows.
+    GatherPlace* places = nullptr;
+    ShiftRun* runs = nullptr;
+    if (gathersPlaced(pool)) {
+        places = static_cast<GatherPlace*>(allocZeroed(static_cast<std::size_t>(nElements), sizeof(GatherPlace)));
+        runs = static_cast<ShiftRun*>(allocZeroed(static_cast<std::size_t>(nElements), sizeof(ShiftRun)));
+        for (long long e = 0; e < nElements; ++e) {
+            places[e] = gatherPlace(pool, elements[e].ori, elements[e].x, elements[e].y);
+            runs[e].whole = true;
+        }
+    }
     const int threads = pool.nImages < configuredThreads() ? pool.nImages : configuredThreads();
     auto readImage = [&](long long i) {
         const ImageMaps maps = imageMaps(pool, static_cast<int>(i));
-        double samples[GATHERED_SAMPLES];
+        constexpr long long BLOCK = 64;  // as Halvery's blocks
+        double samples[BLOCK * GATHERED_SAMPLES];
         const int count = (2 * pool.oriRange + 1) * (2 * pool.shiftRange + 1);
         double sum = 0;
-        for (long long e = 0; e < nElements; ++e) {
-            gatherInside(pool, maps, elements[e].ori, elements[e].x, elements[e].y, samples);
-            for (int k = 0; k < count; ++k) sum += samples[k];
+        for (long long first = 0; first < nElements; first += BLOCK) {
+            const long long n = nElements - first < BLOCK ? nElements - first : BLOCK;
+            if (places != nullptr)
+                gatherPlaced(pool, maps, places + first, runs + first, n, samples);
+            else
+                for (long long k = 0; k < n; ++k) {
+                    const Element& el = elements[first + k];
+                    gatherInside(pool, maps, el.ori, el.x, el.y, samples + k * GATHERED_SAMPLES);
+                }
+            for (long long k = 0; k < n; ++k)
+                for (int j = 0; j < count; ++j) sum += samples[k * GATHERED_SAMPLES + j];
         }
         scores[i] += sum;
         if (touchRenders) touchPatchLines(renders[i], pool, elements, nElements, patchHalf);
