@@ -278,16 +278,6 @@ void prefetchElement(const HalveryState& s, long long e, int i)
     prefetchDrawing(s, i, el.x, el.y);
 }
 
-// The places of the elements' samples that are copied out, where every
-// window has one of the sizes gatherPlaced knows.
-const GatherPlace* placeGathers(const HalveryState& s)
-{
-    GatherPlace* places = static_cast<GatherPlace*>(allocZeroed(static_cast<std::size_t>(s.nElements), sizeof(GatherPlace)));
-    for (long long e = 0; e < s.nElements; ++e)
-        if (s.runs[e].whole) places[e] = gatherPlace(s.pool, s.elements[e].ori, s.elements[e].x, s.elements[e].y);
-    return places;
-}
-
 // Elements pooled together before any of them is scored and drawn.
 constexpr long long POOL_BLOCK = 64;
 
@@ -422,15 +412,23 @@ void testTemplate(HalveryState& s)
     if (s.pool.nImages == 0 || s.nElements == 0) return;  // nothing to pool, nothing to set up
     buildShiftTables(s.pool, shiftCacheLimit(s.pool));
     ShiftRun* runs = static_cast<ShiftRun*>(allocZeroed(static_cast<std::size_t>(s.nElements), sizeof(ShiftRun)));
-    for (long long e = 0; e < s.nElements; ++e)
-        runs[e] = mapShifts(s.pool, s.elements[e].ori, s.elements[e].x, s.elements[e].y);
+    // Where each element's samples lie, for the windows gatherPlaced knows.
+    const bool placed = gathersPlaced(s.pool);
+    GatherPlace* places = nullptr;
+    if (placed)
+        places = static_cast<GatherPlace*>(allocZeroed(static_cast<std::size_t>(s.nElements), sizeof(GatherPlace)));
+    for (long long e = 0; e < s.nElements; ++e) {
+        const Element& el = s.elements[e];
+        runs[e] = mapShifts(s.pool, el.ori, el.x, el.y);
+        if (placed && runs[e].whole) places[e] = gatherPlace(s.pool, el.ori, el.x, el.y);
+    }
     s.runs = runs;
+    s.places = places;
     s.insideFast = insideWindow(s.pool);
     // Copied out on maps the caches hold too, now that the copies are pooled
     // unrolled (poolGatheredFixed): 0-10 % less time from 4 images of 48^2
     // x 4 orientations to 8 of 128^2 x 16.
     s.gathers = gathersInside(s.pool);
-    s.places = s.gathers && gathersPlaced(s.pool) ? placeGathers(s) : nullptr;
     s.plainOrder = sharesStorage(s);
     s.threads = s.plainOrder || s.pool.nImages < 2 ? 1 : threadsFor(templateWork(s), PARALLEL_WORK);
     s.pooledByImage = nullptr;
