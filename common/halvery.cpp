@@ -417,11 +417,9 @@ void testTemplate(HalveryState& s)
     GatherPlace* places = nullptr;
     if (placed)
         places = static_cast<GatherPlace*>(allocZeroed(static_cast<std::size_t>(s.nElements), sizeof(GatherPlace)));
-    for (long long e = 0; e < s.nElements; ++e) {
-        const Element& el = s.elements[e];
-        runs[e] = mapShifts(s.pool, el.ori, el.x, el.y);
-        if (placed && runs[e].whole) places[e] = gatherPlace(s.pool, el.ori, el.x, el.y);
-    }
+    for (long long e = 0; e < s.nElements; ++e)
+        runs[e] = mapShifts(s.pool, s.elements[e].ori, s.elements[e].x, s.elements[e].y);
+    if (placed) gatherPlaces(s.pool, s.elements, runs, s.nElements, places);
     s.runs = runs;
     s.places = places;
     s.insideFast = insideWindow(s.pool);
