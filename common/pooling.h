@@ -331,8 +331,8 @@ void gatherPlacesFixed(const PoolState& s, const Element* elements, const ShiftR
 // The places of `count` poolings (elements[k].ori, .x, .y) whose samples
 // lie inside the maps (runs[k].whole); the others are left as they are.
 // The sizes of the window known when compiling: a call of 600 elements
-// spent 7 us working them out one by one with the loops of gatherPlace.
-// Needs gathersPlaced(s).
+// spent 7 us working them out one by one with loops over the window's
+// sizes, against 1.8. Needs gathersPlaced(s).
 template <class Element>
 void gatherPlaces(const PoolState& s, const Element* elements, const ShiftRun* runs, long long count,
                   GatherPlace* places)
@@ -344,24 +344,6 @@ void gatherPlaces(const PoolState& s, const Element* elements, const ShiftRun* r
     else
         three ? gatherPlacesFixed<3, 5>(s, elements, runs, count, places)
               : gatherPlacesFixed<1, 5>(s, elements, runs, count, places);
-}
-
-// The place of the inside pooling (ori, x, y). Needs gathersPlaced(s).
-inline GatherPlace gatherPlace(const PoolState& s, int ori, long long x, long long y)
-{
-    GatherPlace g = {};
-    const int turns = 2 * s.oriRange + 1;
-    const long long width = 2LL * s.shiftRange + 1;
-    int o = ori - s.oriRange;
-    if (o < 0) o += s.N;
-    for (int j = 0; j < turns; ++j) {
-        g.map[j] = static_cast<std::ptrdiff_t>(o) * s.nImages;
-        if (++o == s.N) o = 0;
-    }
-    const std::ptrdiff_t p = linearIndex(x, y, s.nRows, s.nCols);
-    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(ori) * width;
-    for (long long i = 0; i < width; ++i) g.at[i] = p + at[i];
-    return g;
 }
 
 template <int TURNS, int WIDTH>

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 #include <cmath>
@@ -15,6 +14,13 @@
 #include "standin.h"
 
 namespace {
+
+// What gatherPlaces reads of an element.
+struct Place {
+    int ori;
+    int x;
+    int y;
+};
 
 // A pooling set-up over plain vectors: nImages x N maps of nRows x nCols.
 struct Pool {
@@ -246,8 +252,10 @@ TEST(LocalMaximum, MatchesThePlainLoopAnywhereWithTablesAndWithout)
                 if (gathersPlaced(p.s)) {
                     // From a place worked out once, the same samples in the
                     // same order; a pooling not wholly inside is left alone.
-                    const GatherPlace places[2] = {gatherPlace(p.s, ori, x, y), {}};
+                    const Place at[2] = {{ori, static_cast<int>(x), static_cast<int>(y)}, {ori, 1, 1}};
                     const ShiftRun runs[2] = {run, {0, -1, false}};
+                    GatherPlace places[2] = {};
+                    gatherPlaces(p.s, at, runs, 2, places);
                     double placed[2 * GATHERED_SAMPLES];
                     std::fill(placed, placed + 2 * GATHERED_SAMPLES, -7.0);
                     gatherPlaced(p.s, imageMaps(p.s, 1), places, runs, 2, placed);
@@ -286,16 +294,16 @@ TEST(LocalMaximum, PlacedCopiesAreTheLoopsCopies)
         ASSERT_TRUE(gathersPlaced(p.s)) << "trial " << trial;
         for (auto& m : p.maps)
             for (double& v : m) v = pick(0, 20) == 0 ? NAN : std::uniform_real_distribution<double>(-1, 1)(rng);
-        std::vector<GatherPlace> places;
         std::vector<ShiftRun> runs;
-        std::vector<std::array<long long, 3>> at;
+        std::vector<Place> at;
         for (int ori = 0; ori < N; ++ori)
             for (int x = 1; x <= p.s.nRows; ++x)
                 for (int y = 1; y <= p.s.nCols; ++y) {
                     runs.push_back(mapShifts(p.s, ori, x, y));
-                    places.push_back(runs.back().whole ? gatherPlace(p.s, ori, x, y) : GatherPlace{});
                     at.push_back({ori, x, y});
                 }
+        std::vector<GatherPlace> places(at.size());
+        gatherPlaces(p.s, at.data(), runs.data(), static_cast<long long>(at.size()), places.data());
         std::vector<double> placed(places.size() * GATHERED_SAMPLES, -7.0);
         gatherPlaced(p.s, imageMaps(p.s, 2), places.data(), runs.data(), static_cast<long long>(places.size()), placed.data());
         const int count = (2 * oriRange + 1) * (2 * shiftRange + 1);
@@ -306,7 +314,7 @@ TEST(LocalMaximum, PlacedCopiesAreTheLoopsCopies)
                 continue;
             }
             double samples[GATHERED_SAMPLES];
-            gatherInside(p.s, imageMaps(p.s, 2), static_cast<int>(at[k][0]), at[k][1], at[k][2], samples);
+            gatherInside(p.s, imageMaps(p.s, 2), at[k].ori, at[k].x, at[k].y, samples);
             EXPECT_EQ(std::memcmp(samples, got, count * sizeof(double)), 0) << "seed " << seed << " trial " << trial << " pooling " << k;
         }
     }

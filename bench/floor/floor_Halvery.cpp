@@ -89,10 +89,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (gathersPlaced(pool)) {
         places = static_cast<GatherPlace*>(allocZeroed(static_cast<std::size_t>(nElements), sizeof(GatherPlace)));
         runs = static_cast<ShiftRun*>(allocZeroed(static_cast<std::size_t>(nElements), sizeof(ShiftRun)));
-        for (long long e = 0; e < nElements; ++e) {
-            places[e] = gatherPlace(pool, elements[e].ori, elements[e].x, elements[e].y);
-            runs[e].whole = true;
-        }
+        for (long long e = 0; e < nElements; ++e) runs[e].whole = true;
+        gatherPlaces(pool, elements, runs, nElements, places);
     }
     const int threads = pool.nImages < configuredThreads() ? pool.nImages : configuredThreads();
     auto readImage = [&](long long i) {
