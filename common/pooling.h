@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include "maps.h"
 
@@ -295,11 +296,31 @@ struct GatherPlace {
     std::ptrdiff_t at[5];
 };
 
-// Whether gatherPlace serves the call: gathersInside, with windows of 1 or
-// 3 orientations and 3 or 5 shifts.
+// Whether gatherPlaces and gatherPlaced serve the call: gathersInside, with
+// windows of 1 or 3 orientations and 3 or 5 shifts.
 inline bool gathersPlaced(const PoolState& s)
 {
     return gathersInside(s) && (s.oriRange == 0 || s.oriRange == 1) && (s.shiftRange == 1 || s.shiftRange == 2);
+}
+
+// Calls f(turns, width) with the sizes of the call's window as
+// std::integral_constant, for the windows gathersPlaced serves.
+template <class F>
+void withPlacedWindow(const PoolState& s, F f)
+{
+    using std::integral_constant;
+    const bool three = s.oriRange == 1;
+    if (s.shiftRange == 1) {
+        if (three)
+            f(integral_constant<int, 3>(), integral_constant<int, 3>());
+        else
+            f(integral_constant<int, 1>(), integral_constant<int, 3>());
+    } else {
+        if (three)
+            f(integral_constant<int, 3>(), integral_constant<int, 5>());
+        else
+            f(integral_constant<int, 1>(), integral_constant<int, 5>());
+    }
 }
 
 template <int TURNS, int WIDTH>
@@ -337,13 +358,9 @@ template <class Element>
 void gatherPlaces(const PoolState& s, const Element* elements, const ShiftRun* runs, long long count,
                   GatherPlace* places)
 {
-    const bool three = s.oriRange == 1;
-    if (s.shiftRange == 1)
-        three ? gatherPlacesFixed<3, 3>(s, elements, runs, count, places)
-              : gatherPlacesFixed<1, 3>(s, elements, runs, count, places);
-    else
-        three ? gatherPlacesFixed<3, 5>(s, elements, runs, count, places)
-              : gatherPlacesFixed<1, 5>(s, elements, runs, count, places);
+    withPlacedWindow(s, [&](auto turns, auto width) {
+        gatherPlacesFixed<decltype(turns)::value, decltype(width)::value>(s, elements, runs, count, places);
+    });
 }
 
 template <int TURNS, int WIDTH>
@@ -373,13 +390,9 @@ void gatherPlacedFixed(ImageMaps m, const GatherPlace* places, const ShiftRun* r
 inline void gatherPlaced(const PoolState& s, ImageMaps m, const GatherPlace* places, const ShiftRun* runs,
                          long long count, double* samples)
 {
-    const bool three = s.oriRange == 1;
-    if (s.shiftRange == 1)
-        three ? gatherPlacedFixed<3, 3>(m, places, runs, count, samples)
-              : gatherPlacedFixed<1, 3>(m, places, runs, count, samples);
-    else
-        three ? gatherPlacedFixed<3, 5>(m, places, runs, count, samples)
-              : gatherPlacedFixed<1, 5>(m, places, runs, count, samples);
+    withPlacedWindow(s, [&](auto turns, auto width) {
+        gatherPlacedFixed<decltype(turns)::value, decltype(width)::value>(m, places, runs, count, samples);
+    });
 }
 
 // poolWindowRecord of gathered samples with TURNS orientation offsets and
