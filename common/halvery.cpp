@@ -278,6 +278,9 @@ void prefetchElement(const HalveryState& s, long long e, int i)
     prefetchDrawing(s, i, el.x, el.y);
 }
 
+// Elements whose samples' places are worked out once a call: 64 MB of them.
+constexpr long long MAX_PLACED_ELEMENTS = 1 << 20;
+
 // Elements pooled together before any of them is scored and drawn.
 constexpr long long POOL_BLOCK = 64;
 
@@ -412,8 +415,10 @@ void testTemplate(HalveryState& s)
     if (s.pool.nImages == 0 || s.nElements == 0) return;  // nothing to pool, nothing to set up
     buildShiftTables(s.pool, shiftCacheLimit(s.pool));
     ShiftRun* runs = static_cast<ShiftRun*>(allocZeroed(static_cast<std::size_t>(s.nElements), sizeof(ShiftRun)));
-    // Where each element's samples lie, for the windows gatherPlaced knows.
-    const bool placed = gathersPlaced(s.pool);
+    // Where each element's samples lie, for the windows gatherPlaced knows,
+    // while the table stays a modest part of the call's memory (64 bytes an
+    // element; beyond, each pooling's samples are found as they are copied).
+    const bool placed = gathersPlaced(s.pool) && s.nElements <= MAX_PLACED_ELEMENTS;
     GatherPlace* places = nullptr;
     if (placed)
         places = static_cast<GatherPlace*>(allocZeroed(static_cast<std::size_t>(s.nElements), sizeof(GatherPlace)));
