@@ -25,6 +25,7 @@ const std::vector<bench::Case> cases = {
     {"manyElements", 2, 128, 16, 5000, 2, 1, 0},
     {"reach1", 8, 64, 16, 100, 1, 1, 0},
     {"series8", 8, 128, 16, 60, 1, 1, 0},
+    {"series32", 32, 128, 16, 60, 1, 1, 0},  // 64 MB of maps, beyond the caches
     {"noPooling", 8, 64, 16, 100, 0, 0, 0},
     {"tiny", 1, 9, 4, 1, 0, 0, 0},
 };

@@ -296,17 +296,23 @@ struct GatherPlace {
     std::ptrdiff_t at[5];
 };
 
-// Whether gatherPlaces and gatherPlaced serve the call: gathersInside, with
-// windows of 1 or 3 orientations and 3 or 5 shifts.
+// Whether the call's windows have a size the loops unrolled when compiling
+// serve: 1 or 3 orientations, 3 or 5 shifts.
+inline bool fixedWindow(const PoolState& s)
+{
+    return (s.oriRange == 0 || s.oriRange == 1) && (s.shiftRange == 1 || s.shiftRange == 2);
+}
+
+// Whether gatherPlaces and gatherPlaced serve the call.
 inline bool gathersPlaced(const PoolState& s)
 {
-    return gathersInside(s) && (s.oriRange == 0 || s.oriRange == 1) && (s.shiftRange == 1 || s.shiftRange == 2);
+    return gathersInside(s) && fixedWindow(s);
 }
 
 // Calls f(turns, width) with the sizes of the call's window as
-// std::integral_constant, for the windows gathersPlaced serves.
+// std::integral_constant. Needs fixedWindow(s).
 template <class F>
-void withPlacedWindow(const PoolState& s, F f)
+void withFixedWindow(const PoolState& s, F f)
 {
     using std::integral_constant;
     const bool three = s.oriRange == 1;
@@ -358,7 +364,7 @@ template <class Element>
 void gatherPlaces(const PoolState& s, const Element* elements, const ShiftRun* runs, long long count,
                   GatherPlace* places)
 {
-    withPlacedWindow(s, [&](auto turns, auto width) {
+    withFixedWindow(s, [&](auto turns, auto width) {
         gatherPlacesFixed<decltype(turns)::value, decltype(width)::value>(s, elements, runs, count, places);
     });
 }
@@ -390,7 +396,7 @@ void gatherPlacedFixed(ImageMaps m, const GatherPlace* places, const ShiftRun* r
 inline void gatherPlaced(const PoolState& s, ImageMaps m, const GatherPlace* places, const ShiftRun* runs,
                          long long count, double* samples)
 {
-    withPlacedWindow(s, [&](auto turns, auto width) {
+    withFixedWindow(s, [&](auto turns, auto width) {
         gatherPlacedFixed<decltype(turns)::value, decltype(width)::value>(m, places, runs, count, samples);
     });
 }

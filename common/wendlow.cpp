@@ -166,6 +166,17 @@ void requestSamples(const WendlowState& s, ImageMaps maps, long long qFrom, long
     }
 }
 
+// The nine candidates' values from a rotation's running maxima: best[b]
+// holds row shifts -1 and 0 of column shift b - 1, last[b] row shift +1.
+void rotationValues(const PoolState& s, const Pair* best, const double* last, double* values)
+{
+    for (int b = 0; b < 3; ++b) {
+        const double pooled[3] = {best[b][0], best[b][1], last[b]};
+        for (int a = 0; a < 3; ++a)
+            values[3 * a + b] = pooled[a] > s.saturation ? s.saturation : pooled[a];
+    }
+}
+
 // poolInside of the nine candidates of one rotation (rotationInside), into
 // values[c]. Candidates c and c + 3 read neighbouring samples in storage
 // order, so one pass over the middle candidate's window takes every
@@ -195,10 +206,92 @@ void poolRotation(const PoolState& s, ImageMaps m, const Placement& middle, doub
                 last[b] = sample[1] > last[b] ? sample[1] : last[b];
             }
         }
-    for (int b = 0; b < 3; ++b) {
-        const double pooled[3] = {best[b][0], best[b][1], last[b]};
-        for (int a = 0; a < 3; ++a)
-            values[3 * a + b] = pooled[a] > s.saturation ? s.saturation : pooled[a];
+    rotationValues(s, best, last, values);
+}
+
+// Rotations of one element whose samples are copied together before any
+// of them is pooled (scoreCopied).
+constexpr long long ROTATIONS_COPIED = 8;
+
+// The samples poolRotation reads for the rotation of `middle`, copied in
+// the order it reads them: for orientation offset j and shift i, the three
+// rows around the sample in each of its three columns. Loads and stores
+// only, the window's size known when compiling.
+template <int TURNS, int WIDTH>
+void copyRotation(const PoolState& s, ImageMaps m, const Placement& middle, double* out)
+{
+    const std::ptrdiff_t p = linearIndex(middle.x, middle.y, s.nRows, s.nCols);
+    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(middle.ori) * WIDTH;
+    const std::ptrdiff_t column = s.nRows;
+    int o = middle.ori - (TURNS - 1) / 2;
+    if (o < 0) o += s.N;
+#pragma GCC unroll 3
+    for (int j = 0; j < TURNS; ++j) {
+        const double* window = m.maps[o * m.stride] + p;
+#pragma GCC unroll 5
+        for (int i = 0; i < WIDTH; ++i) {
+            const double* sample = window + at[i] - column;
+#pragma GCC unroll 3
+            for (int b = 0; b < 3; ++b, sample += column, out += 3) std::memcpy(out, sample - 1, 3 * sizeof(double));
+        }
+        if (++o == s.N) o = 0;
+    }
+}
+
+// poolRotation of the samples copyRotation copied: the same maxima over
+// the same samples, so the same values.
+template <int TURNS, int WIDTH>
+void poolCopiedRotation(const PoolState& s, const double* in, double* values)
+{
+    Pair best[3] = {{0.0, 0.0}, {0.0, 0.0}, {0.0, 0.0}};
+    double last[3] = {0.0, 0.0, 0.0};
+    for (int k = 0; k < TURNS * WIDTH; ++k)
+#pragma GCC unroll 3
+        for (int b = 0; b < 3; ++b, in += 3) {
+            Pair v;
+            std::memcpy(&v, in, sizeof v);
+            best[b] = v > best[b] ? v : best[b];
+            last[b] = in[2] > last[b] ? in[2] : last[b];
+        }
+    rotationValues(s, best, last, values);
+}
+
+// The element's part of scoreChunk, its whole rotations' samples copied a
+// few rotations at a time before they are pooled: on a batch beyond the
+// caches the copies keep more misses in flight than the pooling, whose
+// loads wait behind its comparisons (32 images of 128^2 x 16: 13-17 % less
+// time through the host, 15 % in C++; on batches the caches hold it cost
+// some 5 %). Every slot still adds this element's term once, in candidate
+// order.
+template <int TURNS, int WIDTH>
+void scoreCopied(const PoolState& pool, ImageMaps maps, const Placement* placed, long long qFrom, long long qTo,
+                 const Element& el, double* slots)
+{
+    constexpr int PER_ROTATION = TURNS * WIDTH * 9;
+    double copies[ROTATIONS_COPIED * PER_ROTATION];
+    for (long long first = qFrom; first < qTo; first += ROTATIONS_COPIED * SHIFTS_PER_ROTATION) {
+        const long long last = std::min(qTo, first + ROTATIONS_COPIED * SHIFTS_PER_ROTATION);
+        auto whole = [&](long long q) { return q + SHIFTS_PER_ROTATION <= qTo && placed[q].wholeRotation; };
+        for (long long q = first, r = 0; q < last; q += SHIFTS_PER_ROTATION, ++r)
+            if (whole(q))
+                copyRotation<TURNS, WIDTH>(pool, maps, placed[q + SHIFTS_PER_ROTATION / 2], copies + r * PER_ROTATION);
+        for (long long q = first, r = 0; q < last; q += SHIFTS_PER_ROTATION, ++r) {
+            if (whole(q)) {
+                double v[SHIFTS_PER_ROTATION];
+                poolCopiedRotation<TURNS, WIDTH>(pool, copies + r * PER_ROTATION, v);
+                for (int c = 0; c < SHIFTS_PER_ROTATION; ++c) {
+                    double& slot = slots[q + c];
+                    slot = slot + (el.weight * v[c] - el.bias);
+                }
+                continue;
+            }
+            const long long end = std::min(qTo, q + SHIFTS_PER_ROTATION);
+            for (long long c = q; c < end; ++c) {
+                const double v = poolPlacement(pool, maps, placed[c], true);
+                double& slot = slots[c];
+                slot = slot + (el.weight * v - el.bias);
+            }
+        }
     }
 }
 
@@ -219,9 +312,16 @@ void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, lo
     double* slots = s.transformScores + static_cast<long long>(p) * s.nCandidates + firstCandidate;
     if (firstElement == 0)
         for (long long q = qFrom; q < qTo; ++q) slots[q] = 0.0;
+    const bool copied = s.mapsBeyondCache && fast && fixedWindow(pool);
     for (long long k = 0; k < elements; ++k) {
         const Placement* placed = s.placements + k * s.candidatesPerPass;
         const Element& el = s.elements[firstElement + k];
+        if (copied) {
+            withFixedWindow(pool, [&](auto turns, auto width) {
+                scoreCopied<decltype(turns)::value, decltype(width)::value>(pool, maps, placed, qFrom, qTo, el, slots);
+            });
+            continue;
+        }
         for (long long q = qFrom; q < qTo; q += SHIFTS_PER_ROTATION) {
             const long long end = std::min(qTo, q + SHIFTS_PER_ROTATION);
             if (fast && end - q == SHIFTS_PER_ROTATION && placed[q].wholeRotation) {
