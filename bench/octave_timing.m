@@ -36,8 +36,10 @@
 % calls them, with calls of a few tenths of a millisecond: per call at 1
 % thread, at 2 threads whose helpers sleep between calls (OTK_SPIN_US=0),
 % and at 2 threads whose helpers stay awake for the default spin time, with
-% the gain of each over 1 thread. These rows set OTK_NUM_THREADS and
-% OTK_SPIN_US themselves.
+% the gain of each over 1 thread; with build/bench-mex on the path, also the
+% gains floor_threads got in the same rounds with as much work and no serial
+% part: computing only ("cores") and reading the plug-in's maps ("memory").
+% These rows set OTK_NUM_THREADS and OTK_SPIN_US themselves.
 
 1;
 
@@ -65,16 +67,52 @@ function t = loopTime(f, calls, threads, spin)
 end
 
 % One back-to-back row: the three settings in alternation for `rounds`
-% rounds, medians in ms per call, and the gains over 1 thread.
-function loopRow(name, f, calls, rounds)
+% rounds, medians in ms per call, and the gains over 1 thread. When
+% floor_threads is on the path, each round also times it at 1 thread and
+% at 2 (default spin), with as much work as the plug-in's 1-thread call,
+% once computing only ("cores": what the processor gave a perfectly divided
+% call in these rounds) and once reading `data`, the plug-in's maps, again
+% and again ("memory": what the way to memory gave).
+function loopRow(name, f, calls, rounds, data)
+  probing = exist('floor_threads') == 3;
+  if probing
+    sink = zeros(16, 1);
+    one = loopTime(f, calls, 1, 0);
+    steps = 2000;
+    steps = max(1, round(steps * one / loopTime(@() floor_threads(16, steps, sink), calls, 1, 0)));
+    passes = 4;
+    passes = max(1, round(passes * one / loopTime(@() floor_threads(16, passes, sink, data), calls, 1, 0)));
+    probes = {@() floor_threads(16, steps, sink), @() floor_threads(16, passes, sink, data)};
+  end
   t = zeros(rounds, 3);
+  p = ones(rounds, 4);
   for r = 1:rounds
     t(r, 1) = loopTime(f, calls, 1, 0);
     t(r, 2) = loopTime(f, calls, 2, 0);
     t(r, 3) = loopTime(f, calls, 2, '');
+    if probing
+      for k = 1:2
+        p(r, 2 * k - 1) = loopTime(probes{k}, calls / 2, 1, 0);
+        p(r, 2 * k) = loopTime(probes{k}, calls / 2, 2, '');
+      end
+    end
   end
   m = median(t, 1);
-  printf('%-48s %8.3f %8.3f %8.3f %7.2f %7.2f\n', name, 1e3 * m, m(1) / m(2), m(1) / m(3));
+  printf('%-48s %8.3f %8.3f %8.3f %7.2f %7.2f', name, 1e3 * m, m(1) / m(2), m(1) / m(3));
+  if probing
+    q = median(p, 1);
+    printf(' %7.2f %7.2f', q(1) / q(2), q(3) / q(4));
+  end
+  printf('\n');
+end
+
+% Every entry of a grid of maps (cells or one array) as one column.
+function v = mapsOf(grid)
+  if iscell(grid)
+    v = cell2mat(cellfun(@(m) m(:), grid(:), 'UniformOutput', false));
+  else
+    v = grid(:);
+  end
 end
 
 function row(name, plugin, octave, rounds)
@@ -623,9 +661,11 @@ if any(strcmp(parts, 'backtoback'))
   % also take: the host's work on each cell stays on the caller.
   saved = {getenv('OTK_NUM_THREADS'), getenv('OTK_SPIN_US')};
   calls = 200;
-  printf('\nBack to back, %d calls per round, medians of %d rounds; default spin %d us\n', calls, rounds, ...
+  loopRounds = 9;
+  printf('\nBack to back, %d calls per round, medians of %d rounds; default spin %d us\n', calls, loopRounds, ...
          otk_threads('spin', []));
-  printf('%-48s %8s %8s %8s %7s %7s\n', 'case (ms per call)', '1 thr', '2 spin0', '2 spin', 'gain0', 'gain');
+  printf('%-48s %8s %8s %8s %7s %7s %7s %7s\n', 'case (ms per call)', '1 thr', '2 spin0', '2 spin', 'gain0', 'gain', ...
+         'cores', 'memory');
   n = 72;
   fm = cell(1, N);
   for k = 1:N
@@ -673,13 +713,15 @@ if any(strcmp(parts, 'backtoback'))
     else
       kind = 'cells';
     end
-    loopRow(sprintf('Fenwold, 72^2 x %d, %s', N, kind), @() Fenwold(1, N, fm, 72, 72, 1), calls, rounds);
+    loopRow(sprintf('Fenwold, 72^2 x %d, %s', N, kind), @() Fenwold(1, N, fm, 72, 72, 1), calls, loopRounds, mapsOf(fm));
     h = zeros(1, 20);
-    loopRow(sprintf('Porrith, 72^2 x %d, %s', N, kind), @() Porrith(1, N, fm, 2, 72, 72, 0.05, 20, h, 1), calls, rounds);
+    loopRow(sprintf('Porrith, 72^2 x %d, %s', N, kind), @() Porrith(1, N, fm, 2, 72, 72, 0.05, 20, h, 1), calls, ...
+            loopRounds, mapsOf(fm));
     loopRow(sprintf('Sabrel, own transforms, 96^2 x %d, %s', N, kind), @() Sabrel(N, N, sm, sr, 96, 96, dX, dY, dOri), ...
-            calls, rounds);
+            calls, loopRounds, mapsOf(sm));
     loopRow(sprintf('Mundle, %d stacks of 64^2 x %d, %s', nStacks, N, kind), ...
-            @() Mundle(nStacks, N, ms, mr, 64, 64, dX(1:nStacks), dY(1:nStacks), dOri(1:nStacks)), calls, rounds);
+            @() Mundle(nStacks, N, ms, mr, 64, 64, dX(1:nStacks), dY(1:nStacks), dOri(1:nStacks)), calls, loopRounds, ...
+            mapsOf(ms));
     for t = 1:2
       tp = templates{t};
       label = sprintf('%d images of %d^2 x %d, %d el., %s', nImages, n, Nh, tp.n, kind);
@@ -687,12 +729,12 @@ if any(strcmp(parts, 'backtoback'))
         pooled = zeros(nImages, tp.n);
         loopRow(['Halvery, ' label], ...
                 @() Halvery(nImages, Nh, hm, {}, 2, n, n, 0, tp.ori, tp.x, tp.y, tp.w, tp.b, patches, renders, 2, 1, 1, ...
-                            tp.n, 0.9, scores, pooled, 0, 0, 0, 0), calls, rounds);
+                            tp.n, 0.9, scores, pooled, 0, 0, 0, 0), calls, loopRounds, mapsOf(hm));
       else
         wo = {zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1)};
         loopRow(['Wendlow, ' label], ...
                 @() Wendlow(nImages, Nh, hm, {}, 0, n, n, 0, tp.ori, tp.x, tp.y, tp.w, tp.b, {}, {}, 2, 1, 1, tp.n, 0.9, ...
-                            wo{1}, 0, 0, 0, 0, 0, wo{2}, wo{3}, wo{4}), calls, rounds);
+                            wo{1}, 0, 0, 0, 0, 0, wo{2}, wo{3}, wo{4}), calls, loopRounds, mapsOf(hm));
       end
     end
   end

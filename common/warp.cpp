@@ -30,8 +30,9 @@ namespace {
 // reads them.
 constexpr long long BLOCK = 1024;
 
-// Pieces of one map hold at least this many elements, so that a piece's
-// setup (its cos and sin) stays negligible.
+// Pieces hold at least this many elements over the maps of their group, so
+// that a piece's setup (its cos and sin, shared by the group) stays
+// negligible.
 constexpr long long MIN_PIECE = 4096;
 
 // Results larger than this (far beyond a second-level cache, near the size
@@ -427,14 +428,20 @@ void warpAllOn(const WarpState& s, int threads)
     }
     // Enough chunks for the threads to balance: whole groups when there are
     // many, ranges of columns when there are few (one big map still uses
-    // every thread). Ranges are disjoint columns of the same maps, so no two
-    // chunks write the same storage.
+    // every thread), and then a count the threads divide where the columns
+    // allow. Ranges are disjoint columns of the same maps, so no two chunks
+    // write the same storage. A group holds every channel of at least one
+    // image: 7 stacks of 16 channels of 64^2 made 7 chunks, 4 for one
+    // thread and 3 for the other, and a loop of such calls gained 1.44-1.58x
+    // from the second core; in 28 pieces of 16 columns, 1.74-1.78x.
     const long long columns = s.sy;
     long long pieces = 1;
     if (threads > 1 && s.groups < 8LL * threads) {
-        const long long minColumns = (MIN_PIECE + s.sx - 1) / s.sx;
-        pieces = (8LL * threads + s.groups - 1) / s.groups;
-        pieces = std::max(1LL, std::min(pieces, columns / minColumns));
+        const long long groupColumn = s.sx * std::max(1, s.channels);
+        const long long minColumns = (MIN_PIECE + groupColumn - 1) / groupColumn;
+        const long long most = std::max(1LL, columns / minColumns);
+        pieces = std::min((8LL * threads + s.groups - 1) / s.groups, most);
+        while (pieces < most && (s.groups * pieces) % threads != 0) ++pieces;
     }
     const long long pieceColumns = (columns + pieces - 1) / pieces;
     // Results of more than STREAM_BYTES go past the caches.

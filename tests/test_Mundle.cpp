@@ -193,9 +193,11 @@ TEST(Mundle, NoChannelsVisitNothing)
 
 TEST(Mundle, SameBitsOnOneTwoAndEightThreads)
 {
-    // Images with their own transforms, then one image (split by columns);
-    // out of place and in place (every channel reads another one).
-    const int shapes[][3] = {{3, 4, 160}, {1, 3, 400}};  // images, N, side
+    // Images with their own transforms, then one image (split by columns),
+    // then an odd count of stacks of many channels (split by columns into a
+    // count the threads divide); out of place and in place (every channel
+    // reads another one).
+    const int shapes[][3] = {{3, 4, 160}, {1, 3, 400}, {7, 16, 64}};  // images, N, side
     for (const auto& shape : shapes)
         for (bool inPlace : {false, true})
             for (int threads : {1, 2, 8}) {

@@ -1,0 +1,74 @@
+// floor_threads(chunks, steps, sink)
+// floor_threads(chunks, passes, sink, data)
+//
+// What the cores give a call whose work divides perfectly. With three
+// inputs, `chunks` chunks of `steps` dependent multiply-adds each (no memory
+// touched); with a fourth, chunk c reads its share of data (the c-th of
+// `chunks` equal parts, every entry) `passes` times. Either way they run
+// through the toolbox's thread layer on as many threads as the thread
+// setting allows, and each chunk's result is added to sink(c) in place.
+//
+// Through the host, its gain from the second core, timed in the same rounds
+// as a plug-in's with as much work, bounds that plug-in's gain: the first
+// form is what the processor gives (near 2 on an idle machine), the second
+// what the way to memory gives a call that reads the plug-in's own maps
+// (on this virtual machine, far less). Built into build/bench-mex only;
+// never shipped.
+#include "args.h"
+#include "threads.h"
+
+namespace {
+
+enum ProbeArg { ARG_CHUNKS = 0, ARG_STEPS = 1, ARG_SINK = 2, ARG_DATA = 3, PROBE_ARGS = 4 };
+
+const char* const argNames[PROBE_ARGS] = {"chunks", "steps", "sink", "data"};
+
+// A chain no compiler can shorten: each step needs the one before.
+double chain(long long steps, double seed)
+{
+    double v = seed;
+    for (long long k = 0; k < steps; ++k) v = v * 0.999999 + 0.5;
+    return v;
+}
+
+// Four sums, so that the reads and not the additions set the pace.
+double readAll(const double* data, long long count, long long passes)
+{
+    double s[4] = {0, 0, 0, 0};
+    for (long long p = 0; p < passes; ++p) {
+        long long k = 0;
+        for (; k + 4 <= count; k += 4)
+            for (int j = 0; j < 4; ++j) s[j] += data[k + j];
+        for (; k < count; ++k) s[0] += data[k];
+    }
+    return (s[0] + s[1]) + (s[2] + s[3]);
+}
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    (void)plhs;
+    const Gateway g = {"floor_threads", nrhs, prhs, argNames};
+    rejectOutputs(g, nlhs, "floor_threads");
+    requireInputs(g, PROBE_ARGS - 1);
+    const int chunks = countArg(g, ARG_CHUNKS);
+    const int steps = countArg(g, ARG_STEPS);
+    double* sink = dataArg(g, ARG_SINK, chunks);
+    const double* data = nullptr;
+    long long count = 0;
+    if (nrhs > ARG_DATA) {
+        data = dataArg(g, ARG_DATA, chunks);
+        count = static_cast<long long>(mxGetNumberOfElements(prhs[ARG_DATA]));
+    }
+    auto run = [&](long long c) {
+        if (data == nullptr) {
+            sink[c] += chain(steps, static_cast<double>(c));
+            return;
+        }
+        const long long first = count * c / chunks;
+        const long long last = count * (c + 1) / chunks;
+        sink[c] += readAll(data + first, last - first, steps);
+    };
+    forEachChunk(chunks, configuredThreads(), run);
+}
