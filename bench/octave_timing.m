@@ -67,7 +67,7 @@ function t = loopTime(f, calls, threads, spin)
 end
 
 % One back-to-back row: the three settings in alternation for `rounds`
-% rounds, medians in ms per call, and the gains over 1 thread. When
+% rounds, medians in ms per call, and the median gains over 1 thread. When
 % floor_threads is on the path, each round also times it at 1 thread and
 % at 2 (default spin), with as much work as the plug-in's 1-thread call,
 % once computing only ("cores": what the processor gave a perfectly divided
@@ -97,11 +97,12 @@ function loopRow(name, f, calls, rounds, data)
       end
     end
   end
+  % Gains round by round, then their medians: a slow spell of the host
+  % that falls on one round then weighs on both of its timings alike.
   m = median(t, 1);
-  printf('%-48s %8.3f %8.3f %8.3f %7.2f %7.2f', name, 1e3 * m, m(1) / m(2), m(1) / m(3));
+  printf('%-48s %8.3f %8.3f %8.3f %7.2f %7.2f', name, 1e3 * m, median(t(:, 1) ./ t(:, 2)), median(t(:, 1) ./ t(:, 3)));
   if probing
-    q = median(p, 1);
-    printf(' %7.2f %7.2f', q(1) / q(2), q(3) / q(4));
+    printf(' %7.2f %7.2f', median(p(:, 1) ./ p(:, 2)), median(p(:, 3) ./ p(:, 4)));
   end
   printf('\n');
 end
