@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -26,11 +27,15 @@ namespace bench {
 struct Case {
     std::string name;
     int nImages, side, N, nElements, shiftRange, oriRange, patchHalf;
+    // The batches of bench/octave_timing.m: elements at whole positions in a
+    // disc of radius 0.4 side about the centre, maps uniform in [0, 1),
+    // saturation 0.9.
+    bool likeHost = false;
 };
 
 inline std::string caseName(const Case& k)
 {
-    return k.name + "_" + std::to_string(k.nImages) + "img_" + std::to_string(k.side) + "px_N" + std::to_string(k.N) +
+    return k.name + (k.likeHost ? "_host_" : "_") + std::to_string(k.nImages) + "img_" + std::to_string(k.side) + "px_N" + std::to_string(k.N) +
            "_" + std::to_string(k.nElements) + "el_shift" + std::to_string(k.shiftRange) + "_ori" +
            std::to_string(k.oriRange);
 }
@@ -48,16 +53,23 @@ inline TemplateCall makeCall(const Case& k)
     c.patchHalf = k.patchHalf;
     c.shiftRange = k.shiftRange;
     c.oriRange = k.oriRange;
-    c.saturation = 0.8;
-    for (int e = 0; e < k.nElements; ++e)
-        c.addElement(static_cast<int>(uniform(0, k.N)), uniform(1, k.side + 1), uniform(1, k.side + 1), uniform(0.5, 2),
-                     uniform(0, 0.2));
+    c.saturation = k.likeHost ? 0.9 : 0.8;
+    for (int e = 0; e < k.nElements; ++e) {
+        const int ori = static_cast<int>(uniform(0, k.N));
+        double x = uniform(1, k.side + 1), y = uniform(1, k.side + 1);
+        if (k.likeHost) {
+            const double r = 0.4 * k.side * std::sqrt(uniform(0, 1)), a = 2 * M_PI * uniform(0, 1);
+            x = std::round(k.side / 2.0 + r * std::cos(a));
+            y = std::round(k.side / 2.0 + r * std::sin(a));
+        }
+        c.addElement(ori, x, y, uniform(0.5, 2), uniform(0, 0.2));
+    }
     c.allocate();
     for (int i = 0; i < c.nImages; ++i)
         for (int o = 0; o < c.N; ++o)
             for (double& v : c.map(i, o)) {
                 const double u = uniform(0, 1);
-                v = u * u * u * u;
+                v = k.likeHost ? u : u * u * u * u;
             }
     return c;
 }
