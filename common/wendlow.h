@@ -44,6 +44,7 @@ struct WendlowState {
     Placement* placements;    // a pass's element k under candidate q at k*candidatesPerPass + q
     double* transformScores;  // candidate q of image p at p*nCandidates + q
     bool mapsBeyondCache;     // the batch's maps are far beyond the caches
+    bool squareCopies;        // every shift moves a sample at most shiftRange rows and columns
 };
 
 

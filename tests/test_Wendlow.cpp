@@ -257,22 +257,27 @@ TEST(Wendlow, BatchesBeyondTheCachesGiveThePlainBits)
     // 3 images of 16 maps of 210 x 211: 17 MB, so the samples of each chunk
     // are requested ahead of the poolings, and for windows of 1 or 3
     // orientations and 3 or 5 shifts copied a few rotations at a time
-    // before they are pooled. The first call keeps its random window.
+    // before they are pooled: as squares about each rotation's middle
+    // sample where the shifts stay within shiftRange rows and columns
+    // (shiftStep 1 or 0) and the square lies inside the maps, otherwise
+    // shift by shift (shiftStep 2, and rotations near the edges). The first
+    // call keeps its random window.
     const unsigned seed = 19;
     std::mt19937 rng(seed);
     TemplateCall c = randomCall(rng, 3, 16, 30, 210);
-    const int windows[][2] = {{-1, -1}, {1, 1}, {2, 1}, {1, 0}, {2, 0}};
+    const int windows[][3] = {{-1, -1, 0}, {1, 1, 1}, {2, 1, 1}, {1, 0, 1}, {2, 0, 1}, {1, 1, 2}, {2, 1, 0}};
     for (const auto& w : windows) {
         if (w[0] >= 0) {
             c.shiftRange = w[0];
             c.oriRange = w[1];
-            c.shiftStep = 1;
+            c.shiftStep = w[2];
         }
         const Results expected = reference(c);
         for (int threads : {1, 2}) {
             setenv("OTK_NUM_THREADS", std::to_string(threads).c_str(), 1);
             EXPECT_EQ(runResults(c), expected) << "seed " << seed << ", shiftRange " << c.shiftRange << ", oriRange "
-                                               << c.oriRange << ", " << threads << " threads";
+                                               << c.oriRange << ", shiftStep " << c.shiftStep << ", " << threads
+                                               << " threads";
             unsetenv("OTK_NUM_THREADS");
         }
     }
