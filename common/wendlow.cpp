@@ -278,32 +278,62 @@ bool shiftsWithinRange(const PoolState& s)
     return true;
 }
 
-// Whether the square about the middle sample lies inside the maps (a whole
-// rotation's samples may, where the square's corners do not).
+// How far the shifts of orientation ori move a sample, in rows and in
+// columns: the part of the square a rotation of that orientation reads.
+struct Reach {
+    int rows;
+    int columns;
+};
+
 template <int WIDTH>
-bool squareInside(const PoolState& s, const Placement& middle)
+Reach shiftReach(const PoolState& s, int ori)
 {
-    constexpr long long half = (squareSide<WIDTH>() - 1) / 2;
-    return middle.x - half >= 1 && middle.x + half <= s.nRows && middle.y - half >= 1 && middle.y + half <= s.nCols;
+    const int* rows = s.shiftX + static_cast<std::ptrdiff_t>(ori) * WIDTH;
+    const int* columns = s.shiftY + static_cast<std::ptrdiff_t>(ori) * WIDTH;
+    Reach reach = {0, 0};
+    for (int i = 0; i < WIDTH; ++i) {
+        reach.rows = std::max(reach.rows, std::abs(rows[i]));
+        reach.columns = std::max(reach.columns, std::abs(columns[i]));
+    }
+    return reach;
 }
 
-// The square about the middle sample of a rotation in each orientation of
-// its window, column by column: a few loads a column, where copyRotation
-// takes two for every three samples of every shift.
+// Whether the part of the square a rotation reads lies inside the maps (a
+// whole rotation's samples may, where the part's corners do not).
+bool squareInside(const PoolState& s, const Placement& middle, Reach reach)
+{
+    return middle.x - reach.rows - 1 >= 1 && middle.x + reach.rows + 1 <= s.nRows &&
+           middle.y - reach.columns - 1 >= 1 && middle.y + reach.columns + 1 <= s.nCols;
+}
+
+// `columns` columns of `rows` entries from `from` on (column stride
+// `column`) into out, SIDE apart: a few loads a column.
+template <int SIDE>
+void copyColumns(const double* from, std::ptrdiff_t column, int columns, int rows, double* out)
+{
+    if (rows == 3)
+        for (int c = 0; c < columns; ++c, from += column, out += SIDE) std::memcpy(out, from, 3 * sizeof(double));
+    else if (rows == 5)
+        for (int c = 0; c < columns; ++c, from += column, out += SIDE) std::memcpy(out, from, 5 * sizeof(double));
+    else
+        for (int c = 0; c < columns; ++c, from += column, out += SIDE) std::memcpy(out, from, SIDE * sizeof(double));
+}
+
+// The part of the square about the middle sample of a rotation that its
+// shifts reach, in each orientation of its window, column by column, where
+// copyRotation takes two loads for every three samples of every shift.
+// Orientation j's part begins at out + j * SIDE^2.
 template <int TURNS, int WIDTH>
-void copyRotationSquare(const PoolState& s, ImageMaps m, const Placement& middle, double* out)
+void copyRotationSquare(const PoolState& s, ImageMaps m, const Placement& middle, Reach reach, double* out)
 {
     constexpr int SIDE = squareSide<WIDTH>();
-    constexpr long long half = (SIDE - 1) / 2;
-    const std::ptrdiff_t corner = linearIndex(middle.x - half, middle.y - half, s.nRows, s.nCols);
-    const std::ptrdiff_t column = s.nRows;
+    const std::ptrdiff_t corner =
+        linearIndex(middle.x - reach.rows - 1, middle.y - reach.columns - 1, s.nRows, s.nCols);
     int o = middle.ori - (TURNS - 1) / 2;
     if (o < 0) o += s.N;
 #pragma GCC unroll 3
-    for (int j = 0; j < TURNS; ++j) {
-        const double* from = m.maps[o * m.stride] + corner;
-#pragma GCC unroll 7
-        for (int c = 0; c < SIDE; ++c, from += column, out += SIDE) std::memcpy(out, from, SIDE * sizeof(double));
+    for (int j = 0; j < TURNS; ++j, out += SIDE * SIDE) {
+        copyColumns<SIDE>(m.maps[o * m.stride] + corner, s.nRows, 2 * reach.columns + 3, 2 * reach.rows + 3, out);
         if (++o == s.N) o = 0;
     }
 }
@@ -312,15 +342,14 @@ void copyRotationSquare(const PoolState& s, ImageMaps m, const Placement& middle
 // in the same order (each shift's rows and columns from the tables), so the
 // same values.
 template <int TURNS, int WIDTH>
-void poolSquareRotation(const PoolState& s, const double* in, int ori, double* values)
+void poolSquareRotation(const PoolState& s, const double* in, int ori, Reach reach, double* values)
 {
     constexpr int SIDE = squareSide<WIDTH>();
-    constexpr int half = (SIDE - 1) / 2;
     const int* rows = s.shiftX + static_cast<std::ptrdiff_t>(ori) * WIDTH;
     const int* columns = s.shiftY + static_cast<std::ptrdiff_t>(ori) * WIDTH;
-    // Row shift -1 of column shift -1 under each shift.
+    // Under each shift, the sample one row and one column before it.
     std::ptrdiff_t at[WIDTH];
-    for (int i = 0; i < WIDTH; ++i) at[i] = (half + columns[i] - 1) * SIDE + (half + rows[i] - 1);
+    for (int i = 0; i < WIDTH; ++i) at[i] = (reach.columns + columns[i]) * SIDE + (reach.rows + rows[i]);
     Pair best[3] = {{0.0, 0.0}, {0.0, 0.0}, {0.0, 0.0}};
     double last[3] = {0.0, 0.0, 0.0};
 #pragma GCC unroll 3
@@ -344,9 +373,11 @@ void poolSquareRotation(const PoolState& s, const double* in, int ori, double* v
 // caches the copies keep more misses in flight than the pooling, whose
 // loads wait behind its comparisons (32 images of 128^2 x 16: 13-17 % less
 // time through the host, 15 % in C++; on batches the caches hold it cost
-// some 5 %). Copied as squares where they can be (squares): 3-10 % less
-// time again on 32 to 128 such images (C++, alternated call by call), and
-// interleaving the next rotations' copies with the poolings took 20 % more.
+// some 5 %). Copied as squares where they can be (squares), and of each
+// square only the rows and columns the rotation's shifts reach: 6-9 % less
+// time again on 32 to 128 such images (C++, alternated call by call; whole
+// squares 3-10 %, as they fetch lines no shift reads). Interleaving the next
+// rotations' copies with the poolings took 20 % more.
 // Every slot still adds this element's term once, in candidate order.
 template <int TURNS, int WIDTH>
 void scoreCopied(const PoolState& pool, ImageMaps maps, const Placement* placed, long long qFrom, long long qTo,
@@ -356,15 +387,17 @@ void scoreCopied(const PoolState& pool, ImageMaps maps, const Placement* placed,
     constexpr int PER_ROTATION = SQUARES > TURNS * WIDTH * 9 ? SQUARES : TURNS * WIDTH * 9;
     double copies[ROTATIONS_COPIED * PER_ROTATION];
     bool square[ROTATIONS_COPIED];
+    Reach reach[ROTATIONS_COPIED];
     for (long long first = qFrom; first < qTo; first += ROTATIONS_COPIED * SHIFTS_PER_ROTATION) {
         const long long last = std::min(qTo, first + ROTATIONS_COPIED * SHIFTS_PER_ROTATION);
         auto whole = [&](long long q) { return q + SHIFTS_PER_ROTATION <= qTo && placed[q].wholeRotation; };
         for (long long q = first, r = 0; q < last; q += SHIFTS_PER_ROTATION, ++r) {
             if (!whole(q)) continue;
             const Placement& middle = placed[q + SHIFTS_PER_ROTATION / 2];
-            square[r] = squares && squareInside<WIDTH>(pool, middle);
+            if (squares) reach[r] = shiftReach<WIDTH>(pool, middle.ori);
+            square[r] = squares && squareInside(pool, middle, reach[r]);
             if (square[r])
-                copyRotationSquare<TURNS, WIDTH>(pool, maps, middle, copies + r * PER_ROTATION);
+                copyRotationSquare<TURNS, WIDTH>(pool, maps, middle, reach[r], copies + r * PER_ROTATION);
             else
                 copyRotation<TURNS, WIDTH>(pool, maps, middle, copies + r * PER_ROTATION);
         }
@@ -373,7 +406,8 @@ void scoreCopied(const PoolState& pool, ImageMaps maps, const Placement* placed,
                 double v[SHIFTS_PER_ROTATION];
                 const double* copied = copies + r * PER_ROTATION;
                 if (square[r])
-                    poolSquareRotation<TURNS, WIDTH>(pool, copied, placed[q + SHIFTS_PER_ROTATION / 2].ori, v);
+                    poolSquareRotation<TURNS, WIDTH>(pool, copied, placed[q + SHIFTS_PER_ROTATION / 2].ori, reach[r],
+                                                     v);
                 else
                     poolCopiedRotation<TURNS, WIDTH>(pool, copied, v);
                 for (int c = 0; c < SHIFTS_PER_ROTATION; ++c) {
