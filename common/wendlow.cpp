@@ -394,7 +394,7 @@ void scoreCopied(const PoolState& pool, ImageMaps maps, const Placement* placed,
         for (long long q = first, r = 0; q < last; q += SHIFTS_PER_ROTATION, ++r) {
             if (!whole(q)) continue;
             const Placement& middle = placed[q + SHIFTS_PER_ROTATION / 2];
-            if (squares) reach[r] = shiftReach<WIDTH>(pool, middle.ori);
+            reach[r] = squares ? shiftReach<WIDTH>(pool, middle.ori) : Reach{0, 0};
             square[r] = squares && squareInside(pool, middle, reach[r]);
             if (square[r])
                 copyRotationSquare<TURNS, WIDTH>(pool, maps, middle, reach[r], copies + r * PER_ROTATION);
