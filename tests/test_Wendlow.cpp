@@ -254,31 +254,35 @@ TEST(Wendlow, TheSameBitsForAnyThreadCount)
 
 TEST(Wendlow, BatchesBeyondTheCachesGiveThePlainBits)
 {
-    // 3 images of 16 maps of 210 x 211: 17 MB, so the samples of each chunk
-    // are requested ahead of the poolings, and for windows of 1 or 3
-    // orientations and 3 or 5 shifts copied a few rotations at a time
-    // before they are pooled: as squares about each rotation's middle
-    // sample where the shifts stay within shiftRange rows and columns
-    // (shiftStep 1 or 0) and the square lies inside the maps, otherwise
-    // shift by shift (shiftStep 2, and rotations near the edges). The first
-    // call keeps its random window.
+    // 3 images of 16 maps (4 of 12) of 210 x 211: 17 MB, so the
+    // samples of each chunk are requested ahead of the poolings, and for
+    // windows of 1 or 3 orientations and 3 or 5 shifts copied a few
+    // rotations at a time before they are pooled: as the part of a square
+    // about each rotation's middle sample that its shifts reach, where the
+    // shifts stay within shiftRange rows and columns (shiftStep 1 or 0) and
+    // the part lies inside the maps, otherwise shift by shift (shiftStep 2,
+    // and rotations near the edges). Twelve orientations give other shift
+    // tables than sixteen. The first call of each keeps its random window.
     const unsigned seed = 19;
     std::mt19937 rng(seed);
-    TemplateCall c = randomCall(rng, 3, 16, 30, 210);
+    const int batches[][2] = {{3, 16}, {4, 12}};  // images, N
     const int windows[][3] = {{-1, -1, 0}, {1, 1, 1}, {2, 1, 1}, {1, 0, 1}, {2, 0, 1}, {1, 1, 2}, {2, 1, 0}};
-    for (const auto& w : windows) {
-        if (w[0] >= 0) {
-            c.shiftRange = w[0];
-            c.oriRange = w[1];
-            c.shiftStep = w[2];
-        }
-        const Results expected = reference(c);
-        for (int threads : {1, 2}) {
-            setenv("OTK_NUM_THREADS", std::to_string(threads).c_str(), 1);
-            EXPECT_EQ(runResults(c), expected) << "seed " << seed << ", shiftRange " << c.shiftRange << ", oriRange "
-                                               << c.oriRange << ", shiftStep " << c.shiftStep << ", " << threads
-                                               << " threads";
-            unsetenv("OTK_NUM_THREADS");
+    for (const auto& batch : batches) {
+        TemplateCall c = randomCall(rng, batch[0], batch[1], 30, 210);
+        for (const auto& w : windows) {
+            if (w[0] >= 0) {
+                c.shiftRange = w[0];
+                c.oriRange = w[1];
+                c.shiftStep = w[2];
+            }
+            const Results expected = reference(c);
+            for (int threads : {1, 2}) {
+                setenv("OTK_NUM_THREADS", std::to_string(threads).c_str(), 1);
+                EXPECT_EQ(runResults(c), expected)
+                    << "seed " << seed << ", N " << c.N << ", shiftRange " << c.shiftRange << ", oriRange "
+                    << c.oriRange << ", shiftStep " << c.shiftStep << ", " << threads << " threads";
+                unsetenv("OTK_NUM_THREADS");
+            }
         }
     }
 }
