@@ -35,9 +35,9 @@ struct Case {
 
 inline std::string caseName(const Case& k)
 {
-    return k.name + (k.likeHost ? "_host_" : "_") + std::to_string(k.nImages) + "img_" + std::to_string(k.side) + "px_N" + std::to_string(k.N) +
-           "_" + std::to_string(k.nElements) + "el_shift" + std::to_string(k.shiftRange) + "_ori" +
-           std::to_string(k.oriRange);
+    return k.name + (k.likeHost ? "_host_" : "_") + std::to_string(k.nImages) + "img_" + std::to_string(k.side) +
+           "px_N" + std::to_string(k.N) + "_" + std::to_string(k.nElements) + "el_shift" +
+           std::to_string(k.shiftRange) + "_ori" + std::to_string(k.oriRange);
 }
 
 // Responses in 0..1 (most of them small, as Gabor energies are), elements
@@ -55,14 +55,18 @@ inline TemplateCall makeCall(const Case& k)
     c.oriRange = k.oriRange;
     c.saturation = k.likeHost ? 0.9 : 0.8;
     for (int e = 0; e < k.nElements; ++e) {
-        const int ori = static_cast<int>(uniform(0, k.N));
-        double x = uniform(1, k.side + 1), y = uniform(1, k.side + 1);
-        if (k.likeHost) {
-            const double r = 0.4 * k.side * std::sqrt(uniform(0, 1)), a = 2 * M_PI * uniform(0, 1);
-            x = std::round(k.side / 2.0 + r * std::cos(a));
-            y = std::round(k.side / 2.0 + r * std::sin(a));
+        if (!k.likeHost) {
+            c.addElement(static_cast<int>(uniform(0, k.N)), uniform(1, k.side + 1), uniform(1, k.side + 1),
+                         uniform(0.5, 2), uniform(0, 0.2));
+            continue;
         }
-        c.addElement(ori, x, y, uniform(0.5, 2), uniform(0, 0.2));
+        const int ori = static_cast<int>(uniform(0, k.N));
+        const double r = 0.4 * k.side * std::sqrt(uniform(0, 1));
+        const double a = 2 * M_PI * uniform(0, 1);
+        const double weight = uniform(0.5, 2);
+        const double x = std::round(k.side / 2.0 + r * std::cos(a));
+        const double y = std::round(k.side / 2.0 + r * std::sin(a));
+        c.addElement(ori, x, y, weight, uniform(0, 0.2));
     }
     c.allocate();
     for (int i = 0; i < c.nImages; ++i)

@@ -258,7 +258,7 @@ void poolCopiedRotation(const PoolState& s, const double* in, double* values)
 
 // Rows (and columns) of the square about a rotation's middle sample that
 // holds every sample its nine candidates pool, where a shift moves a sample
-// at most (WIDTH - 1) / 2 rows and columns (squareCopies): a candidate
+// at most (WIDTH - 1) / 2 rows and columns (shiftReaches): a candidate
 // moves it one more.
 template <int WIDTH>
 constexpr int squareSide()
@@ -266,41 +266,31 @@ constexpr int squareSide()
     return WIDTH + 2;
 }
 
-// Whether every shift of the call moves a sample at most shiftRange rows and
-// columns (a shiftStep of 0 or +-1 does), so that squareSide holds a
-// rotation's samples.
-bool shiftsWithinRange(const PoolState& s)
+// Per orientation, how far its shifts move a sample (host memory for this
+// call), worked out once a call rather than for every rotation of every
+// image; nullptr where the shift tables are not held or some shift moves a
+// sample beyond shiftRange rows or columns (a shiftStep beyond +-1), so that
+// squareSide would not hold a rotation's samples.
+const ShiftReach* shiftReaches(const PoolState& s)
 {
-    if (s.shiftX == nullptr || s.shiftY == nullptr) return false;
-    const long long entries = static_cast<long long>(s.N) * (2LL * s.shiftRange + 1);
-    for (long long k = 0; k < entries; ++k)
-        if (std::abs(s.shiftX[k]) > s.shiftRange || std::abs(s.shiftY[k]) > s.shiftRange) return false;
-    return true;
+    if (s.shiftX == nullptr || s.shiftY == nullptr) return nullptr;
+    const long long width = 2LL * s.shiftRange + 1;
+    ShiftReach* reaches = static_cast<ShiftReach*>(allocZeroed(static_cast<std::size_t>(s.N), sizeof(ShiftReach)));
+    for (int k = 0; k < s.N; ++k)
+        for (long long i = 0; i < width; ++i) {
+            const int rows = std::abs(s.shiftX[k * width + i]), columns = std::abs(s.shiftY[k * width + i]);
+            if (rows > s.shiftRange || columns > s.shiftRange) return nullptr;
+            reaches[k].rows = std::max(reaches[k].rows, rows);
+            reaches[k].columns = std::max(reaches[k].columns, columns);
+        }
+    return reaches;
 }
 
-// How far the shifts of orientation ori move a sample, in rows and in
-// columns: the part of the square a rotation of that orientation reads.
-struct Reach {
-    int rows;
-    int columns;
-};
-
-template <int WIDTH>
-Reach shiftReach(const PoolState& s, int ori)
-{
-    const int* rows = s.shiftX + static_cast<std::ptrdiff_t>(ori) * WIDTH;
-    const int* columns = s.shiftY + static_cast<std::ptrdiff_t>(ori) * WIDTH;
-    Reach reach = {0, 0};
-    for (int i = 0; i < WIDTH; ++i) {
-        reach.rows = std::max(reach.rows, std::abs(rows[i]));
-        reach.columns = std::max(reach.columns, std::abs(columns[i]));
-    }
-    return reach;
-}
-
-// Whether the part of the square a rotation reads lies inside the maps (a
-// whole rotation's samples may, where the part's corners do not).
-bool squareInside(const PoolState& s, const Placement& middle, Reach reach)
+// Whether the part of the square a rotation reads lies inside the maps. A
+// whole rotation (which the caller asks for first) implies it wherever a
+// shift and its opposite move a sample alike, as at every angle tried; the
+// copy keeps the check as its own guard.
+bool squareInside(const PoolState& s, const Placement& middle, ShiftReach reach)
 {
     return middle.x - reach.rows - 1 >= 1 && middle.x + reach.rows + 1 <= s.nRows &&
            middle.y - reach.columns - 1 >= 1 && middle.y + reach.columns + 1 <= s.nCols;
@@ -324,7 +314,7 @@ void copyColumns(const double* from, std::ptrdiff_t column, int columns, int row
 // copyRotation takes two loads for every three samples of every shift.
 // Orientation j's part begins at out + j * SIDE^2.
 template <int TURNS, int WIDTH>
-void copyRotationSquare(const PoolState& s, ImageMaps m, const Placement& middle, Reach reach, double* out)
+void copyRotationSquare(const PoolState& s, ImageMaps m, const Placement& middle, ShiftReach reach, double* out)
 {
     constexpr int SIDE = squareSide<WIDTH>();
     const std::ptrdiff_t corner =
@@ -342,7 +332,7 @@ void copyRotationSquare(const PoolState& s, ImageMaps m, const Placement& middle
 // in the same order (each shift's rows and columns from the tables), so the
 // same values.
 template <int TURNS, int WIDTH>
-void poolSquareRotation(const PoolState& s, const double* in, int ori, Reach reach, double* values)
+void poolSquareRotation(const PoolState& s, const double* in, int ori, ShiftReach reach, double* values)
 {
     constexpr int SIDE = squareSide<WIDTH>();
     const int* rows = s.shiftX + static_cast<std::ptrdiff_t>(ori) * WIDTH;
@@ -373,7 +363,7 @@ void poolSquareRotation(const PoolState& s, const double* in, int ori, Reach rea
 // caches the copies keep more misses in flight than the pooling, whose
 // loads wait behind its comparisons (32 images of 128^2 x 16: 13-17 % less
 // time through the host, 15 % in C++; on batches the caches hold it cost
-// some 5 %). Copied as squares where they can be (squares), and of each
+// some 5 %). Copied as squares where they can be (reaches), and of each
 // square only the rows and columns the rotation's shifts reach: 6-9 % less
 // time again on 32 to 128 such images (C++, alternated call by call; whole
 // squares 3-10 %, as they fetch lines no shift reads). Interleaving the next
@@ -381,21 +371,21 @@ void poolSquareRotation(const PoolState& s, const double* in, int ori, Reach rea
 // Every slot still adds this element's term once, in candidate order.
 template <int TURNS, int WIDTH>
 void scoreCopied(const PoolState& pool, ImageMaps maps, const Placement* placed, long long qFrom, long long qTo,
-                 const Element& el, bool squares, double* slots)
+                 const Element& el, const ShiftReach* reaches, double* slots)
 {
     constexpr int SQUARES = TURNS * squareSide<WIDTH>() * squareSide<WIDTH>();
     constexpr int PER_ROTATION = SQUARES > TURNS * WIDTH * 9 ? SQUARES : TURNS * WIDTH * 9;
     double copies[ROTATIONS_COPIED * PER_ROTATION];
     bool square[ROTATIONS_COPIED];
-    Reach reach[ROTATIONS_COPIED];
+    ShiftReach reach[ROTATIONS_COPIED];
     for (long long first = qFrom; first < qTo; first += ROTATIONS_COPIED * SHIFTS_PER_ROTATION) {
         const long long last = std::min(qTo, first + ROTATIONS_COPIED * SHIFTS_PER_ROTATION);
         auto whole = [&](long long q) { return q + SHIFTS_PER_ROTATION <= qTo && placed[q].wholeRotation; };
         for (long long q = first, r = 0; q < last; q += SHIFTS_PER_ROTATION, ++r) {
             if (!whole(q)) continue;
             const Placement& middle = placed[q + SHIFTS_PER_ROTATION / 2];
-            reach[r] = squares ? shiftReach<WIDTH>(pool, middle.ori) : Reach{0, 0};
-            square[r] = squares && squareInside(pool, middle, reach[r]);
+            reach[r] = reaches != nullptr ? reaches[middle.ori] : ShiftReach{0, 0};
+            square[r] = reaches != nullptr && squareInside(pool, middle, reach[r]);
             if (square[r])
                 copyRotationSquare<TURNS, WIDTH>(pool, maps, middle, reach[r], copies + r * PER_ROTATION);
             else
@@ -450,7 +440,7 @@ void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, lo
         if (copied) {
             withFixedWindow(pool, [&](auto turns, auto width) {
                 scoreCopied<decltype(turns)::value, decltype(width)::value>(pool, maps, placed, qFrom, qTo, el,
-                                                                            s.squareCopies, slots);
+                                                                            s.reaches, slots);
             });
             continue;
         }
@@ -612,6 +602,6 @@ void searchTransform(WendlowState& s)
     Scratch scratch;
     allocateSearch(s, scratch);
     if (s.nPlaced > 0 && s.nCandidates > 0) buildShiftTables(s.pool, shiftCacheLimit(s.pool));
-    s.squareCopies = s.nPlaced > 0 && s.nCandidates > 0 && shiftsWithinRange(s.pool);
+    s.reaches = s.mapsBeyondCache && s.nPlaced > 0 && s.nCandidates > 0 ? shiftReaches(s.pool) : nullptr;
     searchTransforms(s);
 }

@@ -25,6 +25,13 @@ struct Placement {
     bool wholeRotation;
 };
 
+// How far the shifts of one orientation move a sample, in rows and in
+// columns.
+struct ShiftReach {
+    int rows;
+    int columns;
+};
+
 // Everything one call reads and writes. The gateway fills pool, tpl and the
 // four results after checking them (N at most WENDLOW_MAX_ORIENTATIONS);
 // searchTransform fills the rest.
@@ -44,7 +51,7 @@ struct WendlowState {
     Placement* placements;    // a pass's element k under candidate q at k*candidatesPerPass + q
     double* transformScores;  // candidate q of image p at p*nCandidates + q
     bool mapsBeyondCache;     // the batch's maps are far beyond the caches
-    bool squareCopies;        // every shift moves a sample at most shiftRange rows and columns
+    const ShiftReach* reaches;  // per orientation, for copies as squares; nullptr: no such copies
 };
 
 
