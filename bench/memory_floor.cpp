@@ -31,6 +31,7 @@
 #include <random>
 #include <vector>
 
+#include "cpu.h"
 #include "threads.h"
 #include "transform.h"
 
@@ -131,14 +132,14 @@ double readImages(const double* maps, int first, int count, const std::vector<Sa
     for (int i = first; i < first + count; ++i) {
         const double* image = maps + static_cast<std::size_t>(i) * N * mapSize;
         if (ahead == ALL_FIRST)
-            for (const Sample& s : samples) __builtin_prefetch(image + s.map * mapSize + s.at);
+            for (const Sample& s : samples) requestLine(image + s.map * mapSize + s.at);
         for (std::size_t k = 0; k < n; ++k) {
             if (ahead > 0) {
                 // The next image's first samples once this image's run out.
                 const std::size_t j = k + ahead;
                 const double* next = j < n ? image : image + N * mapSize;
                 const Sample& s = samples[j < n ? j : j - n];
-                if (j < n || i + 1 < first + count) __builtin_prefetch(next + s.map * mapSize + s.at);
+                if (j < n || i + 1 < first + count) requestLine(next + s.map * mapSize + s.at);
             }
             sum += image[samples[k].map * mapSize + samples[k].at];
         }

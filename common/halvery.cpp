@@ -266,8 +266,8 @@ void prefetchDrawing(const HalveryState& s, int i, long long x, long long y)
     const double* map = s.renderMaps[i];
     for (long long c = colLo; c <= colHi; ++c) {
         const double* column = map + linearIndex(1, c, s.pool.nRows, s.pool.nCols);
-        for (long long r = rowLo; r < rowHi; r += LINE_DOUBLES) __builtin_prefetch(column + r - 1, 1);
-        __builtin_prefetch(column + rowHi - 1, 1);
+        for (long long r = rowLo; r < rowHi; r += LINE_DOUBLES) requestLine(column + r - 1);
+        requestLine(column + rowHi - 1);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <type_traits>
 
+#include "cpu.h"
 #include "maps.h"
 
 // Two doubles, multiplied and compared lane by lane exactly as two
@@ -481,7 +482,7 @@ inline void prefetchPooling(const PoolState& s, ImageMaps m, int ori, long long 
     if (o < 0) o += s.N;
     for (long long j = 0; j < turns; ++j) {
         const double* map = m.maps[o * m.stride] + p;
-        for (long long i = run.first; i <= run.last; ++i) __builtin_prefetch(map + at[i]);
+        for (long long i = run.first; i <= run.last; ++i) requestLine(map + at[i]);
         if (++o == s.N) o = 0;
     }
 }

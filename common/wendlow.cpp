@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "alloc.h"
+#include "cpu.h"
 #include "threads.h"
 #include "transform.h"
 
@@ -141,31 +142,6 @@ double poolPlacement(const PoolState& pool, ImageMaps maps, const Placement& at,
     return poolRun(pool, maps, at.ori, at.x, at.y, at.run, record);
 }
 
-// Asks for the lines the chunk's poolings will read: the centre sample of
-// every placement in each orientation of its window. The requests are
-// independent, so the memory system serves many at once, where the pooling
-// itself takes its misses a few at a time. Only for maps far beyond the
-// caches (see mapsBeyondCache); the bits do not depend on it.
-void requestSamples(const WendlowState& s, ImageMaps maps, long long qFrom, long long qTo, long long elements)
-{
-    const PoolState& pool = s.pool;
-    for (long long k = 0; k < elements; ++k) {
-        const Placement* placed = s.placements + k * s.candidatesPerPass;
-        for (long long q = qFrom; q < qTo; ++q) {
-            const Placement& at = placed[q];
-            if (at.run.first > at.run.last) continue;  // nothing inside the map
-            const std::ptrdiff_t centre = linearIndex(at.x, at.y, pool.nRows, pool.nCols);
-            if (centre < 0 || centre >= static_cast<std::ptrdiff_t>(mapElements(pool.nRows, pool.nCols))) continue;
-            int o = at.ori - pool.oriRange;
-            if (o < 0) o += pool.N;
-            for (int j = -pool.oriRange; j <= pool.oriRange; ++j) {
-                __builtin_prefetch(maps.maps[o * maps.stride] + centre);
-                if (++o == pool.N) o = 0;
-            }
-        }
-    }
-}
-
 // The nine candidates' values from a rotation's running maxima: best[b]
 // holds row shifts -1 and 0 of column shift b - 1, last[b] row shift +1.
 void rotationValues(const PoolState& s, const Pair* best, const double* last, double* values)
@@ -209,68 +185,13 @@ void poolRotation(const PoolState& s, ImageMaps m, const Placement& middle, doub
     rotationValues(s, best, last, values);
 }
 
-// Rotations of one element whose samples are copied together before any
-// of them is pooled (scoreCopied).
-constexpr long long ROTATIONS_COPIED = 8;
-
-// The samples poolRotation reads for the rotation of `middle`, copied in
-// the order it reads them: for orientation offset j and shift i, the three
-// rows around the sample in each of its three columns. Loads and stores
-// only, the window's size known when compiling.
-template <int TURNS, int WIDTH>
-void copyRotation(const PoolState& s, ImageMaps m, const Placement& middle, double* out)
-{
-    const std::ptrdiff_t p = linearIndex(middle.x, middle.y, s.nRows, s.nCols);
-    const std::ptrdiff_t* at = s.shiftAt + static_cast<std::ptrdiff_t>(middle.ori) * WIDTH;
-    const std::ptrdiff_t column = s.nRows;
-    int o = middle.ori - (TURNS - 1) / 2;
-    if (o < 0) o += s.N;
-#pragma GCC unroll 3
-    for (int j = 0; j < TURNS; ++j) {
-        const double* window = m.maps[o * m.stride] + p;
-#pragma GCC unroll 5
-        for (int i = 0; i < WIDTH; ++i) {
-            const double* sample = window + at[i] - column;
-#pragma GCC unroll 3
-            for (int b = 0; b < 3; ++b, sample += column, out += 3) std::memcpy(out, sample - 1, 3 * sizeof(double));
-        }
-        if (++o == s.N) o = 0;
-    }
-}
-
-// poolRotation of the samples copyRotation copied: the same maxima over
-// the same samples, so the same values.
-template <int TURNS, int WIDTH>
-void poolCopiedRotation(const PoolState& s, const double* in, double* values)
-{
-    Pair best[3] = {{0.0, 0.0}, {0.0, 0.0}, {0.0, 0.0}};
-    double last[3] = {0.0, 0.0, 0.0};
-    for (int k = 0; k < TURNS * WIDTH; ++k)
-#pragma GCC unroll 3
-        for (int b = 0; b < 3; ++b, in += 3) {
-            Pair v;
-            std::memcpy(&v, in, sizeof v);
-            best[b] = v > best[b] ? v : best[b];
-            last[b] = in[2] > last[b] ? in[2] : last[b];
-        }
-    rotationValues(s, best, last, values);
-}
-
-// Rows (and columns) of the square about a rotation's middle sample that
-// holds every sample its nine candidates pool, where a shift moves a sample
-// at most (WIDTH - 1) / 2 rows and columns (shiftReaches): a candidate
-// moves it one more.
-template <int WIDTH>
-constexpr int squareSide()
-{
-    return WIDTH + 2;
-}
+// Rotations ahead of the one being pooled whose lines are asked for
+// (requestRotation).
+constexpr long long ROTATIONS_AHEAD = 2;
 
 // Per orientation, how far its shifts move a sample (host memory for this
 // call), worked out once a call rather than for every rotation of every
-// image; nullptr where the shift tables are not held or some shift moves a
-// sample beyond shiftRange rows or columns (a shiftStep beyond +-1), so that
-// squareSide would not hold a rotation's samples.
+// image; nullptr where the shift tables are not held.
 const ShiftReach* shiftReaches(const PoolState& s)
 {
     if (s.shiftX == nullptr || s.shiftY == nullptr) return nullptr;
@@ -278,141 +199,54 @@ const ShiftReach* shiftReaches(const PoolState& s)
     ShiftReach* reaches = static_cast<ShiftReach*>(allocZeroed(static_cast<std::size_t>(s.N), sizeof(ShiftReach)));
     for (int k = 0; k < s.N; ++k)
         for (long long i = 0; i < width; ++i) {
-            const int rows = std::abs(s.shiftX[k * width + i]), columns = std::abs(s.shiftY[k * width + i]);
-            if (rows > s.shiftRange || columns > s.shiftRange) return nullptr;
-            reaches[k].rows = std::max(reaches[k].rows, rows);
-            reaches[k].columns = std::max(reaches[k].columns, columns);
+            reaches[k].rows = std::max(reaches[k].rows, std::abs(s.shiftX[k * width + i]));
+            reaches[k].columns = std::max(reaches[k].columns, std::abs(s.shiftY[k * width + i]));
         }
     return reaches;
 }
 
-// Whether the part of the square a rotation reads lies inside the maps. A
-// whole rotation (which the caller asks for first) implies it wherever a
-// shift and its opposite move a sample alike, as at every angle tried; the
-// copy keeps the check as its own guard.
+// Whether the square about a rotation's middle sample that holds every
+// sample its nine candidates pool (its shifts' reach, and one more row and
+// column for the candidates) lies inside the maps. A whole rotation implies
+// it wherever a shift and its opposite move a sample alike, as at every
+// angle tried; the requests keep the check as their own guard.
 bool squareInside(const PoolState& s, const Placement& middle, ShiftReach reach)
 {
     return middle.x - reach.rows - 1 >= 1 && middle.x + reach.rows + 1 <= s.nRows &&
            middle.y - reach.columns - 1 >= 1 && middle.y + reach.columns + 1 <= s.nCols;
 }
 
-// `columns` columns of `rows` entries from `from` on (column stride
-// `column`) into out, SIDE apart: a few loads a column.
-template <int SIDE>
-void copyColumns(const double* from, std::ptrdiff_t column, int columns, int rows, double* out)
-{
-    if (rows == 3)
-        for (int c = 0; c < columns; ++c, from += column, out += SIDE) std::memcpy(out, from, 3 * sizeof(double));
-    else if (rows == 5)
-        for (int c = 0; c < columns; ++c, from += column, out += SIDE) std::memcpy(out, from, 5 * sizeof(double));
-    else
-        for (int c = 0; c < columns; ++c, from += column, out += SIDE) std::memcpy(out, from, SIDE * sizeof(double));
-}
+// Doubles in a cache line of 64 bytes.
+constexpr long long LINE_DOUBLES = 8;
 
-// The part of the square about the middle sample of a rotation that its
-// shifts reach, in each orientation of its window, column by column, where
-// copyRotation takes two loads for every three samples of every shift.
-// Orientation j's part begins at out + j * SIDE^2.
-template <int TURNS, int WIDTH>
-void copyRotationSquare(const PoolState& s, ImageMaps m, const Placement& middle, ShiftReach reach, double* out)
+// Asks for the lines poolRotation will read for the rotation whose first
+// candidate is placed[q] (if it is whole): the square about its middle
+// sample, column by column, in each orientation of its window. Asked for a
+// few rotations ahead, these misses are in flight while the rotations
+// before are pooled, where the pooling's own loads wait behind its
+// comparisons (32 images of 128^2 x 16, beyond the caches: 5 % less time
+// than copying each rotation's samples out before pooling them at 1 thread,
+// 19 % at 2; 30 % less than pooling with no requests; on 8 such images the
+// caches hold, no cost). A hint only: it reads no value.
+void requestRotation(const PoolState& s, ImageMaps m, const Placement* placed, long long q, long long qTo,
+                     const ShiftReach* reaches)
 {
-    constexpr int SIDE = squareSide<WIDTH>();
+    if (q + SHIFTS_PER_ROTATION > qTo || !placed[q].wholeRotation) return;
+    const Placement& middle = placed[q + SHIFTS_PER_ROTATION / 2];
+    const ShiftReach reach = reaches[middle.ori];
+    if (!squareInside(s, middle, reach)) return;
     const std::ptrdiff_t corner =
         linearIndex(middle.x - reach.rows - 1, middle.y - reach.columns - 1, s.nRows, s.nCols);
-    int o = middle.ori - (TURNS - 1) / 2;
+    const int rows = 2 * reach.rows + 3;
+    int o = middle.ori - s.oriRange;
     if (o < 0) o += s.N;
-#pragma GCC unroll 3
-    for (int j = 0; j < TURNS; ++j, out += SIDE * SIDE) {
-        copyColumns<SIDE>(m.maps[o * m.stride] + corner, s.nRows, 2 * reach.columns + 3, 2 * reach.rows + 3, out);
+    for (int j = -s.oriRange; j <= s.oriRange; ++j) {
+        const double* column = m.maps[o * m.stride] + corner;
+        for (int c = 0; c < 2 * reach.columns + 3; ++c, column += s.nRows) {
+            for (int r = 0; r < rows - 1; r += LINE_DOUBLES) requestLine(column + r);
+            requestLine(column + rows - 1);
+        }
         if (++o == s.N) o = 0;
-    }
-}
-
-// poolRotation of the squares copyRotationSquare copied: the same samples
-// in the same order (each shift's rows and columns from the tables), so the
-// same values.
-template <int TURNS, int WIDTH>
-void poolSquareRotation(const PoolState& s, const double* in, int ori, ShiftReach reach, double* values)
-{
-    constexpr int SIDE = squareSide<WIDTH>();
-    const int* rows = s.shiftX + static_cast<std::ptrdiff_t>(ori) * WIDTH;
-    const int* columns = s.shiftY + static_cast<std::ptrdiff_t>(ori) * WIDTH;
-    // Under each shift, the sample one row and one column before it.
-    std::ptrdiff_t at[WIDTH];
-    for (int i = 0; i < WIDTH; ++i) at[i] = (reach.columns + columns[i]) * SIDE + (reach.rows + rows[i]);
-    Pair best[3] = {{0.0, 0.0}, {0.0, 0.0}, {0.0, 0.0}};
-    double last[3] = {0.0, 0.0, 0.0};
-#pragma GCC unroll 3
-    for (int j = 0; j < TURNS; ++j, in += SIDE * SIDE)
-#pragma GCC unroll 5
-        for (int i = 0; i < WIDTH; ++i) {
-            const double* sample = in + at[i];
-#pragma GCC unroll 3
-            for (int b = 0; b < 3; ++b, sample += SIDE) {
-                Pair v;
-                std::memcpy(&v, sample, sizeof v);
-                best[b] = v > best[b] ? v : best[b];
-                last[b] = sample[2] > last[b] ? sample[2] : last[b];
-            }
-        }
-    rotationValues(s, best, last, values);
-}
-
-// The element's part of scoreChunk, its whole rotations' samples copied a
-// few rotations at a time before they are pooled: on a batch beyond the
-// caches the copies keep more misses in flight than the pooling, whose
-// loads wait behind its comparisons (32 images of 128^2 x 16: 13-17 % less
-// time through the host, 15 % in C++; on batches the caches hold it cost
-// some 5 %). Copied as squares where they can be (reaches), and of each
-// square only the rows and columns the rotation's shifts reach: 6-9 % less
-// time again on 32 to 128 such images (C++, alternated call by call; whole
-// squares 3-10 %, as they fetch lines no shift reads). Interleaving the next
-// rotations' copies with the poolings took 20 % more.
-// Every slot still adds this element's term once, in candidate order.
-template <int TURNS, int WIDTH>
-void scoreCopied(const PoolState& pool, ImageMaps maps, const Placement* placed, long long qFrom, long long qTo,
-                 const Element& el, const ShiftReach* reaches, double* slots)
-{
-    constexpr int SQUARES = TURNS * squareSide<WIDTH>() * squareSide<WIDTH>();
-    constexpr int PER_ROTATION = SQUARES > TURNS * WIDTH * 9 ? SQUARES : TURNS * WIDTH * 9;
-    double copies[ROTATIONS_COPIED * PER_ROTATION];
-    bool square[ROTATIONS_COPIED];
-    ShiftReach reach[ROTATIONS_COPIED];
-    for (long long first = qFrom; first < qTo; first += ROTATIONS_COPIED * SHIFTS_PER_ROTATION) {
-        const long long last = std::min(qTo, first + ROTATIONS_COPIED * SHIFTS_PER_ROTATION);
-        auto whole = [&](long long q) { return q + SHIFTS_PER_ROTATION <= qTo && placed[q].wholeRotation; };
-        for (long long q = first, r = 0; q < last; q += SHIFTS_PER_ROTATION, ++r) {
-            if (!whole(q)) continue;
-            const Placement& middle = placed[q + SHIFTS_PER_ROTATION / 2];
-            reach[r] = reaches != nullptr ? reaches[middle.ori] : ShiftReach{0, 0};
-            square[r] = reaches != nullptr && squareInside(pool, middle, reach[r]);
-            if (square[r])
-                copyRotationSquare<TURNS, WIDTH>(pool, maps, middle, reach[r], copies + r * PER_ROTATION);
-            else
-                copyRotation<TURNS, WIDTH>(pool, maps, middle, copies + r * PER_ROTATION);
-        }
-        for (long long q = first, r = 0; q < last; q += SHIFTS_PER_ROTATION, ++r) {
-            if (whole(q)) {
-                double v[SHIFTS_PER_ROTATION];
-                const double* copied = copies + r * PER_ROTATION;
-                if (square[r])
-                    poolSquareRotation<TURNS, WIDTH>(pool, copied, placed[q + SHIFTS_PER_ROTATION / 2].ori, reach[r],
-                                                     v);
-                else
-                    poolCopiedRotation<TURNS, WIDTH>(pool, copied, v);
-                for (int c = 0; c < SHIFTS_PER_ROTATION; ++c) {
-                    double& slot = slots[q + c];
-                    slot = slot + (el.weight * v[c] - el.bias);
-                }
-                continue;
-            }
-            const long long end = std::min(qTo, q + SHIFTS_PER_ROTATION);
-            for (long long c = q; c < end; ++c) {
-                const double v = poolPlacement(pool, maps, placed[c], true);
-                double& slot = slots[c];
-                slot = slot + (el.weight * v - el.bias);
-            }
-        }
     }
 }
 
@@ -427,26 +261,27 @@ void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, lo
     const PoolState& pool = s.pool;
     const ImageMaps maps = imageMaps(pool, p);
     const bool fast = insideWindow(pool);
-    if (s.mapsBeyondCache) requestSamples(s, maps, qFrom, qTo, elements);
     // Image-major, so that threads scoring different images never write to
     // the same cache line.
     double* slots = s.transformScores + static_cast<long long>(p) * s.nCandidates + firstCandidate;
     if (firstElement == 0)
         for (long long q = qFrom; q < qTo; ++q) slots[q] = 0.0;
-    const bool copied = s.mapsBeyondCache && fast && fixedWindow(pool);
+    // The rotation ROTATIONS_AHEAD after q: this element's, or the next
+    // element's first ones.
+    auto requestAhead = [&](long long k, const Placement* placed, long long q) {
+        const long long ahead = q + ROTATIONS_AHEAD * SHIFTS_PER_ROTATION;
+        if (ahead < qTo)
+            requestRotation(pool, maps, placed, ahead, qTo, s.reaches);
+        else if (k + 1 < elements)
+            requestRotation(pool, maps, placed + s.candidatesPerPass, qFrom + (ahead - qTo), qTo, s.reaches);
+    };
     for (long long k = 0; k < elements; ++k) {
         const Placement* placed = s.placements + k * s.candidatesPerPass;
         const Element& el = s.elements[firstElement + k];
-        if (copied) {
-            withFixedWindow(pool, [&](auto turns, auto width) {
-                scoreCopied<decltype(turns)::value, decltype(width)::value>(pool, maps, placed, qFrom, qTo, el,
-                                                                            s.reaches, slots);
-            });
-            continue;
-        }
         for (long long q = qFrom; q < qTo; q += SHIFTS_PER_ROTATION) {
             const long long end = std::min(qTo, q + SHIFTS_PER_ROTATION);
             if (fast && end - q == SHIFTS_PER_ROTATION && placed[q].wholeRotation) {
+                if (s.reaches != nullptr) requestAhead(k, placed, q);
                 double v[SHIFTS_PER_ROTATION];
                 poolRotation(pool, maps, placed[q + SHIFTS_PER_ROTATION / 2], v);
                 for (int c = 0; c < SHIFTS_PER_ROTATION; ++c) {
@@ -597,11 +432,10 @@ void allocateSearch(WendlowState& s, Scratch& scratch)
 void searchTransform(WendlowState& s)
 {
     if (s.pool.nImages == 0) return;  // nothing to search, nothing written
-    s.mapsBeyondCache = mapsBeyondCache(s.pool);
     s.elements = copyElements(s.tpl);
     Scratch scratch;
     allocateSearch(s, scratch);
     if (s.nPlaced > 0 && s.nCandidates > 0) buildShiftTables(s.pool, shiftCacheLimit(s.pool));
-    s.reaches = s.mapsBeyondCache && s.nPlaced > 0 && s.nCandidates > 0 ? shiftReaches(s.pool) : nullptr;
+    s.reaches = s.nPlaced > 0 && s.nCandidates > 0 ? shiftReaches(s.pool) : nullptr;
     searchTransforms(s);
 }

@@ -50,10 +50,8 @@ struct WendlowState {
     long long elementsPerPass;
     Placement* placements;    // a pass's element k under candidate q at k*candidatesPerPass + q
     double* transformScores;  // candidate q of image p at p*nCandidates + q
-    bool mapsBeyondCache;     // the batch's maps are far beyond the caches
-    const ShiftReach* reaches;  // per orientation, for copies as squares; nullptr: no such copies
+    const ShiftReach* reaches;  // per orientation, for the requests ahead; nullptr: none made
 };
-
 
 // The search: overwrites bestScores of every image, and the deltas of every
 // image where a candidate beats the floor score. Raises

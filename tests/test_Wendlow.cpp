@@ -254,15 +254,14 @@ TEST(Wendlow, TheSameBitsForAnyThreadCount)
 
 TEST(Wendlow, BatchesBeyondTheCachesGiveThePlainBits)
 {
-    // 3 images of 16 maps (4 of 12) of 210 x 211: 17 MB, so the
-    // samples of each chunk are requested ahead of the poolings, and for
-    // windows of 1 or 3 orientations and 3 or 5 shifts copied a few
-    // rotations at a time before they are pooled: as the part of a square
-    // about each rotation's middle sample that its shifts reach, where the
-    // shifts stay within shiftRange rows and columns (shiftStep 1 or 0) and
-    // the part lies inside the maps, otherwise shift by shift (shiftStep 2,
-    // and rotations near the edges). Twelve orientations give other shift
-    // tables than sixteen. The first call of each keeps its random window.
+    // 3 images of 16 maps (4 of 12) of 210 x 211: 17 MB, beyond the
+    // caches. The lines of each rotation are asked for two rotations ahead,
+    // the next element's first ones near an element's end: the square its
+    // shifts reach about its middle sample, column by column (the windows
+    // below give squares of 3 to 7 rows). Built with AddressSanitizer
+    // a request reads a byte, so a square or placement taken from the wrong
+    // place fails here. Twelve orientations give other shift tables than
+    // sixteen. The first call of each keeps its random window.
     const unsigned seed = 19;
     std::mt19937 rng(seed);
     const int batches[][2] = {{3, 16}, {4, 12}};  // images, N
