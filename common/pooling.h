@@ -115,10 +115,16 @@ inline ImageMaps imageMaps(const PoolState& s, int image)
 // beyond this is read from memory at every call.
 constexpr double MAPS_IN_CACHE = 16.0 * (1 << 20);
 
-inline bool mapsBeyondCache(const PoolState& s)
+// Bytes of response maps a call reads from.
+inline double mapBytes(const PoolState& s)
 {
     return static_cast<double>(s.nImages) * s.N * static_cast<double>(mapElements(s.nRows, s.nCols)) *
-               sizeof(double) > MAPS_IN_CACHE;
+           sizeof(double);
+}
+
+inline bool mapsBeyondCache(const PoolState& s)
+{
+    return mapBytes(s) > MAPS_IN_CACHE;
 }
 
 // Pools over the shifts of run (from mapShifts for the same ori, x, y) and

@@ -189,12 +189,21 @@ void poolRotation(const PoolState& s, ImageMaps m, const Placement& middle, doub
 // (requestRotation).
 constexpr long long ROTATIONS_AHEAD = 2;
 
+// Bytes of maps from which on the requests pay. Below, the samples come
+// from the caches and the requests only add instructions: 16 to 64 images
+// of 48^2 x 4 (1.1 to 4.5 MB) took 1.15-1.27x the time with them; 128 such
+// images (9 MB) 0.79-0.83x, 16 of 64^2 x 16 (8 MB) 0.65-1.04x, 8 of
+// 128^2 x 16 (16 MB) 0.93-0.98x, 32 (64 MB) 0.62x (through the host, 1
+// thread).
+constexpr double REQUESTS_FROM = 6.0 * (1 << 20);
+
 // Per orientation, how far its shifts move a sample (host memory for this
 // call), worked out once a call rather than for every rotation of every
-// image; nullptr where the shift tables are not held.
+// image; nullptr where the shift tables are not held or the batch is too
+// small for requests to pay (REQUESTS_FROM).
 const ShiftReach* shiftReaches(const PoolState& s)
 {
-    if (s.shiftX == nullptr || s.shiftY == nullptr) return nullptr;
+    if (s.shiftX == nullptr || s.shiftY == nullptr || mapBytes(s) <= REQUESTS_FROM) return nullptr;
     const long long width = 2LL * s.shiftRange + 1;
     ShiftReach* reaches = static_cast<ShiftReach*>(allocZeroed(static_cast<std::size_t>(s.N), sizeof(ShiftReach)));
     for (int k = 0; k < s.N; ++k)
@@ -226,8 +235,8 @@ constexpr long long LINE_DOUBLES = 8;
 // before are pooled, where the pooling's own loads wait behind its
 // comparisons (32 images of 128^2 x 16, beyond the caches: 5 % less time
 // than copying each rotation's samples out before pooling them at 1 thread,
-// 19 % at 2; 30 % less than pooling with no requests; on 8 such images the
-// caches hold, no cost). A hint only: it reads no value.
+// 19 % at 2; 30-38 % less than pooling with no requests). A hint only: it
+// reads no value.
 void requestRotation(const PoolState& s, ImageMaps m, const Placement* placed, long long q, long long qTo,
                      const ShiftReach* reaches)
 {
