@@ -21,12 +21,12 @@ inline bool processorHasAvx2()
 }
 
 // Asks the memory system for the line holding *p, without waiting for it;
-// changes nothing. g++ 12 deletes a loop whose only
-// statements are __builtin_prefetch (or _mm_prefetch) as dead code, so on
-// x86-64 the request is an instruction the compiler must keep (prefetcht0,
-// what the builtin gives for reads and, on the baseline, for writes too).
-// p must point into an object: built with AddressSanitizer, the request
-// reads a byte there, so that the tests see any request that does not.
+// changes nothing. g++ 12 deletes a loop whose only statements are
+// __builtin_prefetch (or _mm_prefetch) as dead code, so on x86-64 the
+// request is an instruction the compiler must keep (prefetcht0, what the
+// builtin gives for reads and, on the baseline, for writes too). p must
+// point into an object: built with AddressSanitizer, the request reads a
+// byte there, so that the tests see any request that does not.
 inline void requestLine(const void* p)
 {
 #if defined(__SANITIZE_ADDRESS__)

@@ -192,7 +192,7 @@ constexpr long long ROTATIONS_AHEAD = 2;
 // Bytes of maps from which on the requests pay. Below, the samples come
 // from the caches and the requests only add instructions: 16 to 64 images
 // of 48^2 x 4 (1.1 to 4.5 MB) took 1.15-1.27x the time with them; 128 such
-// images (9 MB) 0.79-0.83x, 16 of 64^2 x 16 (8 MB) 0.65-1.04x, 8 of
+// images (9 MB) 0.78-0.83x, 16 of 64^2 x 16 (8 MB) 0.65-1.04x, 8 of
 // 128^2 x 16 (16 MB) 0.93-0.98x, 32 (64 MB) 0.62x (through the host, 1
 // thread).
 constexpr double REQUESTS_FROM = 6.0 * (1 << 20);
