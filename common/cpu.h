@@ -24,16 +24,19 @@ inline bool processorHasAvx2()
 // changes nothing. g++ 12 deletes a loop whose only statements are
 // __builtin_prefetch (or _mm_prefetch) as dead code, so on x86-64 the
 // request is an instruction the compiler must keep (prefetcht0, what the
-// builtin gives for reads and, on the baseline, for writes too). p must
-// point into an object: built with AddressSanitizer, the request reads a
-// byte there, so that the tests see any request that does not.
+// builtin gives for reads and, on the baseline, for writes too); other
+// targets get the builtin, other compilers nothing. p must point into an
+// object: built with AddressSanitizer, the request reads a byte there, so
+// that the tests see any request that does not.
 inline void requestLine(const void* p)
 {
 #if defined(__SANITIZE_ADDRESS__)
     (void)*static_cast<const volatile char*>(p);
 #elif defined(__GNUC__) && defined(__x86_64__)
     asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
-#else
+#elif defined(__GNUC__)
     __builtin_prefetch(p);
+#else
+    (void)p;
 #endif
 }
