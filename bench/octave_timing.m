@@ -40,6 +40,13 @@
 % gains floor_threads got in the same rounds with as much work and no serial
 % part: computing only ("cores") and reading the plug-in's maps ("memory").
 % These rows set OTK_NUM_THREADS and OTK_SPIN_US themselves.
+%
+% "against" (not in the default list) times Halvery or Wendlow against an
+% earlier build of itself (OTK_AGAINST; see againstTiming below):
+%
+%   mkdir /tmp/old && cp <earlier build>/mex/Wendlow.mex /tmp/old/WendlowOld.mex
+%   OTK_TIMING=against OTK_AGAINST=WendlowOld OTK_NUM_THREADS=1 taskset -c 0 octave-cli --norc \
+%       --path build/mex --path build/bench-mex --path /tmp/old bench/octave_timing.m
 
 1;
 
@@ -536,6 +543,121 @@ function templateTiming(parts)
   end
 end
 
+% OTK_TIMING=against: Halvery or Wendlow against an earlier build of itself
+% (OTK_AGAINST names it: an earlier Wendlow.mex copied as WendlowOld.mex
+% into a folder on the path) and the plain build, in one process. The
+% series' calls (OTK_AGAINST_IMAGES, default "8 32 128" images of 16 maps
+% of 128^2, 60 elements, shiftRange 1, oriRange 1, Halvery with patchHalf 3,
+% maps as one array), 10 rounds of 10 calls of each build, in the order
+% [this, earlier, plain] in odd rounds and [earlier, this, plain] in even
+% ones: a call right after the plain build finds fewer of its samples in
+% the caches (on 8 images some 17 % more time), so each build follows the
+% plain one in half the rounds. Then, where the process may use two cores,
+% the back-to-back call (16 images of 48^2 x 4) in loops of 200 calls at 1
+% and 2 threads. Medians, and medians of the round-by-round ratios.
+function againstTiming()
+  earlier = getenv('OTK_AGAINST');
+  halvery = strncmp(earlier, 'Halvery', 7);
+  if ~(halvery || strncmp(earlier, 'Wendlow', 7)) || exist(earlier) ~= 3
+    printf('OTK_AGAINST must name an earlier Halvery or Wendlow plug-in on the path\n');
+    return;
+  end
+  name = earlier(1:7);
+  builds = {str2func(name), str2func(earlier), str2func(['plain_' name])};
+  images = str2num(getenv('OTK_AGAINST_IMAGES'));
+  if isempty(images)
+    images = [8 32 128];
+  end
+  rand('state', 2);
+  printf('\n%s against %s and plain_%s, us per image, medians of 10 rounds\n', name, earlier, name);
+  printf('%-28s %9s %9s %9s %9s %9s %9s\n', 'batch', 'this', 'earlier', 'plain', 'this/earl', 'this/pl', 'earl/pl');
+  rounds = 10;
+  for nImages = images
+    c = templateCase(128, 16, nImages, 60, 1, 1, 3);
+    maps = randomMaps(c.n, c.N, nImages, true);
+    if halvery
+      patches = randomPatches(c.patchHalf, c.N, true);
+      call = @(plugin) halveryCall(plugin, c, maps, patches, true);
+    else
+      call = @(plugin) wendlowCall(plugin, c, maps);
+    end
+    [~, a] = call(builds{1});
+    [~, b] = call(builds{2});
+    [~, p] = call(builds{3});
+    if ~isequal(a, p) || ~isequal(b, p)
+      printf('%d images: the builds disagree\n', nImages);
+      continue;
+    end
+    T = zeros(rounds, 3);
+    for r = 1:rounds
+      order = [1 2 3];
+      if mod(r, 2) == 0
+        order = [2 1 3];
+      end
+      for k = 1:10
+        for f = order
+          T(r, f) = T(r, f) + call(builds{f}) / 10;
+        end
+      end
+    end
+    m = median(T);
+    printf('%-28s %9.1f %9.1f %9.1f %9.3f %9.3f %9.3f\n', sprintf('%d x 128^2 x 16', nImages), 1e6 * m / nImages, ...
+           median(T(:, 1) ./ T(:, 2)), median(T(:, 1) ./ T(:, 3)), median(T(:, 2) ./ T(:, 3)));
+    clear maps;
+  end
+  if nproc() < 2
+    printf('back to back: left out, this process may use one core\n');
+    return;
+  end
+  saved = {getenv('OTK_NUM_THREADS'), getenv('OTK_SPIN_US')};
+  nImages = 16; n = 48; Nh = 4;
+  hm = rand(n, n, Nh, nImages) .^ 4;
+  nElements = 180;
+  if halvery
+    nElements = 600;
+  end
+  tp = struct('ori', floor(rand(1, nElements) * Nh), 'x', 5 + floor(rand(1, nElements) * (n - 9)), ...
+              'y', 5 + floor(rand(1, nElements) * (n - 9)), 'w', randn(1, nElements), 'b', rand(1, nElements) / 4);
+  patches = rand(5, 5, Nh); renders = zeros(n, n, nImages); scores = zeros(nImages, 1);
+  pooled = zeros(nImages, nElements);
+  wo = {zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1), zeros(nImages, 1)};
+  calls = cell(1, 2);
+  for f = 1:2
+    g = builds{f};
+    if halvery
+      calls{f} = @() g(nImages, Nh, hm, {}, 2, n, n, 0, tp.ori, tp.x, tp.y, tp.w, tp.b, patches, renders, 2, 1, 1, ...
+                       nElements, 0.9, scores, pooled, 0, 0, 0, 0);
+    else
+      calls{f} = @() g(nImages, Nh, hm, {}, 0, n, n, 0, tp.ori, tp.x, tp.y, tp.w, tp.b, {}, {}, 2, 1, 1, nElements, ...
+                       0.9, wo{1}, 0, 0, 0, 0, 0, wo{2}, wo{3}, wo{4});
+    end
+  end
+  T = zeros(rounds, 4);   % this at 1 and 2 threads, earlier at 1 and 2
+  for r = 1:rounds
+    order = [1 2];
+    if mod(r, 2) == 0
+      order = [2 1];
+    end
+    for threads = [1 2]
+      for f = order
+        T(r, 2 * (f - 1) + threads) = loopTime(calls{f}, 200, threads, '');
+      end
+    end
+  end
+  m = median(T);
+  printf('back to back, ms per call: this %.3f (1 thr) %.3f (2 thr), gain %.2f; earlier %.3f %.3f, gain %.2f; this/earlier %.3f %.3f\n', ...
+         1e3 * m(1), 1e3 * m(2), median(T(:, 1) ./ T(:, 2)), 1e3 * m(3), 1e3 * m(4), median(T(:, 3) ./ T(:, 4)), ...
+         median(T(:, 1) ./ T(:, 3)), median(T(:, 2) ./ T(:, 4)));
+  names = {'OTK_NUM_THREADS', 'OTK_SPIN_US'};
+  for k = 1:2
+    if isempty(saved{k})
+      unsetenv(names{k});
+    else
+      setenv(names{k}, saved{k});
+    end
+  end
+end
+
 parts = getenv('OTK_TIMING');
 if isempty(parts)
   parts = 'vectorised,configs,loops,pairs,bound,series,backtoback';
@@ -750,3 +872,6 @@ if any(strcmp(parts, 'backtoback'))
 end
 
 templateTiming(parts);
+if any(strcmp(parts, 'against'))
+  againstTiming();
+end
