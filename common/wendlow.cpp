@@ -186,15 +186,17 @@ void poolRotation(const PoolState& s, ImageMaps m, const Placement& middle, doub
 }
 
 // Rotations ahead of the one being pooled whose lines are asked for
-// (requestRotation).
-constexpr long long ROTATIONS_AHEAD = 2;
+// (requestRotation): on 32 and 128 images of 128^2 x 16, 3 to 8 ahead
+// gave much the same time, 2 some 10 % more.
+constexpr long long ROTATIONS_AHEAD = 4;
 
 // Bytes of maps from which on the requests pay. Below, the samples come
-// from the caches and the requests only add instructions: 16 to 64 images
-// of 48^2 x 4 (1.1 to 4.5 MB) took 1.15-1.27x the time with them; 128 such
-// images (9 MB) 0.78-0.83x, 16 of 64^2 x 16 (8 MB) 0.65-1.04x, 8 of
-// 128^2 x 16 (16 MB) 0.93-0.98x, 32 (64 MB) 0.62x (through the host, 1
-// thread).
+// from the caches and the requests only add instructions. Through the host,
+// 1 thread, the same batch call after call, with requests against none:
+// 16 to 64 images of 48^2 x 4 (1.1 to 4.5 MB) 1.29-1.30x, 2 and 4 MB of
+// 64^2 or 128^2 maps 1.02-1.09x; 128 images of 48^2 x 4 (9 MB) 0.67x, 8 MB
+// of 64^2 or 128^2 maps 0.86x and 1.15x, 16 MB 1.00x. A batch read from
+// memory gains far more (ROTATIONS_AHEAD).
 constexpr double REQUESTS_FROM = 6.0 * (1 << 20);
 
 // Per orientation, how far its shifts move a sample (host memory for this
@@ -233,10 +235,11 @@ constexpr long long LINE_DOUBLES = 8;
 // sample, column by column, in each orientation of its window. Asked for a
 // few rotations ahead, these misses are in flight while the rotations
 // before are pooled, where the pooling's own loads wait behind its
-// comparisons (32 images of 128^2 x 16, beyond the caches: 5 % less time
-// than copying each rotation's samples out before pooling them at 1 thread,
-// 19 % at 2; 30-38 % less than pooling with no requests). A hint only: it
-// reads no value.
+// comparisons (through the host, 1 thread: 32 images of 128^2 x 16, beyond
+// the caches, 43-57 and 128 images 43-51 us an image, where copying each
+// rotation's samples out before pooling them took 89-110 and 90-100, and
+// pooling with no requests half as long again). A hint only: it reads no
+// value.
 void requestRotation(const PoolState& s, ImageMaps m, const Placement* placed, long long q, long long qTo,
                      const ShiftReach* reaches)
 {
@@ -275,14 +278,16 @@ void scoreChunk(const WendlowState& s, int p, long long qFrom, long long qTo, lo
     double* slots = s.transformScores + static_cast<long long>(p) * s.nCandidates + firstCandidate;
     if (firstElement == 0)
         for (long long q = qFrom; q < qTo; ++q) slots[q] = 0.0;
-    // The rotation ROTATIONS_AHEAD after q: this element's, or the next
-    // element's first ones.
+    // The rotation ROTATIONS_AHEAD after the one being pooled (or as many
+    // as the run holds): this element's, or the next one's.
+    const long long span = (qTo - qFrom + SHIFTS_PER_ROTATION - 1) / SHIFTS_PER_ROTATION * SHIFTS_PER_ROTATION;
+    const long long aheadBy = std::min(ROTATIONS_AHEAD * SHIFTS_PER_ROTATION, span);
     auto requestAhead = [&](long long k, const Placement* placed, long long q) {
-        const long long ahead = q + ROTATIONS_AHEAD * SHIFTS_PER_ROTATION;
+        const long long ahead = q + aheadBy;
         if (ahead < qTo)
             requestRotation(pool, maps, placed, ahead, qTo, s.reaches);
         else if (k + 1 < elements)
-            requestRotation(pool, maps, placed + s.candidatesPerPass, qFrom + (ahead - qTo), qTo, s.reaches);
+            requestRotation(pool, maps, placed + s.candidatesPerPass, ahead - span, qTo, s.reaches);
     };
     for (long long k = 0; k < elements; ++k) {
         const Placement* placed = s.placements + k * s.candidatesPerPass;
