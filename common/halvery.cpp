@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <thread>
 
 #include "alloc.h"
 #include "cpu.h"
@@ -294,6 +295,42 @@ struct Along {
 };
 constexpr Along ALONG;
 
+// Bytes of the lines a call's samples lie on (a line each) from which on
+// requestNext pays: with 1.1 MB of them (32 images of case A's layout) the
+// caches keep them from call to call and the requests cost 6-10 %, with
+// 4.4 MB (128 images) they gain a little, with 18 MB (512) much.
+constexpr double LINE_BYTES = 64;
+constexpr double REQUESTS_FROM = 4.0 * (1 << 20);
+
+// The image a thread tests next, whose lines it asks for while it tests
+// this one: none (image -1) unless its samples' lines are beyond
+// REQUESTS_FROM, its render lines too only where the render maps are
+// beyond the caches.
+struct NextImage {
+    int image;
+    bool drawing;
+};
+
+// Asks for the lines element e will read (its samples, from their places)
+// and, where next.drawing, write (the render lines about its position) on
+// image next.image: a few rotations' worth of misses in flight while this
+// image's drawings wait on theirs. Through the host, 1 thread, case A's
+// layout: 128 and 512 images 0.93-0.95 of the time with the samples' requests,
+// 512 images 0.77-0.80 with the render lines' too (its 64 MB of render maps
+// are beyond the caches; with 4 to 16 MB of them the lines' requests cost
+// 3-12 %).
+void requestNext(const HalveryState& s, long long e, NextImage next)
+{
+    if (next.image < 0 || !s.runs[e].whole) return;
+    const ImageMaps maps = imageMaps(s.pool, next.image);
+    const GatherPlace& g = s.places[e];
+    for (int j = 0; j <= 2 * s.pool.oriRange; ++j) {
+        const double* map = maps.maps[g.map[j]];
+        for (int i = 0; i <= 2 * s.pool.shiftRange; ++i) requestLine(map + g.at[i]);
+    }
+    if (next.drawing) prefetchDrawing(s, next.image, s.elements[e].x, s.elements[e].y);
+}
+
 // Every element on image i in the plain element order, its score kept in a
 // register; element e's pooled value goes to pooled[e * stride].
 // In blocks: first the samples of the block's inside poolings are copied
@@ -306,7 +343,8 @@ constexpr Along ALONG;
 // before (measured: each step took 2-20 % off a call on a batch beyond the
 // caches). Copying the next image's samples between this one's drawings
 // did not pay: a load that misses there holds up the drawing behind it.
-void testImage(const HalveryState& s, int i, double* pooled, long long stride)
+// Asking for them (requestNext) does: the requests wait for nothing.
+void testImage(const HalveryState& s, int i, double* pooled, long long stride, NextImage next)
 {
     double score = s.scores[i];
     const ImageMaps maps = imageMaps(s.pool, i);
@@ -329,8 +367,10 @@ void testImage(const HalveryState& s, int i, double* pooled, long long stride)
                             ? poolGatheredRecord(s.pool, samples + k * GATHERED_SAMPLES, ALONG.at, el.ori, el.x, el.y, records[k])
                             : poolElement(s, e, maps, records[k]);
         }
-        for (long long k = 0; k < count; ++k)
+        for (long long k = 0; k < count; ++k) {
+            requestNext(s, first + k, next);
             scoreAndDraw(s, first + k, i, values[k], records[k], pooled + (first + k) * stride, score);
+        }
     }
     s.scores[i] = score;
 }
@@ -352,11 +392,23 @@ void testImages(const HalveryState& s)
     // same few maps. On one thread the pooled values go straight to their
     // places; on threads neighbouring images' pooled values would share
     // cache lines, so each image fills a row of its own.
+    const double lines = static_cast<double>(nImages) * static_cast<double>(s.nElements) *
+                         (2.0 * s.pool.oriRange + 1) * (2.0 * s.pool.shiftRange + 1) * LINE_BYTES;
+    const bool requests = s.places != nullptr && lines > REQUESTS_FROM;
+    const bool drawing = requests && s.renderMaps != nullptr &&
+                         static_cast<double>(nImages) * mapElements(s.pool.nRows, s.pool.nCols) * sizeof(double) >
+                             MAPS_IN_CACHE;
+    auto nextOf = [&](long long i) { return NextImage{requests && i >= 0 && i < nImages ? static_cast<int>(i) : -1, drawing}; };
     if (s.threads <= 1) {
-        for (int i = 0; i < nImages; ++i) testImage(s, i, s.pooledValues + i, nImages);
+        for (int i = 0; i < nImages; ++i) testImage(s, i, s.pooledValues + i, nImages, nextOf(i + 1));
         return;
     }
-    auto testOne = [&](long long i) { testImage(s, static_cast<int>(i), s.pooledByImage + i * s.nElements, 1); };
+    // The caller takes images upwards, the helpers downwards (runChunks).
+    const std::thread::id caller = std::this_thread::get_id();
+    auto testOne = [&](long long i) {
+        const long long next = std::this_thread::get_id() == caller ? i + 1 : i - 1;
+        testImage(s, static_cast<int>(i), s.pooledByImage + i * s.nElements, 1, nextOf(next));
+    };
     forEachChunk(nImages, s.threads, testOne);
     for (long long e = 0; e < s.nElements; ++e)
         for (long long i = 0; i < nImages; ++i) s.pooledValues[e * nImages + i] = s.pooledByImage[i * s.nElements + e];

@@ -518,18 +518,25 @@ TEST(Halvery, MatchesThePlainLoopForAnyThreadCount)
 {
     const unsigned seed = 2027;
     std::mt19937 rng(seed);
-    for (int trial = 0; trial < 15; ++trial) {
+    for (int trial = 0; trial < 16; ++trial) {
         // Trials 0-10 draw patches of every side that is drawn unrolled
         // (patchHalf 0-5), whole and clipped. Trial 11 has work enough for
         // helper threads; 12 and 13 pool and draw windows at and just past
         // the widest that are fetched ahead; 14 has 20 MB of maps, beyond
         // what the caches are taken to hold (its work is counted as read
-        // from memory).
+        // from memory). 15 asks, while it tests an image, for the sample
+        // lines of the next (4.6 MB of them) and its render lines (21 MB of
+        // render maps); built with AddressSanitizer each request reads a byte.
         TemplateCall c = trial < 11   ? randomCall(rng, 1 + trial % 5, 1 + trial % 6, 3 + 15 * (trial % 4), 6 + 3 * trial,
                                                    trial % 6)
                          : trial < 14 ? randomCall(rng, 8, 4, trial == 11 ? 600 : 200, 40, trial == 11 ? -1 : trial - 4)
-                                      : randomCall(rng, 4, 16, 300, 200, 2);
-        if (trial == 14) {
+                         : trial < 15 ? randomCall(rng, 4, 16, 300, 200, 2)
+                                      : randomCall(rng, 160, 2, 150, 128, 1);
+        if (trial == 15) {
+            c.shiftRange = 1;
+            c.oriRange = 0;
+            c.shiftStep = 1;
+        } else if (trial == 14) {
             c.shiftRange = 2;
             c.oriRange = 1;
         } else if (trial >= 11) {
