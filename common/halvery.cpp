@@ -315,10 +315,10 @@ struct NextImage {
 // and, where next.drawing, write (the render lines about its position) on
 // image next.image: a few rotations' worth of misses in flight while this
 // image's drawings wait on theirs. Through the host, 1 thread, case A's
-// layout: 128 and 512 images 0.93-0.95 of the time with the samples' requests,
-// 512 images 0.77-0.80 with the render lines' too (its 64 MB of render maps
-// are beyond the caches; with 4 to 16 MB of them the lines' requests cost
-// 3-12 %).
+// layout: 128 and 512 images 0.93-0.95 of the time with the samples'
+// requests, 512 images 0.77-0.80 with the render lines' too (its 64 MB of
+// render maps are beyond the caches; with 1 to 16 MB of them the lines'
+// requests cost 3-13 %).
 void requestNext(const HalveryState& s, long long e, NextImage next)
 {
     if (next.image < 0 || !s.runs[e].whole) return;
