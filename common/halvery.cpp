@@ -6,6 +6,7 @@
 // by row.
 #include "halvery.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -295,10 +296,12 @@ struct Along {
 };
 constexpr Along ALONG;
 
-// Bytes of the lines a call's samples lie on (a line each) from which on
-// requestNext pays: with 1.1 MB of them (32 images of case A's layout) the
-// caches keep them from call to call and the requests cost 6-10 %, with
-// 4.4 MB (128 images) they gain a little, with 18 MB (512) much.
+// Bytes of the lines a call's samples lie on (a line each, at most the
+// maps' bytes) from which on requestNext pays: with 1.1 MB of them (32
+// images of case A's layout) the caches keep them from call to call and the
+// requests cost 6-10 %, as on the back-to-back call (600 elements on 16
+// images of 48^2 x 4: 1.2 MB of maps) 22 %; with 4.4 MB (128 images) they
+// gain a little, with 18 MB (512) much.
 constexpr double LINE_BYTES = 64;
 constexpr double REQUESTS_FROM = 4.0 * (1 << 20);
 
@@ -392,8 +395,10 @@ void testImages(const HalveryState& s)
     // same few maps. On one thread the pooled values go straight to their
     // places; on threads neighbouring images' pooled values would share
     // cache lines, so each image fills a row of its own.
-    const double lines = static_cast<double>(nImages) * static_cast<double>(s.nElements) *
-                         (2.0 * s.pool.oriRange + 1) * (2.0 * s.pool.shiftRange + 1) * LINE_BYTES;
+    // A line a sample, but no more than the maps hold.
+    const double lines = std::min(static_cast<double>(nImages) * static_cast<double>(s.nElements) *
+                                      (2.0 * s.pool.oriRange + 1) * (2.0 * s.pool.shiftRange + 1) * LINE_BYTES,
+                                  mapBytes(s.pool));
     const bool requests = s.places != nullptr && lines > REQUESTS_FROM;
     const bool drawing = requests && s.renderMaps != nullptr &&
                          static_cast<double>(nImages) * mapElements(s.pool.nRows, s.pool.nCols) * sizeof(double) >
