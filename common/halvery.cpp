@@ -302,7 +302,6 @@ constexpr Along ALONG;
 // requests cost 6-10 %, as on the back-to-back call (600 elements on 16
 // images of 48^2 x 4: 1.2 MB of maps) 22 %; with 4.4 MB (128 images) they
 // gain a little, with 18 MB (512) much.
-constexpr double LINE_BYTES = 64;
 constexpr double REQUESTS_FROM = 4.0 * (1 << 20);
 
 // The image a thread tests next, whose lines it asks for while it tests
@@ -316,8 +315,8 @@ struct NextImage {
 
 // Asks for the lines element e will read (its samples, from their places)
 // and, where next.drawing, write (the render lines about its position) on
-// image next.image: a few rotations' worth of misses in flight while this
-// image's drawings wait on theirs. Through the host, 1 thread, case A's
+// image next.image: the next image's misses in flight while this image's
+// drawings wait on theirs. Through the host, 1 thread, case A's
 // layout: 128 and 512 images 0.93-0.95 of the time with the samples'
 // requests, 512 images 0.77-0.80 with the render lines' too (its 64 MB of
 // render maps are beyond the caches; with 1 to 16 MB of them the lines'
@@ -389,21 +388,25 @@ void testImages(const HalveryState& s)
             }
         return;
     }
+    // The bytes of lines the samples lie on: a line a sample, but no more
+    // than the maps hold.
+    const double lines = std::min(static_cast<double>(nImages) * static_cast<double>(s.nElements) *
+                                      (2.0 * s.pool.oriRange + 1) * (2.0 * s.pool.shiftRange + 1) *
+                                      static_cast<double>(LINE_DOUBLES * sizeof(double)),
+                                  mapBytes(s.pool));
+    const bool requests = s.places != nullptr && lines > REQUESTS_FROM;
+    const bool drawing = requests && s.renderMaps != nullptr &&
+                         static_cast<double>(nImages) * mapElements(s.pool.nRows, s.pool.nCols) * sizeof(double) >
+                             MAPS_IN_CACHE;
+    auto nextOf = [&](long long i) {
+        return NextImage{requests && i >= 0 && i < nImages ? static_cast<int>(i) : -1, drawing};
+    };
     // Image by image: each image's score, pooled values and drawing depend
     // on that image alone and see the same operations in the same order as
     // in the plain order, and the samples of the next elements lie in the
     // same few maps. On one thread the pooled values go straight to their
     // places; on threads neighbouring images' pooled values would share
     // cache lines, so each image fills a row of its own.
-    // A line a sample, but no more than the maps hold.
-    const double lines = std::min(static_cast<double>(nImages) * static_cast<double>(s.nElements) *
-                                      (2.0 * s.pool.oriRange + 1) * (2.0 * s.pool.shiftRange + 1) * LINE_BYTES,
-                                  mapBytes(s.pool));
-    const bool requests = s.places != nullptr && lines > REQUESTS_FROM;
-    const bool drawing = requests && s.renderMaps != nullptr &&
-                         static_cast<double>(nImages) * mapElements(s.pool.nRows, s.pool.nCols) * sizeof(double) >
-                             MAPS_IN_CACHE;
-    auto nextOf = [&](long long i) { return NextImage{requests && i >= 0 && i < nImages ? static_cast<int>(i) : -1, drawing}; };
     if (s.threads <= 1) {
         for (int i = 0; i < nImages; ++i) testImage(s, i, s.pooledValues + i, nImages, nextOf(i + 1));
         return;
