@@ -58,6 +58,19 @@ end
 
 % Seconds per call of f called `calls` times in a loop, with the given
 % thread count and spin time ('' for the default).
+% OTK_NUM_THREADS and OTK_SPIN_US back as they were: saved holds their
+% values (getenv) from before a part set them.
+function restoreSettings(saved)
+  names = {'OTK_NUM_THREADS', 'OTK_SPIN_US'};
+  for k = 1:2
+    if isempty(saved{k})
+      unsetenv(names{k});
+    else
+      setenv(names{k}, saved{k});
+    end
+  end
+end
+
 function t = loopTime(f, calls, threads, spin)
   setenv('OTK_NUM_THREADS', num2str(threads));
   if isempty(spin)
@@ -648,14 +661,7 @@ function againstTiming()
   printf('back to back, ms per call: this %.3f (1 thr) %.3f (2 thr), gain %.2f; earlier %.3f %.3f, gain %.2f; this/earlier %.3f %.3f\n', ...
          1e3 * m(1), 1e3 * m(2), median(T(:, 1) ./ T(:, 2)), 1e3 * m(3), 1e3 * m(4), median(T(:, 3) ./ T(:, 4)), ...
          median(T(:, 1) ./ T(:, 3)), median(T(:, 2) ./ T(:, 4)));
-  names = {'OTK_NUM_THREADS', 'OTK_SPIN_US'};
-  for k = 1:2
-    if isempty(saved{k})
-      unsetenv(names{k});
-    else
-      setenv(names{k}, saved{k});
-    end
-  end
+  restoreSettings(saved);
 end
 
 parts = getenv('OTK_TIMING');
@@ -861,14 +867,7 @@ if any(strcmp(parts, 'backtoback'))
       end
     end
   end
-  names = {'OTK_NUM_THREADS', 'OTK_SPIN_US'};
-  for k = 1:2
-    if isempty(saved{k})
-      unsetenv(names{k});
-    else
-      setenv(names{k}, saved{k});
-    end
-  end
+  restoreSettings(saved);
 end
 
 templateTiming(parts);
