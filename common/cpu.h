@@ -20,6 +20,10 @@ inline bool processorHasAvx2()
 #endif
 }
 
+// Doubles in a cache line of 64 bytes: one request per this many rows of
+// a column.
+constexpr long long LINE_DOUBLES = 8;
+
 // Asks the memory system to bring the line holding *p into the
 // second-level cache, without waiting for it; changes nothing. Requests
 // into the first-level cache (prefetcht0, what __builtin_prefetch gives)
@@ -31,7 +35,9 @@ inline bool processorHasAvx2()
 // x86-64 the request is an instruction the compiler must keep; other
 // targets get the builtin, other compilers nothing. p must point into an
 // object: built with AddressSanitizer, the request reads a byte there, so
-// that the tests see any request that does not.
+// that the tests see any request that does not (a read of a line another
+// thread may be writing, as Halvery's requests for the next image's render
+// lines can be: harmless, and only in those builds).
 inline void requestLine(const void* p)
 {
 #if defined(__SANITIZE_ADDRESS__)

@@ -248,9 +248,6 @@ double templateWork(const HalveryState& s)
 // caches, few enough that the lines are still there when they are read.
 constexpr long long PREFETCH_AHEAD = 4;
 
-// Doubles in a cache line of 64 bytes: one prefetch per this many rows.
-constexpr long long LINE_DOUBLES = 8;
-
 // Asks for the lines of render map i a patch centred on (x, y) covers, for
 // writing. The drawing is centred on the winning sample, within a shift of
 // (x, y), so this covers most of it; the render maps are as cold as the

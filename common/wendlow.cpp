@@ -227,9 +227,6 @@ bool squareInside(const PoolState& s, const Placement& middle, ShiftReach reach)
            middle.y - reach.columns - 1 >= 1 && middle.y + reach.columns + 1 <= s.nCols;
 }
 
-// Doubles in a cache line of 64 bytes.
-constexpr long long LINE_DOUBLES = 8;
-
 // Asks for the lines poolRotation will read for the rotation whose first
 // candidate is placed[q] (if it is whole): the square about its middle
 // sample, column by column, in each orientation of its window. Asked for a
