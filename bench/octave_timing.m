@@ -4,7 +4,8 @@
 % plug-ins (plain_Halvery, plain_Wendlow in build/bench-mex), and beside
 % them floor_Halvery (also there): the host's part of a Halvery call and the
 % reading of its samples, nothing else, where a kernel that computed
-% nothing would stand.
+% nothing would stand; and floor_host, what the host charges for the call
+% itself before any plug-in reads an argument.
 %
 %   octave-cli --norc --path build/mex --path build/bench-mex bench/octave_timing.m
 %
@@ -307,14 +308,18 @@ end
 % timed over. For Halvery, floor_Halvery (the host's part of the call and
 % the reading of its samples, nothing else) is called in the same
 % alternation when it is on the path: its ratio to plain is where a kernel
-% that computed nothing would stand.
+% that computed nothing would stand. So is floor_host (a plug-in that takes
+% the same arguments and does nothing): what the host charges for the call
+% itself, which both builds pay, and the ratio of the two calls without it.
 function compareRow(name, c, asArray, wendlow)
   rounds = 5;
   maps = randomMaps(c.n, c.N, c.nImages, asArray);
   tp = zeros(rounds, 1);
   tq = zeros(rounds, 1);
   tf = zeros(rounds, 1);
+  th = zeros(rounds, 1);
   withFloor = false;
+  withHost = exist('floor_host') == 3;
   if wendlow
     call = @(plugin) wendlowCall(plugin, c, maps);
     product = @Wendlow; plain = @plain_Wendlow;
@@ -344,6 +349,9 @@ function compareRow(name, c, asArray, wendlow)
       if withFloor
         tf(r) = tf(r) + call(@floor_Halvery) / pairs;
       end
+      if withHost
+        th(r) = th(r) + call(@floor_host) / pairs;
+      end
     end
   end
   if asArray
@@ -355,9 +363,13 @@ function compareRow(name, c, asArray, wendlow)
   if withFloor
     floorRatio = sprintf('%6.3f', median(tf) / median(tq));
   end
-  printf('%-46s %-5s %9.2f %9.2f %7.3f %9.1f %9.1f %7.3f %s\n', name, kind, 1e3 * median(tp), 1e3 * median(tq), ...
+  hostRatios = '     -      -';
+  if withHost
+    hostRatios = sprintf('%6.3f %6.3f', median(th) / median(tq), median((tp - th) ./ (tq - th)));
+  end
+  printf('%-46s %-5s %9.2f %9.2f %7.3f %9.1f %9.1f %7.3f %s %s\n', name, kind, 1e3 * median(tp), 1e3 * median(tq), ...
          median(tp) / median(tq), 1e6 * median(cp) / c.nImages, 1e6 * median(cq) / c.nImages, median(cp) / median(cq), ...
-         floorRatio);
+         floorRatio, hostRatios);
 end
 
 % What memory costs Halvery through the host, and what is left to the
@@ -521,9 +533,10 @@ function templateTiming(parts)
   end
   printf('\nproduct vs plain serial plug-in, 5 rounds, medians: wall ms per call and their ratio, then\n');
   printf('process CPU us per image (cputime: all threads; steadier at 1 thread on a busy machine) and ratio;\n');
-  printf('floor: floor_Halvery / plain, the host''s part and the reading of the samples alone\n');
-  printf('%-46s %-5s %9s %9s %7s %9s %9s %7s %6s\n', 'case', 'maps', 'product', 'plain', 'ratio', 'cpu/img', 'plain', ...
-         'ratio', 'floor');
+  printf('floor: floor_Halvery / plain, the host''s part and the reading of the samples alone;\n');
+  printf('host: floor_host / plain, what the host charges for the call itself; net: (product - host) / (plain - host)\n');
+  printf('%-46s %-5s %9s %9s %7s %9s %9s %7s %6s %6s %6s\n', 'case', 'maps', 'product', 'plain', 'ratio', 'cpu/img', ...
+         'plain', 'ratio', 'floor', 'host', 'net');
   if wantConfigs
     cases = {'A: Halvery 32x128^2, 60 el, sR 1, oR 1, ph 3', templateCase(128, N, 32, 60, 1, 1, 3);
              'A0: the same, patchHalf 0', templateCase(128, N, 32, 60, 1, 1, 0);
