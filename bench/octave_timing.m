@@ -39,7 +39,9 @@
 % and at 2 threads whose helpers stay awake for the default spin time, with
 % the gain of each over 1 thread; with build/bench-mex on the path, also the
 % gains floor_threads got in the same rounds with as much work and no serial
-% part: computing only ("cores") and reading the plug-in's maps ("memory").
+% part: a chain of computing that waits on each step ("cores"), reading the
+% plug-in's maps ("memory"), and eight chains at once that keep the
+% arithmetic busy as a kernel does ("wide").
 % These rows set OTK_NUM_THREADS and OTK_SPIN_US themselves.
 %
 % "against" (not in the default list) times Halvery or Wendlow against an
@@ -93,7 +95,10 @@ end
 % at 2 (default spin), with as much work as the plug-in's 1-thread call,
 % once computing only ("cores": what the processor gave a perfectly divided
 % call in these rounds) and once reading `data`, the plug-in's maps, again
-% and again ("memory": what the way to memory gave).
+% and again ("memory": what the way to memory gave), and once as eight
+% chains at once ("wide": what the processor gave work that keeps its
+% arithmetic busy, which a guest sharing the physical core would slow more
+% than "cores").
 function loopRow(name, f, calls, rounds, data)
   probing = exist('floor_threads') == 3;
   if probing
@@ -103,16 +108,19 @@ function loopRow(name, f, calls, rounds, data)
     steps = max(1, round(steps * one / loopTime(@() floor_threads(16, steps, sink), calls, 1, 0)));
     passes = 4;
     passes = max(1, round(passes * one / loopTime(@() floor_threads(16, passes, sink, data), calls, 1, 0)));
-    probes = {@() floor_threads(16, steps, sink), @() floor_threads(16, passes, sink, data)};
+    wide = 500;
+    wide = max(1, round(wide * one / loopTime(@() floor_threads(16, wide, sink, [], 1), calls, 1, 0)));
+    probes = {@() floor_threads(16, steps, sink), @() floor_threads(16, passes, sink, data), ...
+              @() floor_threads(16, wide, sink, [], 1)};
   end
   t = zeros(rounds, 3);
-  p = ones(rounds, 4);
+  p = ones(rounds, 6);
   for r = 1:rounds
     t(r, 1) = loopTime(f, calls, 1, 0);
     t(r, 2) = loopTime(f, calls, 2, 0);
     t(r, 3) = loopTime(f, calls, 2, '');
     if probing
-      for k = 1:2
+      for k = 1:3
         p(r, 2 * k - 1) = loopTime(probes{k}, calls / 2, 1, 0);
         p(r, 2 * k) = loopTime(probes{k}, calls / 2, 2, '');
       end
@@ -123,7 +131,7 @@ function loopRow(name, f, calls, rounds, data)
   m = median(t, 1);
   printf('%-48s %8.3f %8.3f %8.3f %7.2f %7.2f', name, 1e3 * m, median(t(:, 1) ./ t(:, 2)), median(t(:, 1) ./ t(:, 3)));
   if probing
-    printf(' %7.2f %7.2f', median(p(:, 1) ./ p(:, 2)), median(p(:, 3) ./ p(:, 4)));
+    printf(' %7.2f %7.2f %7.2f', median(p(:, 1) ./ p(:, 2)), median(p(:, 3) ./ p(:, 4)), median(p(:, 5) ./ p(:, 6)));
   end
   printf('\n');
 end
@@ -806,8 +814,8 @@ if any(strcmp(parts, 'backtoback'))
   loopRounds = 9;
   printf('\nBack to back, %d calls per round, medians of %d rounds; default spin %d us\n', calls, loopRounds, ...
          otk_threads('spin', []));
-  printf('%-48s %8s %8s %8s %7s %7s %7s %7s\n', 'case (ms per call)', '1 thr', '2 spin0', '2 spin', 'gain0', 'gain', ...
-         'cores', 'memory');
+  printf('%-48s %8s %8s %8s %7s %7s %7s %7s %7s\n', 'case (ms per call)', '1 thr', '2 spin0', '2 spin', 'gain0', ...
+         'gain', 'cores', 'memory', 'wide');
   n = 72;
   fm = cell(1, N);
   for k = 1:N
