@@ -41,7 +41,10 @@
 % gains floor_threads got in the same rounds with as much work and no serial
 % part: a chain of computing that waits on each step ("cores"), reading the
 % plug-in's maps ("memory"), and eight chains at once that keep the
-% arithmetic busy as a kernel does ("wide").
+% arithmetic busy as a kernel does ("wide"); with floor_core (also there),
+% the plug-in's own gains in short groups of calls beside its 1-thread call
+% held on each core in turn, and what the two cores gave together in the
+% same groups ("paired", "both", "of both"; see loopRow).
 % These rows set OTK_NUM_THREADS and OTK_SPIN_US themselves.
 %
 % "against" (not in the default list) times Halvery or Wendlow against an
@@ -99,6 +102,18 @@ end
 % chains at once ("wide": what the processor gave work that keeps its
 % arithmetic busy, which a guest sharing the physical core would slow more
 % than "cores").
+%
+% When floor_core is on the path, the row then times the plug-in in
+% PAIRED_GROUPS groups of BLOCK calls each: at 1 thread, at 2 (default
+% spin), and at 1 thread held on each core in turn. "paired" is the median
+% of the groups' gains; "both" the median of what the two cores gave
+% together in each group, t1 * (1/t_core0 + 1/t_core1), the gain of a call
+% that divides perfectly and has no serial part; "of both" the median of
+% each group's gain over its "both". On this virtual machine each core's
+% speed for a plug-in's work moves on its own, up to 1.8x, in spells of a
+% tenth of a second to seconds; a group takes some 20 ms, so its four
+% timings mostly fall in one spell, while the rounds above are a second
+% apart and the probes' loops of a few instructions do not see the spells.
 function loopRow(name, f, calls, rounds, data)
   probing = exist('floor_threads') == 3;
   if probing
@@ -132,6 +147,27 @@ function loopRow(name, f, calls, rounds, data)
   printf('%-48s %8.3f %8.3f %8.3f %7.2f %7.2f', name, 1e3 * m, median(t(:, 1) ./ t(:, 2)), median(t(:, 1) ./ t(:, 3)));
   if probing
     printf(' %7.2f %7.2f %7.2f', median(p(:, 1) ./ p(:, 2)), median(p(:, 3) ./ p(:, 4)), median(p(:, 5) ./ p(:, 6)));
+  end
+  if exist('floor_core') == 3
+    groups = 60;
+    block = 10;
+    g = zeros(groups, 4);
+    for r = 1:groups
+      g(r, 1) = loopTime(f, block, 1, 0);
+      g(r, 2) = loopTime(f, block, 2, '');
+      % The helpers sleep first (spin 2 ms): one still awake on the core the
+      % caller is held on would take turns with it and, preempted, send
+      % every helper of the process to sleep at once for a while.
+      pause(0.005);
+      for k = 0:1
+        floor_core(k);
+        g(r, 3 + k) = loopTime(f, block, 1, 0);
+      end
+      floor_core(-1);
+    end
+    gain = g(:, 1) ./ g(:, 2);
+    both = g(:, 1) .* (1 ./ g(:, 3) + 1 ./ g(:, 4));
+    printf(' %7.2f %7.2f %7.2f', median(gain), median(both), median(gain ./ both));
   end
   printf('\n');
 end
@@ -814,8 +850,8 @@ if any(strcmp(parts, 'backtoback'))
   loopRounds = 9;
   printf('\nBack to back, %d calls per round, medians of %d rounds; default spin %d us\n', calls, loopRounds, ...
          otk_threads('spin', []));
-  printf('%-48s %8s %8s %8s %7s %7s %7s %7s %7s\n', 'case (ms per call)', '1 thr', '2 spin0', '2 spin', 'gain0', ...
-         'gain', 'cores', 'memory', 'wide');
+  printf('%-48s %8s %8s %8s %7s %7s %7s %7s %7s %7s %7s %7s\n', 'case (ms per call)', '1 thr', '2 spin0', '2 spin', ...
+         'gain0', 'gain', 'cores', 'memory', 'wide', 'paired', 'both', 'of both');
   n = 72;
   fm = cell(1, N);
   for k = 1:N
