@@ -103,9 +103,10 @@ end
 % arithmetic busy, which a guest sharing the physical core would slow more
 % than "cores").
 %
-% When floor_core is on the path, the row then times the plug-in in
-% PAIRED_GROUPS groups of BLOCK calls each: at 1 thread, at 2 (default
-% spin), and at 1 thread held on each core in turn. "paired" is the median
+% When floor_core is on the path (and the process has 2 cores or more), the
+% row then times the plug-in in 60 groups of 10 calls each: at 1 thread, at
+% 2 (default spin), and at 1 thread held on each of the first two cores in
+% turn. "paired" is the median
 % of the groups' gains; "both" the median of what the two cores gave
 % together in each group, t1 * (1/t_core0 + 1/t_core1), the gain of a call
 % that divides perfectly and has no serial part; "of both" the median of
@@ -148,7 +149,7 @@ function loopRow(name, f, calls, rounds, data)
   if probing
     printf(' %7.2f %7.2f %7.2f', median(p(:, 1) ./ p(:, 2)), median(p(:, 3) ./ p(:, 4)), median(p(:, 5) ./ p(:, 6)));
   end
-  if exist('floor_core') == 3
+  if exist('floor_core') == 3 && nproc >= 2
     groups = 60;
     block = 10;
     g = zeros(groups, 4);
@@ -156,8 +157,10 @@ function loopRow(name, f, calls, rounds, data)
       g(r, 1) = loopTime(f, block, 1, 0);
       g(r, 2) = loopTime(f, block, 2, '');
       % The helpers sleep first (spin 2 ms): one still awake on the core the
-      % caller is held on would take turns with it and, preempted, send
-      % every helper of the process to sleep at once for a while.
+      % caller is held on would take turns with it and, preempted, make
+      % every wait of its plug-in sleep at once for a while (a busy core).
+      % Only 1-thread calls run while the caller is held, so no helper
+      % starts held on its core.
       pause(0.005);
       for k = 0:1
         floor_core(k);
