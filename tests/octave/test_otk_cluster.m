@@ -1,4 +1,4 @@
-% The cluster route of the README: a pserver of Octave's parallel package,
+% The cluster route of docs/cluster.md: a pserver of Octave's parallel package,
 % pconnect, and a batch of otk_score_template and otk_search_transform jobs
 % through netcellfun, checked bit for bit against the same calls in the
 % client (cluster_client.m does that part).

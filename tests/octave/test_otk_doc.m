@@ -39,14 +39,103 @@ for k = 1:size(words, 1)
     assert(~isempty(regexp(found, ['\<' f{1} '\>'], 'once')), sprintf('lookfor %s misses %s', words{k, 1}, f{1}));
   end
 end
-% The README's quick start runs as written and prints what it promises.
-readme = fileread(fullfile(root, 'README.md'));
-block = regexp(readme, '## Quick start\n.*?\n\n((?:    [^\n]*\n)+)', 'tokens', 'once');
-assert(~isempty(block), 'README: no quick start block');
-code = regexprep(block{1}, '(^|\n)    ', '$1');
-code = regexprep(code, 'addpath\([^)]*\);', '');
-assert(numel(strsplit(strtrim(code), '\n')) <= 5, 'the quick start is longer than five lines');
-printed = evalc(code);
-assert(~isempty(strfind(printed, 'scores = 7')) && ~isempty(strfind(printed, 'pooled = 4')), ['README quick start printed: ' printed]);
+% The documentation runs as written: every fenced block tagged octave in
+% README.md and docs/*.md, page by page, the blocks of a page in order in one
+% workspace of their own, in a scratch folder. A bare expression followed by
+% a comment that is a number or a numeric matrix ("scores   % 7") must equal
+% it to the digits written. Blocks tagged sh, matlab or text are not run;
+% "octave norun" marks the few Octave blocks that cannot run here (at most
+% three); a block that loads the parallel package runs where the package is
+% installed and no sanitizer runtime is preloaded (its exit handler reads
+% freed memory). Every code block must be fenced and tagged, so that none
+% escapes this test.
+function doc_run_page(doc_page__, doc_blocks__)
+  for doc_k__ = 1:numel(doc_blocks__)
+    try
+      evalc(doc_blocks__{doc_k__}{2});
+    catch doc_err__
+      error('%s, the example at line %d fails: %s', doc_page__, doc_blocks__{doc_k__}{1}, doc_err__.message);
+    end
+  end
+end
+
+% The code of an octave block, with a check after each line of the form
+% "expression   % value".
+function code = doc_checked(page, block)
+  code = '';
+  for line = strsplit(block, "\n")
+    l = line{1};
+    code = [code l "\n"];
+    t = regexp(l, '^\s*([^=%;]+?)\s*%\s*(-?[0-9.]+|\[[-0-9.,; ]+\])\s*(,.*)?$', 'tokens', 'once');
+    if ~isempty(t)
+      digits = regexp(t{2}, '\.([0-9]+)', 'tokens');
+      places = max([0, cellfun(@(d) numel(d{1}), digits)]);
+      tol = 0.5 * 10^-places * (places > 0);
+      code = [code sprintf(['assert(isequal(size(%s), size(%s)) && all(abs(%s(:) - reshape(%s, [], 1)) <= %g), ' ...
+                            '''%s: %s is not %s'');\n'], t{1}, t{2}, t{1}, t{2}, tol, page, ...
+                           strrep(t{1}, '''', ''''''), t{2})];
+    end
+  end
+end
+
+pages = dir(fullfile(root, 'docs', '*.md'));
+pages = [{fullfile(root, 'README.md')}, cellfun(@(f) fullfile(root, 'docs', f), sort({pages.name}), 'UniformOutput', false)];
+asan = ~isempty(strfind(getenv('LD_PRELOAD'), 'asan'));
+parallel = ~asan && ~isempty(pkg('list', 'parallel'));
+norun = {};
+ran = 0;
+here = pwd;
+scratch = tempname();
+mkdir(scratch);
+unwind_protect
+  for k = 1:numel(pages)
+    [~, name, ext] = fileparts(pages{k});
+    page = [name ext];
+    text = fileread(pages{k});
+    prose = regexprep(text, '^```.*?^```', '', 'lineanchors');
+    assert(isempty(regexp(prose, '\n\n(    |\t)[^ \-*|\n]', 'once')), [page ': an indented code block; fence it and tag it']);
+    [blocks, starts] = regexp(text, '^```([^\n]*)\n(.*?)^```[ \t]*$', 'tokens', 'start', 'lineanchors');
+    code = {};
+    for b = 1:numel(blocks)
+      tag = strsplit(strtrim(blocks{b}{1}));
+      assert(any(strcmp(tag{1}, {'octave', 'sh', 'matlab', 'text'})), ...
+             sprintf('%s: a code block tagged "%s" (octave, sh, matlab or text)', page, blocks{b}{1}));
+      if ~strcmp(tag{1}, 'octave')
+        continue;
+      elseif numel(tag) > 1
+        assert(isequal(tag(2:end), {'norun'}), sprintf('%s: unknown tag "%s"', page, blocks{b}{1}));
+        norun{end + 1} = page;
+        continue;
+      elseif ~parallel && ~isempty(regexp(blocks{b}{2}, 'pkg load parallel', 'once'))
+        printf('test_otk_doc: %s: a parcellfun example SKIPPED (no parallel package here)\n', page);
+        continue;
+      end
+      % The path to the toolbox is the test's to set: build/mex may be another build.
+      code{end + 1} = {1 + sum(text(1:starts(b)) == "\n"), ...
+                       regexprep(doc_checked(page, blocks{b}{2}), 'addpath\(''build/mex''\);', '')};
+      ran = ran + 1;
+    end
+    cd(scratch);
+    doc_run_page(page, code);
+    cd(here);
+    if strcmp(page, 'README.md')
+      % The quick start prints what it promises.
+      quick = regexp(text, '## Quick start\n.*?```octave\n(.*?)```', 'tokens', 'once');
+      assert(~isempty(quick), 'README: no quick start block');
+      assert(numel(strsplit(strtrim(quick{1}), "\n")) <= 5, 'the quick start is longer than five lines');
+      cd(scratch);
+      printed = evalc(regexprep(quick{1}, 'addpath\(''build/mex''\);', ''));
+      cd(here);
+      assert(~isempty(strfind(printed, 'scores = 7')) && ~isempty(strfind(printed, 'pooled = 4')), ...
+             ['README quick start printed: ' printed]);
+    end
+  end
+unwind_protect_cleanup
+  cd(here);
+  confirm_recursive_rmdir(false, 'local');
+  rmdir(scratch, 's');
+end_unwind_protect
+assert(numel(norun) <= 3, sprintf('%d Octave blocks marked norun (at most 3): %s', numel(norun), strjoin(norun, ', ')));
+printf('test_otk_doc: %d examples of %d pages ran (%d marked norun)\n', ran, numel(pages), numel(norun));
 
 printf('test_otk_doc: %d functions with help and passing tests; lookfor finds them\n', numel(names));
