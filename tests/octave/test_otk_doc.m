@@ -48,7 +48,7 @@ end
 % three); a block that loads the parallel package runs where the package is
 % installed and no sanitizer runtime is preloaded (its exit handler reads
 % freed memory). Every code block must be fenced and tagged, so that none
-% escapes this test.
+% escapes this test, and every link to a file must find it.
 function doc_run_page(doc_page__, doc_blocks__)
   for doc_k__ = 1:numel(doc_blocks__)
     try
@@ -94,6 +94,10 @@ unwind_protect
     text = fileread(pages{k});
     prose = regexprep(text, '^```.*?^```', '', 'lineanchors');
     assert(isempty(regexp(prose, '\n\n(    |\t)[^ \-*|\n]', 'once')), [page ': an indented code block; fence it and tag it']);
+    % Links to files resolve from the page's folder.
+    for l = regexp(prose, '\]\(([^)#:]+)(#[^)]*)?\)', 'tokens')
+      assert(exist(fullfile(fileparts(pages{k}), l{1}{1}), 'file') ~= 0, sprintf('%s: a link to %s, which is not there', page, l{1}{1}));
+    end
     [blocks, starts] = regexp(text, '^```([^\n]*)\n(.*?)^```[ \t]*$', 'tokens', 'start', 'lineanchors');
     code = {};
     for b = 1:numel(blocks)
