@@ -111,7 +111,7 @@ unwind_protect
         norun{end + 1} = page;
         continue;
       elseif ~parallel && ~isempty(regexp(blocks{b}{2}, 'pkg load parallel', 'once'))
-        printf('test_otk_doc: %s: a parcellfun example SKIPPED (no parallel package here)\n', page);
+        printf('test_otk_doc: %s: a parcellfun example SKIPPED (no parallel package, or a sanitizer runtime preloaded)\n', page);
         continue;
       end
       % The path to the toolbox is the test's to set: build/mex may be another build.
