@@ -1,5 +1,7 @@
 #include "interrupt.h"
 
+#include <cstdlib>
+
 #include "threads.h"
 
 // MATLAB keeps the pending interrupt behind utIsInterruptPending in its
@@ -20,6 +22,7 @@ bool hostInterruptPending()
 void raiseInterrupt(const char* name)
 {
     mexErrMsgIdAndTxt("otk:interrupted", "%s: interrupted", name);
+    std::abort();  // mexErrMsgIdAndTxt does not return
 }
 
 #else
@@ -35,7 +38,10 @@ bool hostInterruptPending()
 void raiseInterrupt(const char* name)
 {
     if (hostInterruptPending()) octave_handle_signal();  // throws the host's interrupt
-    mexErrMsgIdAndTxt("otk:interrupted", "%s: interrupted", name);
+    // Octave puts the function's name in front of the message itself.
+    (void)name;
+    mexErrMsgIdAndTxt("otk:interrupted", "interrupted");
+    std::abort();  // mexErrMsgIdAndTxt does not return
 }
 
 #endif
