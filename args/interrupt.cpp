@@ -6,11 +6,11 @@
 
 // MATLAB keeps the pending interrupt behind utIsInterruptPending in its
 // libut, which no header of its API declares; the host-free stand-in offers
-// the same function, so the unit tests build this branch. Octave's library
-// exports its flag (quit.h): above 0 while an interrupt waits, and
-// octave_handle_signal() then throws the interrupt that the host's prompt
-// catches, as its own loops do.
-#if defined(MATLAB_MEX_FILE) || defined(TOOLBOX_STANDIN)
+// the same function, and the unit tests build this file as MATLAB's (with
+// MATLAB_MEX_FILE). Octave's library exports its flag (quit.h): above 0
+// while an interrupt waits, and octave_handle_signal() then throws the
+// interrupt that the host's prompt catches, as its own loops do.
+#if defined(MATLAB_MEX_FILE)
 
 extern "C" bool utIsInterruptPending();
 
@@ -25,6 +25,8 @@ void raiseInterrupt(const char* name)
     std::abort();  // mexErrMsgIdAndTxt does not return
 }
 
+#elif defined(TOOLBOX_STANDIN)
+#error "the stand-in builds the MATLAB branch: compile with MATLAB_MEX_FILE"
 #else
 
 #include "quit.h"

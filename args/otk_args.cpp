@@ -12,6 +12,7 @@
 
 #include "alloc.h"
 #include "args.h"
+#include "interrupt.h"
 #include "threads.h"
 
 namespace {
@@ -100,6 +101,8 @@ const double* asDoubles(const mxArray* a, long long n)
     case mxLOGICAL_CLASS: convert<mxLogical>(from, to, n); break;
     default: break;  // not numeric: refused before this
     }
+    // Stopped part way: no check may read the values left unconverted.
+    if (chunksStopped()) raiseInterrupt(mexFunctionName());
     return to;
 }
 
