@@ -127,7 +127,9 @@ function built = build_plugins(outdir)
         mex(apiFlags{:}, includes{:}, '-o', target, source, objects{:});
       else
         target = fullfile(outdir, [name '.' mexext]);
-        mex(apiFlags{:}, includes{:}, '-outdir', outdir, '-output', name, extra{:}, source, objects{:});
+        % libut holds utIsInterruptPending, which the otk_ functions ask
+        % between chunks of work so that Ctrl-C stops them.
+        mex(apiFlags{:}, includes{:}, '-outdir', outdir, '-output', name, extra{:}, source, objects{:}, '-lut');
       end
     catch failure
       error('build_plugins:compileFailed', 'build_plugins: %s did not compile: %s', ...

@@ -14,6 +14,12 @@
 %
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
+%   Ctrl-C does not stop a call: Fenwold writes its results into the arrays
+%   given, and a call stopped half way would leave them half written, so
+%   it finishes what it has started (the host stops after it returns).
+%   For long work use otk_saturate, which stops within a fraction of a
+%   second and returns nothing.
+%
 %   Every element v of every map becomes s*(2/(exp(-2*v/s) + 1) - 1), that
 %   is s*tanh(v/s): about v for small v, tending to +s and -s. The result is
 %   exactly s when v/s >= 40 and -s when v/s <= -40. With s = 0, positive

@@ -40,6 +40,12 @@
 %
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
+%   Ctrl-C does not stop a call: Halvery writes its results into the arrays
+%   given, and a call stopped half way would leave them half written, so
+%   it finishes what it has started (the host stops after it returns).
+%   For long work use otk_score_template, which stops within a fraction of a
+%   second and returns nothing.
+%
 %   For every element e and image i the element's response is pooled: the
 %   largest value found when its position is shifted along its orientation
 %   and its orientation is moved up to oriRange steps either way (wrapping),

@@ -20,6 +20,12 @@
 %
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
+%   Ctrl-C does not stop a call: Mundle writes its results into the arrays
+%   given, and a call stopped half way would leave them half written, so
+%   it finishes what it has started (the host stops after it returns).
+%   For long work use otk_warp_stacks, which stops within a fraction of a
+%   second and returns nothing.
+%
 %   Every channel of image i is warped as Sabrel warps a map: result element
 %   (x, y) takes the source element at (x, y) turned by deltaOri(i)*pi/N
 %   about (floor(sx/2), floor(sy/2)), moved by (deltaX(i), deltaY(i)) and

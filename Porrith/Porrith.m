@@ -19,6 +19,12 @@
 %
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
+%   Ctrl-C does not stop a call: Porrith writes its results into the arrays
+%   given, and a call stopped half way would leave them half written, so
+%   it finishes what it has started (the host stops after it returns).
+%   For long work use otk_response_density, which stops within a fraction of a
+%   second and returns nothing.
+%
 %   First every element of every map is saturated in place, exactly as
 %   Fenwold does. Then the saturated values q of rows margin+1 to
 %   nRows-margin-1 and columns margin+1 to nCols-margin-1 are counted (one

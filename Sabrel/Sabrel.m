@@ -18,6 +18,12 @@
 %
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
+%   Ctrl-C does not stop a call: Sabrel writes its results into the arrays
+%   given, and a call stopped half way would leave them half written, so
+%   it finishes what it has started (the host stops after it returns).
+%   For long work use otk_warp_maps, which stops within a fraction of a
+%   second and returns nothing.
+%
 %   Result element (x, y) of map i (0-based) takes the source element at the
 %   point (x, y) turned by deltaOri(i)*pi/N about the centre
 %   (floor(sx/2), floor(sy/2)), from the row axis toward the column axis,

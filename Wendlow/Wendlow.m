@@ -41,6 +41,12 @@
 %
 %   Threads: see otk_threads (environment variable OTK_NUM_THREADS).
 %
+%   Ctrl-C does not stop a call: Wendlow writes its results into the arrays
+%   given, and a call stopped half way would leave them half written, so
+%   it finishes what it has started (the host stops after it returns).
+%   For long work use otk_search_transform, which stops within a fraction of a
+%   second and returns nothing.
+%
 %   The candidates are every rotation r = 0, 4, 8, ... below 2*N orientation
 %   steps (a step is pi/N) about the centre, each with every shift s, t in
 %   -1..1: 9*ceil(N/2) per image. A candidate's score is the sum over the

@@ -1,5 +1,6 @@
 #include "otk_args.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdarg>
@@ -11,6 +12,8 @@
 
 #include "alloc.h"
 #include "args.h"
+#include "interrupt.h"
+#include "threads.h"
 
 namespace {
 
@@ -62,11 +65,19 @@ int sizeAsInt(const OtkCall& c, long long v, const char* label)
     return static_cast<int>(v);
 }
 
+// Values converted per chunk: a few milliseconds, so that converting a large
+// array can be stopped between chunks (runChunks).
+constexpr long long CONVERTED_PER_CHUNK = 1 << 20;
+
 template <class T>
 void convert(const void* from, double* to, long long n)
 {
     const T* v = static_cast<const T*>(from);
-    for (long long k = 0; k < n; ++k) to[k] = static_cast<double>(v[k]);
+    auto chunk = [&](long long c) {
+        const long long end = std::min(n, (c + 1) * CONVERTED_PER_CHUNK);
+        for (long long k = c * CONVERTED_PER_CHUNK; k < end; ++k) to[k] = static_cast<double>(v[k]);
+    };
+    forEachChunk((n + CONVERTED_PER_CHUNK - 1) / CONVERTED_PER_CHUNK, 1, chunk);
 }
 
 // The values of a real numeric or logical array as doubles, converted into
@@ -90,6 +101,8 @@ const double* asDoubles(const mxArray* a, long long n)
     case mxLOGICAL_CLASS: convert<mxLogical>(from, to, n); break;
     default: break;  // not numeric: refused before this
     }
+    // Stopped part way: no check may read the values left unconverted.
+    if (chunksStopped()) raiseInterrupt(mexFunctionName());
     return to;
 }
 

@@ -121,9 +121,12 @@ void groupByTransform(WarpState& s, int* order, int* start)
         if (p.dO != q.dO) return p.dO < q.dO;
         return a < b;
     });
+    // Long runs of one transform are split (warpGroupImages).
+    const int most = warpGroupImages(s.channels, s.count);
     int groups = 0;
     for (int v = 0; v < s.n; ++v)
-        if (v == 0 || !sameParams(params[order[v]], params[order[v - 1]])) start[groups++] = v;
+        if (v == 0 || !sameParams(params[order[v]], params[order[v - 1]]) || v - start[groups - 1] >= most)
+            start[groups++] = v;
     start[groups] = s.n;
     s.order = order;
     s.groupStart = start;

@@ -19,6 +19,15 @@ if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.24)
   set(matlab_libraries NO_IMPLICIT_LINK_TO_MATLAB_LIBRARIES LINK_TO ${Matlab_MX_LIBRARY} ${Matlab_MEX_LIBRARY})
 endif()
 
+# The otk_ functions ask MATLAB whether Ctrl-C is pending (utIsInterruptPending,
+# args/interrupt.cpp), which MATLAB's libut holds, beside libmx; every plug-in
+# links the argument module, so every one links libut.
+get_filename_component(matlab_library_dir ${Matlab_MX_LIBRARY} DIRECTORY)
+find_library(Matlab_UT_LIBRARY NAMES ut libut HINTS ${matlab_library_dir} NO_DEFAULT_PATH)
+if(NOT Matlab_UT_LIBRARY)
+  message(FATAL_ERROR "MATLAB's libut not found beside ${Matlab_MX_LIBRARY}; set TOOLBOX_MATLAB=OFF to build without MATLAB")
+endif()
+
 set(matlab_sources "")
 foreach(name IN LISTS TOOLBOX_BUILT_PLUGINS)
   list(APPEND matlab_sources ${name}/${name}.cpp)
@@ -34,7 +43,7 @@ foreach(source IN LISTS matlab_sources)
                  ${matlab_libraries})
   target_include_directories(${name}_matlab PRIVATE ${TOOLBOX_INCLUDE_DIRS})
   set_target_properties(${name}_matlab PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
-  target_link_libraries(${name}_matlab Threads::Threads)
+  target_link_libraries(${name}_matlab Threads::Threads ${Matlab_UT_LIBRARY})
   if(EXISTS ${CMAKE_SOURCE_DIR}/${folder}/${name}.m)
     # help NAME reads the .m file beside the plug-in.
     add_custom_command(TARGET ${name}_matlab POST_BUILD

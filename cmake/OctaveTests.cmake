@@ -97,3 +97,23 @@ function(toolbox_add_fuzz_test)
                    --count 300 --seed 1 --out ${CMAKE_BINARY_DIR}/fuzz-findings ${runtime})
   set_tests_properties(${arg_NAME} PROPERTIES TIMEOUT 240)
 endfunction()
+
+# Ctrl-C during a long call of every compiled otk_ function, in an
+# interactive octave-cli on a pseudo-terminal (tests/tools/interrupt_calls.py):
+# the time from Ctrl-C to the prompt, then a call whose answer is checked.
+# Each case makes its data (up to about 1 GB with its results) and sizes its
+# call to take a second or more; measured on the 2 shared cores under a load
+# average of 8: 2 to 3 minutes, most of it making the data (an idle machine
+# takes a fraction of that).
+#   toolbox_add_interrupt_test(NAME <test> MEX_DIR <dir>)
+function(toolbox_add_interrupt_test)
+  cmake_parse_arguments(arg "" "NAME;MEX_DIR" "" ${ARGN})
+  find_package(Python3 COMPONENTS Interpreter)
+  find_program(OCTAVE_CLI NAMES octave-cli)
+  if(NOT Python3_Interpreter_FOUND OR NOT OCTAVE_CLI)
+    return()
+  endif()
+  add_test(NAME ${arg_NAME}
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/tools/interrupt_calls.py --mex-dir ${arg_MEX_DIR})
+  set_tests_properties(${arg_NAME} PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+endfunction()

@@ -405,7 +405,11 @@ void testImages(const HalveryState& s)
     // places; on threads neighbouring images' pooled values would share
     // cache lines, so each image fills a row of its own.
     if (s.threads <= 1) {
-        for (int i = 0; i < nImages; ++i) testImage(s, i, s.pooledValues + i, nImages, nextOf(i + 1));
+        // Images in order, as chunks, so that a long call can be stopped between them.
+        auto inPlace = [&](long long i) {
+            testImage(s, static_cast<int>(i), s.pooledValues + i, nImages, nextOf(i + 1));
+        };
+        forEachChunk(nImages, 1, inPlace);
         return;
     }
     // The caller takes images upwards, the helpers downwards (runChunks).

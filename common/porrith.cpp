@@ -23,6 +23,10 @@ constexpr long long VALUES_PER_EDGE = 32;
 // 16 about 1.6x). Each chunk's counts are merged at the end: nBins integers.
 constexpr long long CHUNKS_PER_THREAD = 16;
 
+// The most values a chunk saturates or counts (some milliseconds): see
+// planBinning.
+constexpr long long STOPPABLE_VALUES = 1 << 18;
+
 }  // namespace
 
 
@@ -279,6 +283,11 @@ void planBinning(PorrithState& s)
     // of the binning.
     const long long units = cells * m.nCols;
     s.chunks = s.threads > 1 ? std::min(units, CHUNKS_PER_THREAD * s.threads) : 1;
+    // On any thread count no chunk touches much more than STOPPABLE_VALUES,
+    // so that a long call can be stopped between chunks (runChunks). Counts
+    // are whole numbers, summed exactly: the chunks change no result.
+    const long long touched = s.fused ? elements : s.values;
+    s.chunks = std::max(s.chunks, std::min(units, (touched + STOPPABLE_VALUES - 1) / STOPPABLE_VALUES));
     s.chunks = std::max(1LL, std::min(s.chunks, s.values / (8LL * s.nBins)));
     if (s.chunks == 1) s.threads = 1;
     s.counts = static_cast<long long*>(

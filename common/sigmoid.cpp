@@ -67,12 +67,11 @@ void sigmoidSaturate(const SaturationMaps& m)
     if (total == 0) return;
     int threads = saturationThreads(static_cast<double>(total));
     if (threads > 1 && cellsShareStorage(m)) threads = 1;
-    if (threads <= 1) {
-        for (long long k = 0; k < cells; ++k) saturateMapRun(m, k, 0, count);
-        return;
-    }
     // Chunk c is the range [c*SATURATION_CHUNK, ...) of all elements laid
-    // end to end, map after map.
+    // end to end, map after map; on one thread they run in that order, the
+    // plain order of writes (maps that share storage are saturated as
+    // often as they are listed), and a long call can be stopped between
+    // them (runChunks).
     auto chunk = [&](long long c) {
         long long first = c * SATURATION_CHUNK;
         const long long end = std::min(total, first + SATURATION_CHUNK);

@@ -35,11 +35,26 @@ struct Job {
     long long front = 0;                 // claimed by the caller: 0 .. front-1
     std::atomic<long long> back{0};      // claimed by helpers: the last `back`
     std::atomic<long long> done{0};      // chunks finished
+    std::atomic<long long> target{0};    // chunks the call waits for: all, or those claimed when it stopped
     std::atomic<int> seats{0};           // helpers still allowed to join
     std::atomic<bool> failed{false};
+    bool stopped = false;  // by the caller's poll (the caller's alone)
     std::mutex m;
     std::condition_variable finished;
 };
+
+// Ends the claims of a job: every ticket taken from now on lies beyond the
+// chunks, and the call waits only for the chunks claimed before (a ticket
+// below the count is a chunk claimed). A helper that finishes the last of
+// them sees the new target (both are sequentially consistent: the caller
+// sets the target before it looks at done, the helper counts done before
+// it looks at the target).
+void stop(Job& job)
+{
+    const long long taken = job.claimed.exchange(LLONG_MAX / 2);
+    job.target.store(std::min(taken, job.chunks));
+    job.stopped = true;
+}
 
 // Claims and runs chunks until none is left; returns how many it ran. The
 // caller claims from the first chunk up, helpers from the last down, so a
@@ -49,9 +64,16 @@ struct Job {
 // moved every image from core to core). A claim first takes a ticket: while
 // tickets stay below the count, the caller's chunks and the helpers' do not
 // meet, as together they are no more than the tickets taken.
-long long work(Job& job, bool caller)
+//
+// The caller asks poll (when there is one) before each claim; when it
+// answers true, stop() ends the claims of everyone.
+long long work(Job& job, bool caller, StopPoll poll = nullptr)
 {
     for (long long ran = 0;; ++ran) {
+        if (poll != nullptr && poll()) {
+            stop(job);
+            return ran;
+        }
         if (job.claimed.fetch_add(1, std::memory_order_relaxed) >= job.chunks) return ran;
         const long long c = caller ? job.front++ : job.chunks - 1 - job.back.fetch_add(1, std::memory_order_relaxed);
         try {
@@ -59,7 +81,7 @@ long long work(Job& job, bool caller)
         } catch (...) {
             job.failed.store(true);
         }
-        if (job.done.fetch_add(1, std::memory_order_acq_rel) + 1 == job.chunks) {
+        if (job.done.fetch_add(1) + 1 == job.target.load()) {
             std::lock_guard<std::mutex> lock(job.m);
             job.finished.notify_all();
         }
@@ -425,18 +447,59 @@ int threadsFor(double work, double minPerThread)
     return deserved >= most ? most : static_cast<int>(deserved);
 }
 
+namespace {
+
+// The poll of this thread's calls and whether one of them has stopped.
+// Thread-local: a helper has neither, so only a caller ever asks the host.
+thread_local StopPoll installedPoll = nullptr;
+thread_local bool stopMark = false;
+
+// How often a caller that sleeps until helpers finish their chunks asks the
+// poll.
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
+
+// Whether the installed poll says stop; marks the thread's call stopped.
+bool stopAsked()
+{
+    if (installedPoll == nullptr || !installedPoll()) return false;
+    stopMark = true;
+    return true;
+}
+
+// The chunks in ascending order on the caller's thread, the poll asked before each.
+void runSerially(long long chunks, void (*body)(void*, long long), void* context)
+{
+    for (long long c = 0; c < chunks; ++c) {
+        if (stopAsked()) return;
+        body(context, c);
+    }
+}
+
+}  // namespace
+
+void setStopPoll(StopPoll poll)
+{
+    installedPoll = poll;
+    stopMark = false;
+}
+
+bool chunksStopped()
+{
+    return stopMark;
+}
+
 bool runChunks(long long chunks, int threads, void (*body)(void*, long long), void* context)
 {
-    if (chunks <= 0) return true;
+    if (chunks <= 0 || stopMark) return true;
     if (threads > chunks) threads = static_cast<int>(chunks < INT_MAX ? chunks : INT_MAX);
     if (threads <= 1) {
-        for (long long c = 0; c < chunks; ++c) body(context, c);
+        runSerially(chunks, body, context);
         return true;
     }
     Pool& p = poolWith(threads - 1);
     std::unique_lock<std::mutex> turn(p.submit, std::try_to_lock);
     if (!turn.owns_lock() || p.helpers.empty()) {
-        for (long long c = 0; c < chunks; ++c) body(context, c);
+        runSerially(chunks, body, context);
         return true;
     }
 
@@ -445,6 +508,7 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
     job->body = body;
     job->context = context;
     job->chunks = chunks;
+    job->target.store(chunks);
     job->seats.store(threads - 1);
     bool wakeSleepers = false;
     {
@@ -464,23 +528,34 @@ bool runChunks(long long chunks, int threads, void (*body)(void*, long long), vo
     if (wakeSleepers) p.wake.notify_all();
 
     const auto started = std::chrono::steady_clock::now();
-    const long long ran = work(*job, true);  // the caller works too, and alone if no helper comes
+    const StopPoll poll = installedPoll;
+    const long long ran = work(*job, true, poll);  // the caller works too, and alone if no helper comes
     // What is left are chunks helpers are running, each about as long as the
     // caller's own: worth waiting for awake, for a couple of chunks' time at
     // most (and never beyond the spin time), rather than paying for a
     // wake-up. A helper that takes longer has lost its core, and a caller
     // that slept then leaves the core to it.
-    auto allDone = [&] { return job->done.load(std::memory_order_acquire) == job->chunks; };
+    auto allDone = [&] { return job->done.load() == job->target.load(); };
     if (!allDone()) {
         std::chrono::nanoseconds chunkTime{0};
         if (ran > 0) chunkTime = (std::chrono::steady_clock::now() - started) / ran;
         const std::chrono::nanoseconds budget = std::min<std::chrono::nanoseconds>(std::chrono::microseconds(spinUs),
                                                                                    2 * chunkTime + CHUNK_SLACK);
         if (!stayAwake(budget, false, allDone, [] { return false; })) {
+            // Every chunk is claimed by now; asked while the caller sleeps,
+            // the poll can only mark the call stopped, which ends the
+            // kernel's later steps.
             std::unique_lock<std::mutex> lock(job->m);
-            job->finished.wait(lock, allDone);
+            if (poll == nullptr) job->finished.wait(lock, allDone);
+            else while (!job->finished.wait_for(lock, POLL_INTERVAL, allDone)) {
+                if (job->stopped) continue;
+                lock.unlock();
+                job->stopped = poll();
+                lock.lock();
+            }
         }
     }
+    if (job->stopped) stopMark = true;
     {
         std::lock_guard<std::mutex> lock(p.m);
         if (p.job == job) p.job.reset();

@@ -59,6 +59,27 @@ int threadsFor(double work, double minPerThread);
 // only guards against the unforeseen.
 bool runChunks(long long chunks, int threads, void (*body)(void* context, long long chunk), void* context);
 
+// Stopping a call. A gateway installs a poll for the duration of a call
+// (the host's "is an interrupt pending?"); runChunks asks it on the calling
+// thread only, before each chunk that thread takes and while it waits for
+// helpers, never from a helper. When it answers true the call is stopped:
+// no chunk is started any more by anyone, the chunks already claimed run to
+// their end, runChunks returns once they have, and every later runChunks of
+// the thread returns at once without running a chunk until the poll is
+// installed again. The results of a stopped call are incomplete: the
+// gateway discards them (chunksStopped). A kernel whose work may be long
+// splits it into chunks of bounded duration even on one thread, so that
+// the poll is asked often enough. Nothing changes for a thread without a
+// poll (the plug-ins that write in place finish what they start).
+typedef bool (*StopPoll)();
+
+// Installs poll for this thread's calls (nullptr removes it) and clears the
+// thread's stop mark.
+void setStopPoll(StopPoll poll);
+
+// Whether a call of this thread has stopped since setStopPoll.
+bool chunksStopped();
+
 // The same for any callable f(long long chunk).
 template <class F>
 bool forEachChunk(long long chunks, int threads, F& f)

@@ -1,8 +1,10 @@
 #include "transform.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "maps.h"
+#include "threads.h"
 
 int wrapOrientation(int N, long long o)
 {
@@ -41,16 +43,25 @@ void geometricTransform(int N, int cx, int cy, int x, int y, int iOri, int delta
     shiftTurnedPoint(turnPoint(N, cx, cy, x, y, iOri, deltaOri), cx, cy, deltaX, deltaY, xyo);
 }
 
+// Points per chunk: some milliseconds of transforms, so that a long call
+// can be stopped between chunks (runChunks). Each point is moved on its own,
+// so the chunks change no result.
+constexpr long long POINTS_PER_CHUNK = 1 << 16;
+
 void movePoints(const PointMove& move, long long count, const double* rows, const double* cols,
                 const double* orientations, double* newRows, double* newCols, double* newOrientations)
 {
-    for (long long k = 0; k < count; ++k) {
-        long long xyo[3];
-        geometricTransform(move.N, move.centreRow, move.centreCol, static_cast<int>(rows[k]),
-                           static_cast<int>(cols[k]), static_cast<int>(orientations[k]), move.rowShift,
-                           move.colShift, move.rotation, xyo);
-        newRows[k] = static_cast<double>(xyo[0]);
-        newCols[k] = static_cast<double>(xyo[1]);
-        newOrientations[k] = static_cast<double>(xyo[2]);
-    }
+    auto chunk = [&](long long c) {
+        const long long end = std::min(count, (c + 1) * POINTS_PER_CHUNK);
+        for (long long k = c * POINTS_PER_CHUNK; k < end; ++k) {
+            long long xyo[3];
+            geometricTransform(move.N, move.centreRow, move.centreCol, static_cast<int>(rows[k]),
+                               static_cast<int>(cols[k]), static_cast<int>(orientations[k]), move.rowShift,
+                               move.colShift, move.rotation, xyo);
+            newRows[k] = static_cast<double>(xyo[0]);
+            newCols[k] = static_cast<double>(xyo[1]);
+            newOrientations[k] = static_cast<double>(xyo[2]);
+        }
+    };
+    forEachChunk((count + POINTS_PER_CHUNK - 1) / POINTS_PER_CHUNK, 1, chunk);
 }

@@ -1,6 +1,7 @@
 #include "warp.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cfloat>
 #include <cmath>
@@ -24,6 +25,10 @@
 const double WARP_MIN_PER_THREAD = 16384;
 
 namespace {
+
+// The elements a chunk writes at most where the maps allow (a column of one
+// map is the least a chunk writes): some milliseconds.
+constexpr long long STOPPABLE_ELEMENTS = 1 << 19;
 
 // Offsets of one block of a shared table live on the worker's stack: small
 // enough to stay in the first-level cache while every map of the group
@@ -411,6 +416,12 @@ void warpPlainOrder(const WarpState& s)
 
 }  // namespace
 
+int warpGroupImages(int channels, long long count)
+{
+    const long long stack = std::max(1, channels) * std::max(1LL, count);
+    return static_cast<int>(std::max(1LL, std::min<long long>(INT_MAX, STOPPABLE_ELEMENTS / stack)));
+}
+
 int warpThreads(const WarpState& s)
 {
     if (s.count == 0 || s.n == 0 || s.plainOrder) return 1;
@@ -443,6 +454,13 @@ void warpAllOn(const WarpState& s, int threads)
         pieces = std::min((8LL * threads + s.groups - 1) / s.groups, most);
         while (pieces < most && (s.groups * pieces) % threads != 0) ++pieces;
     }
+    // And pieces of at most STOPPABLE_ELEMENTS where the columns allow, on
+    // any thread count (see warpGroupImages).
+    long long largest = 1;
+    for (int g = 0; g < s.groups; ++g) largest = std::max<long long>(largest, s.groupStart[g + 1] - s.groupStart[g]);
+    const double groupElements = static_cast<double>(largest) * std::max(1, s.channels) * static_cast<double>(s.count);
+    if (groupElements > STOPPABLE_ELEMENTS)
+        pieces = std::max(pieces, std::min(columns, static_cast<long long>(std::ceil(groupElements / STOPPABLE_ELEMENTS))));
     const long long pieceColumns = (columns + pieces - 1) / pieces;
     // Results of more than STREAM_BYTES go past the caches.
     const bool stream = static_cast<double>(s.n) * s.channels * static_cast<double>(s.count) * sizeof(double) >

@@ -103,3 +103,10 @@ void warpAllOn(const WarpState& s, int threads);
 
 // Elements per thread below which a warp stays on the caller's thread.
 extern const double WARP_MIN_PER_THREAD;
+
+// The most images a group of a call of these maps holds (at least 1): a
+// longer run of images under one transform is split into groups of this
+// many, so that with the columns split too (warpAllOn) no chunk writes much
+// more than some milliseconds' worth, and a long call can be stopped between
+// chunks. Every element is sampled on its own: groups change no result.
+int warpGroupImages(int channels, long long count);

@@ -14,6 +14,7 @@
 #include "wendlow.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -52,6 +53,10 @@ constexpr std::size_t PLACEMENT_BUDGET = std::size_t(1) << 20;
 constexpr double PARALLEL_WORK = 38000;
 constexpr double PLACEMENT_PARALLEL_WORK = 4 * PARALLEL_WORK;
 constexpr double WORK_PER_POOLING = 4;
+
+// The most work a chunk of the scoring is given (some 5 ms), so that the
+// poll of a call (runChunks) is asked often enough to stop a long one soon.
+constexpr double STOPPABLE_WORK = 4e6;
 constexpr double WORK_PER_PLACEMENT = 40;
 
 // Elements placed per chunk of the placement step. Small, so that a call
@@ -331,6 +336,13 @@ void scorePass(const WendlowState& s, long long firstCandidate, long long candid
     const long long rotations = (candidates + SHIFTS_PER_ROTATION - 1) / SHIFTS_PER_ROTATION;
     long long runs = 1;
     if (nImages < threads) runs = std::min(rotations, (8LL * threads + nImages - 1) / nImages);
+    // And no chunk much longer than STOPPABLE_WORK on any thread count, so
+    // that a long call can be stopped between chunks (runChunks). Runs split
+    // the candidates, never an element's sum: the same bits.
+    const double samples = (2.0 * s.pool.shiftRange + 1) * (2.0 * s.pool.oriRange + 1) + WORK_PER_POOLING;
+    const double imageWork = static_cast<double>(candidates) * static_cast<double>(elements) * samples;
+    if (imageWork > STOPPABLE_WORK)
+        runs = std::max(runs, std::min(rotations, static_cast<long long>(std::ceil(imageWork / STOPPABLE_WORK))));
     auto runEnd = [&](long long run) {
         return std::min(candidates, rotations * run / runs * SHIFTS_PER_ROTATION);
     };
@@ -386,7 +398,7 @@ void searchTransforms(const WendlowState& s)
             }
         }
     }
-    selectBest(s);
+    if (!chunksStopped()) selectBest(s);  // a stopped call's scores are not all written
 }
 
 // Scratch that the search writes in full before reading it: not zeroed.

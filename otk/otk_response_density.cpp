@@ -4,6 +4,7 @@
 // and writing the saturated ones as new arrays.
 #include <cmath>
 
+#include "interrupt.h"
 #include "otk_args.h"
 #include "porrith.h"
 
@@ -17,6 +18,7 @@ enum DensityOption { OPT_SATURATION, OPT_BINS, OPT_BIN_WIDTH, OPT_MARGIN, DENSIT
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_response_density", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     if (nrhs < 1) otkError(c, "nargin", "%s: expects MAPS (got no input)", c.name);
     requireOtkOutputs(c, nlhs, 3);
     const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_STACKS);
@@ -54,6 +56,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.histogram = hostDoubles(density);
     planBinning(s);
     saturateAndBin(s);
+    interrupt.check({density, saturated});
 
     plhs[0] = density;
     if (nlhs > 1) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "alloc.h"
+#include "interrupt.h"
 #include "otk_args.h"
 #include "sigmoid.h"
 
@@ -19,6 +20,7 @@ constexpr long long RUN = 1 << 16;
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_saturate", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     if (nrhs < 1) otkError(c, "nargin", "%s: expects MAPS (got no input)", c.name);
     requireOtkOutputs(c, nlhs, 1);
     const double level = nrhs > ARG_LEVEL ? readScalar(c, prhs[ARG_LEVEL], "LEVEL (argument 2)", KIND_POSITIVE) : 1.0;
@@ -64,5 +66,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         s.sources = sources + runs;
     }
     sigmoidSaturate(s);
+    interrupt.check({out});
     plhs[0] = out;
 }

@@ -6,6 +6,7 @@
 
 #include "alloc.h"
 #include "halvery.h"
+#include "interrupt.h"
 #include "otk_args.h"
 
 namespace {
@@ -72,6 +73,7 @@ void readPatches(const OtkCall& c, const mxArray* given, HalveryState& s)
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_score_template", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, 2, "MAPS and TEMPLATE");
     requireOtkOutputs(c, nlhs, 3);
 
@@ -101,6 +103,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
     copyHalveryElements(s);
     testTemplate(s);
+    interrupt.check({scores, pooled, renders});
 
     plhs[0] = scores;
     if (nlhs > 1) plhs[1] = pooled;

@@ -3,6 +3,7 @@
 // Wendlow's, reached without a cell grid in between.
 #include <cmath>
 
+#include "interrupt.h"
 #include "otk_args.h"
 #include "wendlow.h"
 
@@ -46,6 +47,7 @@ mxArray* answers(const OtkMaps& m, mxArray* const results[4])
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_search_transform", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, 2, "MAPS and TEMPLATE");
     requireOtkOutputs(c, nlhs, 4);
 
@@ -64,6 +66,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.bestDeltaY = hostDoubles(results[2]);
     s.bestDeltaOri = hostDoubles(results[3]);
     searchTransform(s);
+    interrupt.check({results[0], results[1], results[2], results[3]});
 
     if (nlhs > 1) {
         for (int k = 0; k < 4; ++k) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "args.h"
+#include "interrupt.h"
 #include "transform.h"
 
 namespace {
@@ -61,6 +62,7 @@ const double* wholeArray(const Gateway& g, int pos, long long count)
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const Gateway g = {"otk_transform_points", nrhs, prhs, argNames};
+    const InterruptWatch interrupt(g.name);
     requireInputs(g, POINTS_ARGS);
     if (nlhs > 3) gatewayError(g, "nargout", "returns at most 3 outputs, %d requested", nlhs);
 
@@ -83,5 +85,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     mxArray* out[3];
     for (int k = 0; k < 3; ++k) out[k] = mxCreateUninitNumericArray(nd, dims, mxDOUBLE_CLASS, mxREAL);
     movePoints(move, count, rows, cols, orientations, hostDoubles(out[0]), hostDoubles(out[1]), hostDoubles(out[2]));
+    interrupt.check({out[0], out[1], out[2]});
     for (int k = 0; k < 3 && k < (nlhs > 0 ? nlhs : 1); ++k) plhs[k] = out[k];
 }

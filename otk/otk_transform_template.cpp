@@ -2,6 +2,7 @@
 // toolbox's one point transform, so that it lands exactly where the search
 // placed it.
 #include "otk_args.h"
+#include "interrupt.h"
 #include "transform.h"
 
 namespace {
@@ -63,6 +64,7 @@ double* replaceField(mxArray* moved, const mxArray* original, const char* name)
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_transform_template", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, MOVE_ARGS, "TEMPLATE and TRANSFORM");
     requireOtkOutputs(c, nlhs, 1);
     const PointMove m = readMove(c, prhs[ARG_TRANSFORM]);
@@ -75,5 +77,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     double* cols = replaceField(moved, prhs[ARG_TEMPLATE], "column");
     double* oris = replaceField(moved, prhs[ARG_TEMPLATE], "orientation");
     movePoints(m, elementCount(tpl), tpl.elemX, tpl.elemY, tpl.elemOri, rows, cols, oris);
+    interrupt.check({moved});
     plhs[0] = moved;
 }

@@ -1,6 +1,7 @@
 // otk_warp_maps: single maps rotated and shifted about their centre, each by
 // its own transform or all by one, in new maps. The same kernel as Sabrel's.
 #include "otk_args.h"
+#include "interrupt.h"
 #include "warp.h"
 #include "warp_args.h"
 
@@ -13,6 +14,7 @@ enum WarpMapsArg { ARG_MAPS = 0, ARG_ROW_SHIFT = 1, ARG_COLUMN_SHIFT = 2, ARG_RO
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_warp_maps", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, WARP_MAPS_ARGS, "MAPS, ROWSHIFT, COLUMNSHIFT, ROTATION and N");
     requireOtkOutputs(c, nlhs, 1);
     const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_LIST);
@@ -26,5 +28,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     WarpState s;
     setWarpCall(s, n, N, 1, maps.nRows, maps.nCols, maps.grid, results, t.dX, t.dY, t.dO);
     runWarpCall(s, nrhs, prhs);
+    interrupt.check({out});
     plhs[0] = out;
 }

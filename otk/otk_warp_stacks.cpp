@@ -2,6 +2,7 @@
 // centre, the channels turning along, in new stacks. The same kernel as
 // Mundle's.
 #include "otk_args.h"
+#include "interrupt.h"
 #include "warp.h"
 #include "warp_args.h"
 
@@ -14,6 +15,7 @@ enum WarpStacksArg { ARG_STACKS = 0, ARG_ROW_SHIFT = 1, ARG_COLUMN_SHIFT = 2, AR
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_warp_stacks", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, WARP_STACKS_ARGS, "STACKS, ROWSHIFT, COLUMNSHIFT and ROTATION");
     requireOtkOutputs(c, nlhs, 1);
     const OtkMaps stacks = readMaps(c, prhs[ARG_STACKS], "STACKS (argument 1)", LAYOUT_STACKS);
@@ -26,5 +28,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     WarpState s;
     setWarpCall(s, n, stacks.N, stacks.N, stacks.nRows, stacks.nCols, stacks.grid, results, t.dX, t.dY, t.dO);
     runWarpCall(s, nrhs, prhs);
+    interrupt.check({out});
     plhs[0] = out;
 }

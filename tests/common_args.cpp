@@ -9,12 +9,14 @@
 #include <limits>
 #include <string>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
 #include "alloc.h"
 #include "args.h"
+#include "interrupt.h"
 #include "standin.h"
 #include "threads.h"
 #include "waiting.h"
@@ -24,6 +26,14 @@ using namespace standin;
 namespace {
 
 const char* const names[] = {"first", "second", nullptr};
+
+// An output a call keeps: destroyed here, as the host would at the end.
+mxArray* detachedOutput()
+{
+    static std::unique_ptr<mxArray, void (*)(mxArray*)> kept{nullptr, mxDestroyArray};
+    kept.reset(detached(2, 2));
+    return kept.get();
+}
 
 struct Reader {
     std::vector<Array> arrays;
@@ -306,4 +316,40 @@ TEST(Maps, LinearIndex)
     EXPECT_EQ(linearIndex(1, 2, 5, -99), 5);
     // Beyond 2^31 elements the offset stays exact.
     EXPECT_EQ(linearIndex(70000, 70000, 70000, 70000), 70000LL * 70000 - 1);
+}
+
+// The watch of the otk_ gateways, through the branch MATLAB builds (the
+// stand-in answers utIsInterruptPending): with an interrupt pending the
+// chunks stop on 1 and 2 threads, check() destroys the outputs given (a
+// leak check at exit would find one it kept) and raises otk:interrupted;
+// without one, or once the watch is gone, nothing is stopped.
+TEST(Interrupts, TheWatchStopsChunksAndDiscardsTheOutputs)
+{
+    for (int threads : {1, 2}) {
+        std::atomic<int> ran{0};
+        auto body = [&](long long) { ran.fetch_add(1); };
+        {
+            const InterruptWatch watch("otk_probe");
+            setInterruptPending(false);
+            ASSERT_TRUE(forEachChunk(50, threads, body));
+            EXPECT_EQ(ran.load(), 50);
+            EXPECT_FALSE(watch.stopped());
+            watch.check({detachedOutput()});  // not stopped: the output is kept
+            setInterruptPending(true);
+            ASSERT_TRUE(forEachChunk(50, threads, body));
+            EXPECT_EQ(ran.load(), 50) << threads << " threads: chunks ran with an interrupt pending";
+            EXPECT_TRUE(watch.stopped());
+            std::string id;
+            try {
+                watch.check({detached(3, 4), nullptr, detached(1, 1)});
+            } catch (const HostError& e) {
+                id = e.id;
+            }
+            EXPECT_EQ(id, "otk:interrupted");
+        }
+        EXPECT_FALSE(chunksStopped());
+        ASSERT_TRUE(forEachChunk(50, threads, body));  // no watch: the pending interrupt is not asked
+        EXPECT_EQ(ran.load(), 100);
+        setInterruptPending(false);
+    }
 }

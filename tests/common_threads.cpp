@@ -126,6 +126,87 @@ TEST(Threads, OneThreadRunsInOrderOnTheCaller)
     EXPECT_EQ(order, (std::vector<long long>{0, 1, 2, 3}));
 }
 
+namespace {
+
+// A poll that says stop from its `after`-th question on, and notes whether
+// any question came from a thread other than the test's.
+struct StopAfter {
+    static int asked;
+    static int after;
+    static std::thread::id caller;
+    static std::atomic<bool> askedElsewhere;
+    static bool poll()
+    {
+        if (std::this_thread::get_id() != caller) askedElsewhere.store(true);
+        return ++asked >= after;
+    }
+};
+int StopAfter::asked = 0;
+int StopAfter::after = 0;
+std::thread::id StopAfter::caller;
+std::atomic<bool> StopAfter::askedElsewhere{false};
+
+}  // namespace
+
+TEST(Threads, AnInstalledPollStopsTheCallAndClaimedChunksFinish)
+{
+    // On 1 and 2 threads, the poll saying stop at its first, third or
+    // tenth question: fewer chunks run than the call has, every chunk begun
+    // has ended when runChunks returns (helpers' included), only the caller
+    // was asked, and the thread's later calls run nothing until the poll is
+    // installed again.
+    EnvGuard guard;
+    setenv(SPIN_VARIABLE, "1000", 1);
+    const long long chunks = 200;
+    for (int threads : {1, 2})
+        for (int after : {1, 3, 10}) {
+            std::atomic<long long> begun{0}, ended{0};
+            auto body = [&](long long) {
+                begun.fetch_add(1);
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+                ended.fetch_add(1);
+            };
+            StopAfter::asked = 0;
+            StopAfter::after = after;
+            StopAfter::caller = std::this_thread::get_id();
+            StopAfter::askedElsewhere.store(false);
+            setStopPoll(StopAfter::poll);
+            EXPECT_FALSE(chunksStopped());
+            ASSERT_TRUE(forEachChunk(chunks, threads, body));
+            const std::string call = std::to_string(threads) + " threads, stop at question " + std::to_string(after);
+            EXPECT_TRUE(chunksStopped()) << call;
+            EXPECT_EQ(begun.load(), ended.load()) << call;
+            EXPECT_LT(begun.load(), chunks / 2) << call;
+            if (threads == 1) {
+                EXPECT_EQ(begun.load(), after - 1) << call;
+            }
+            EXPECT_FALSE(StopAfter::askedElsewhere.load()) << call;
+            const long long before = begun.load();
+            ASSERT_TRUE(forEachChunk(chunks, threads, body));
+            EXPECT_EQ(begun.load(), before) << call << ": a call after the stop ran chunks";
+            setStopPoll(nullptr);
+            EXPECT_FALSE(chunksStopped());
+            ASSERT_TRUE(forEachChunk(chunks, threads, body));
+            EXPECT_EQ(begun.load(), before + chunks) << call << ": the call after the poll was removed";
+        }
+}
+
+TEST(Threads, APollThatNeverStopsChangesNothing)
+{
+    EnvGuard guard;
+    StopAfter::asked = 0;
+    StopAfter::after = 1 << 30;
+    StopAfter::caller = std::this_thread::get_id();
+    setStopPoll(StopAfter::poll);
+    for (int threads : {1, 2, 3}) {
+        const std::vector<int> runs = runCounted(1000, threads);
+        for (int r : runs) ASSERT_EQ(r, 1) << threads << " threads";
+    }
+    EXPECT_FALSE(chunksStopped());
+    EXPECT_GT(StopAfter::asked, 0);
+    setStopPoll(nullptr);
+}
+
 TEST(Threads, SettingIsReadAtEachCall)
 {
     EnvGuard guard;

@@ -58,11 +58,11 @@ struct Prepared {
     std::vector<Array> in;
     std::vector<const mxArray*> prhs;
     WarpState s;
-    Prepared(const Array& sources, const Array& results, const std::vector<double>& deltaX)
+    Prepared(const Array& sources, const Array& results, const std::vector<double>& deltaX, int side = 2)
     {
         const double n = static_cast<double>(deltaX.size());
         const std::vector<double> zero(deltaX.size(), 0.0);
-        in = {scalar(n), scalar(4), sources, results, scalar(2), scalar(2), column(deltaX), column(zero), column(zero)};
+        in = {scalar(n), scalar(4), sources, results, scalar(side), scalar(side), column(deltaX), column(zero), column(zero)};
         for (auto& a : in) prhs.push_back(a.get());
         const Gateway g = {"Tester", static_cast<int>(prhs.size()), prhs.data(), warpArgNames};
         readWarpCall(g, WARP_SINGLE_MAPS, s);
@@ -189,6 +189,33 @@ TEST(PrepareWarp, CopiesOnlySourcesThatShareAResultBlock)
     EXPECT_EQ(p.s.sI[2], values(c).data());
     EXPECT_EQ(p.s.rI[1], values(a).data());
     EXPECT_FALSE(p.s.plainOrder);
+}
+
+TEST(PrepareWarp, LongRunsOfOneTransformAreSplitIntoGroupsThatCanBeStopped)
+{
+    // 512^2 maps: a group holds at most 2 (half a million elements), and
+    // 5 maps of one transform make groups {0, 1}, {2, 3}, {4}. Each map is
+    // still what the plain warp of that map alone gives, bit for bit.
+    const int side = 512, n = 5;
+    EXPECT_EQ(warpGroupImages(1, static_cast<long long>(side) * side), 2);
+    EXPECT_EQ(warpGroupImages(16, 1LL << 30), 1);
+    std::vector<Array> sources, results;
+    for (int k = 0; k < n; ++k) {
+        std::vector<double> v(static_cast<std::size_t>(side) * side);
+        for (std::size_t e = 0; e < v.size(); ++e) v[e] = static_cast<double>((e * 7 + k) % 101);
+        sources.push_back(matrix(side, side, v));
+        results.push_back(zeros(side, side));
+    }
+    Prepared p(cellOf(n, 1, sources), cellOf(n, 1, results), std::vector<double>(n, 3.0), side);
+    ASSERT_EQ(p.s.groups, 3);
+    EXPECT_EQ(std::vector<int>(p.s.groupStart, p.s.groupStart + 4), (std::vector<int>{0, 2, 4, 5}));
+    warpAllOn(p.s, 1);
+    const SampleGeometry g = sampleGeometry(4, side, side, WarpParams{3, 0, 0});
+    for (int k = 0; k < n; ++k) {
+        std::vector<double> expected(static_cast<std::size_t>(side) * side);
+        warpColumns(g, 0, side, values(sources[k]).data(), expected.data(), false);
+        EXPECT_TRUE(sameBits(values(results[k]), expected)) << "map " << k;
+    }
 }
 
 TEST(PrepareWarp, GroupsByTransformUnlessResultsShareStorage)

@@ -169,4 +169,35 @@ warped = num2cell(otk_warp_maps(cat(3, c{:}), 1, 0, [0 1 2], 2), [1 2]);
 check(isequal(bits_of(otk_warp_maps(c, 1, 0, [0 1 2], 2)), bits_of(reshape(warped, 1, 3))), ...
       'otk_warp_maps of a 1 x 3 cell', 0);
 
+% Calls large enough to be cut into the chunks that let Ctrl-C stop them
+% (more than half a million elements under one transform, a density of
+% more than 2^18 values, one image's search of more than some milliseconds)
+% give the bits of the same work in calls too small to be cut, on 1 and on
+% 2 threads.
+big = randn(128, 128, 4, 20);
+oneMap = 2 * rand(64, 64, 8) - 0.5;
+e = (0:19999)';
+wide = otk_template(mod(e, 8), mod(e * 7, 60) + 2, mod(e * 13, 60) + 2, 1 + mod(e, 3), mod(e, 2) / 4);
+searched = {};
+before = otk_threads();
+for threads = [1 2]
+  otk_threads(threads);
+  warped = otk_warp_stacks(big, 2, -1, 3);
+  maps = otk_warp_maps(reshape(big, 128, 128, []), 2, -1, 3, 4);
+  [d, n] = otk_response_density(big, 'Bins', 7);
+  counts = zeros(1, 7);
+  for i = 1:20
+    check(same(warped(:, :, :, i), otk_warp_stacks(big(:, :, :, i), 2, -1, 3)), ...
+          sprintf('stack %d of a long otk_warp_stacks on %d threads', i, threads), 0);
+    check(same(maps(:, :, 4 * i - 3:4 * i), otk_warp_maps(big(:, :, :, i), 2, -1, 3, 4)), ...
+          sprintf('stack %d of a long otk_warp_maps on %d threads', i, threads), 0);
+    [di, ni] = otk_response_density(big(:, :, :, i), 'Bins', 7);
+    counts = counts + round(di * ni / 7);
+  end
+  check(isequal(round(d * n / 7), counts), sprintf('counts of a long otk_response_density on %d threads', threads), 0);
+  searched{end + 1} = otk_search_transform(oneMap, wide, 'ShiftRange', 4);
+end
+otk_threads(before);
+check(isequal(searched{1}, searched{2}), 'a long one-image otk_search_transform on 1 and 2 threads', 0);
+
 printf('test_otk_bits: 20 random trials, every function identical to its plug-in; any class, any shape\n');

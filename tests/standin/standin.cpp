@@ -1,5 +1,6 @@
 #include "standin.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +71,13 @@ std::size_t mxGetNumberOfElements(const mxArray* a) { return a->rows * a->cols; 
 std::size_t mxGetM(const mxArray* a) { return a->rows; }
 std::size_t mxGetN(const mxArray* a) { return a->cols; }
 const char* mexFunctionName() { return currentName; }
+void mxDestroyArray(mxArray* a) { delete a; }
+
+namespace {
+std::atomic<bool> interruptPending{false};
+}  // namespace
+
+extern "C" bool utIsInterruptPending() { return interruptPending.load(); }
 
 void mexErrMsgIdAndTxt(const char* id, const char* fmt, ...)
 {
@@ -137,6 +145,17 @@ void releaseAllocations()
 }
 
 std::size_t allocationsOfLastCall() { return blocksOfCall; }
+
+mxArray* detached(std::size_t rows, std::size_t cols)
+{
+    mxArray* a = new mxArray;
+    a->rows = rows;
+    a->cols = cols;
+    a->re.assign(rows * cols, 0.0);
+    return a;
+}
+
+void setInterruptPending(bool pending) { interruptPending.store(pending); }
 
 void call(const char* name, Gateway_fn fn, const std::vector<Array>& inputs)
 {

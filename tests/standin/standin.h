@@ -29,6 +29,11 @@ std::size_t mxGetM(const mxArray* a);
 std::size_t mxGetN(const mxArray* a);
 [[noreturn]] void mexErrMsgIdAndTxt(const char* id, const char* fmt, ...);
 const char* mexFunctionName();
+// Frees an array made for a call's outputs (standin::detached).
+void mxDestroyArray(mxArray* a);
+// MATLAB's question "is an interrupt pending?" (libut); the tests set the
+// answer with standin::setInterruptPending.
+extern "C" bool utIsInterruptPending();
 
 // Every gateway defines this; C linkage as with the real host header.
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
@@ -80,6 +85,13 @@ std::string errorIdOf(const char* name, Gateway_fn fn, const std::vector<Array>&
 // Runs a gateway as the host would: the inputs in order, no outputs, the
 // call's mxCalloc blocks released afterwards, even when it raises.
 void call(const char* name, Gateway_fn fn, const std::vector<Array>& inputs);
+
+// A rows x cols double array owned by whoever destroys it (mxDestroyArray),
+// as the arrays a gateway makes for its outputs are.
+mxArray* detached(std::size_t rows, std::size_t cols);
+
+// What utIsInterruptPending answers from now on.
+void setInterruptPending(bool pending);
 
 // Blocks handed out by mxCalloc during the current or last call.
 std::size_t allocationsOfLastCall();
