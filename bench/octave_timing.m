@@ -322,6 +322,11 @@ for asCells = [false true]
       {'raw Porrith', @(a) Porrith(4, N, mapsS, 2, n, n, 0.05, 20, zeros(1, 20), 1), @nothing}, {}, rounds);
 end
 
+% The host's own price for a new array of the size otk_warp_stacks and
+% otk_saturate return (32 MB: fresh pages, each a page fault), which the raw
+% calls, writing into arrays made before, do not pay.
+row(out, 'otk', 'the host''s zeros(256, 256, 16, 4)', {@(a) zeros(n, n, N, 4), @nothing}, {}, {}, rounds);
+
 if isempty(saved)
   unsetenv('OTK_NUM_THREADS');
 else
