@@ -14,9 +14,10 @@
 #                    Octave, each otk_ function against the raw plug-in
 #   --sweep          bench/sweep.m, when there, run the same way as --host
 #                    With none of the three: --cpp and --host.
-#   --repetitions N  rounds per case (default 1, a quick look of a few
+#   --repetitions N  rounds per case (default 1, a quick look of some 5
 #                    minutes on 2 cores; take 3 or 5 for figures to quote:
-#                    medians). REPETITIONS=N does the same.
+#                    medians; the Octave scripts take 3 rounds at least).
+#                    REPETITIONS=N does the same.
 #   --all            also the C++ probe cases (thread thresholds, back-to-back
 #                    loops, wake-ups), which print but are not in the table
 #   --busy           runs beside two niced busy loops that hold the cores
@@ -26,8 +27,9 @@
 # programs' own output, which tools/thread_ratios.py reads), cpp-<program>.json,
 # host.tsv, sweep.tsv, and table.txt, the table printed at the end.
 #
-# An Octave script run by --host or --sweep finds build/mex's plug-ins and
-# the plain builds on its path, and gets two variables: OTK_BENCH_OUT, a file
+# An Octave script run by --host or --sweep finds the plug-ins
+# (build-bench/mex) and the plain builds and probes (build-bench/bench-mex)
+# on its path, and gets two variables: OTK_BENCH_OUT, a file
 # to append its rows to, one a line, tab-separated: section, case, seconds
 # per call at 1 thread, at 2, baseline name, baseline seconds, peer name,
 # peer seconds (empty fields where there is none); and OTK_BENCH_ROUNDS.
@@ -48,7 +50,7 @@ while [ $# -gt 0 ]; do
     --repetitions=*) repetitions="${1#*=}" ;;
     --all) all=1 ;;
     --busy) busy=1 ;;
-    -h|--help) sed -n '2,33p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,35p' "$0"; exit 0 ;;
     -*) echo "tools/bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     *) filter="$1" ;;
   esac
