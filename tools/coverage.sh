@@ -45,6 +45,7 @@ fi
 # compiler) cannot run: it is left out of the count.
 mkdir -p "$dir/coverage"
 gcovr --root . --object-directory "$dir" --filter 'common/' --filter 'args/' \
-      --exclude-lines-by-pattern '.*std::abort\(\);.*does not return.*' --print-summary \
+      --exclude-lines-by-pattern '.*std::abort\(\);.*does not return.*' --exclude-directories '.*/CMakeFiles/[0-9.]+' \
+      --print-summary \
       --html-details "$dir/coverage/index.html" --txt - | sed '/^-*$/d'
 echo "annotated sources: $dir/coverage/index.html"
