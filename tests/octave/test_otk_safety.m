@@ -17,12 +17,6 @@ expect_error('otk:badOrientation', @otk_score_template, g', otk_template(3, 3, 3
 expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(6)}, tpl);
 expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(25, 1)}, tpl);
 expect_error('otk:badMapSize', @otk_warp_stacks, {zeros(5); zeros(25, 1)}, 0, 0, 0);
-% A cell never set (it reads as 0 x 0), and a 5 x 5 x 2 array posing as a map.
-unset = cell(1, 2);
-unset{1} = zeros(5);
-expect_error('otk:badMapSize', @otk_score_template, unset, tpl);
-expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(5, 5, 2)}, tpl);
-expect_error('otk:badMapSize', @otk_saturate, {zeros(5), zeros(5, 5, 2)}, 1);
 % Patches: 5 x 5 among 3 x 3, even sides, the wrong count.
 expect_error('otk:badPatches', @otk_score_template, maps, tpl, 'Patches', {ones(3), ones(5)});
 expect_error('otk:badPatches', @otk_score_template, maps, tpl, 'Patches', ones(4, 4, 2));
@@ -48,6 +42,12 @@ expect_error('otk:badSize', @otk_score_template, zeros(5, 5, 2, 1, 2), tpl);
 expect_error('otk:badSize', @otk_warp_maps, {zeros(5), zeros(5); zeros(5), zeros(5)}, 0, 0, 0, 4);
 expect_error('otk:badSize', @otk_warp_maps, zeros(5, 5, 2), [0 0 0], 0, 0, 4);
 expect_error('otk:badSize', @otk_score_template, repmat({zeros(5)}, [1 2 2]), tpl);
+% A cell never set (it reads as 0 x 0), and a 5 x 5 x 2 array posing as a map.
+unset = cell(1, 2);
+unset{1} = zeros(5);
+expect_error('otk:badMapSize', @otk_score_template, unset, tpl);
+expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(5, 5, 2)}, tpl);
+expect_error('otk:badMapSize', @otk_saturate, {zeros(5), zeros(5, 5, 2)}, 1);
 % Options.
 expect_error('otk:unknownOption', @otk_score_template, maps, tpl, 'Shiftrang', 1);
 expect_error('otk:badOption', @otk_score_template, maps, tpl, 3, 1);
