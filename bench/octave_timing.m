@@ -208,6 +208,12 @@ function wendlowCall(plugin, c, a)
          [], [], c.shiftRange, c.oriRange, 1, numel(tpl.orientation), 0.9, a.best, [], 0, 0, 0, 0, a.dx, a.dy, a.dori);
 end
 
+% All three results, as the raw call writes them (with fewer outputs
+% otk_score_template draws nothing).
+function scoreAll(maps, tpl)
+  [s, p, r] = otk_score_template(maps, tpl); %#ok<ASGLU>
+end
+
 function same = agree(call, results, product, plain)
   a = results(); b = results();
   call(product, a);
@@ -298,7 +304,7 @@ for asCells = [false true]
                      tpl.bias, patches, a.renders, 1, 1, 1, K, Inf, a.scores, a.pooled, 0, 0, 0, 0);
   prepare = @() struct('renders', {renders()}, 'scores', zeros(c.nImages, 1), 'pooled', zeros(c.nImages, K));
   row(out, 'otk', ['otk_score_template, 32 x 16 x 128^2, ' kind], ...
-      {@(a) otk_score_template(maps, tpl), @nothing}, {'raw Halvery', raw, prepare}, {}, rounds);
+      {@(a) scoreAll(maps, tpl), @nothing}, {'raw Halvery', raw, prepare}, {}, rounds);
   raw = @(a) Wendlow(c.nImages, c.N, maps, {}, 0, c.n, c.n, 0, tpl.orientation, tpl.row, tpl.column, tpl.weight, ...
                      tpl.bias, {}, {}, 1, 1, 1, K, Inf, a.best, 0, 0, 0, 0, 0, a.dx, a.dy, a.dori);
   row(out, 'otk', ['otk_search_transform, 32 x 16 x 128^2, ' kind], ...
