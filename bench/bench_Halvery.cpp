@@ -30,7 +30,7 @@ const std::vector<bench::Case> cases = {
     // same batch call after call.
     {"caseA", 32, 128, 16, 60, 1, 1, 3},
     {"caseB", 16, 256, 16, 100, 2, 1, 5},
-    // The back-to-back loop of bench/octave_timing.m: a call of 0.3 ms.
+    // The back-to-back loop of bench/probes/host_floors.m: a call of 0.3 ms.
     {"backtoback", 16, 48, 4, 600, 2, 1, 2},
 };
 

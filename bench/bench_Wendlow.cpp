@@ -26,7 +26,7 @@ const std::vector<bench::Case> cases = {
     {"reach1", 8, 64, 16, 100, 1, 1, 0},
     {"series8", 8, 128, 16, 60, 1, 1, 0},
     {"series32", 32, 128, 16, 60, 1, 1, 0},  // 64 MB of maps, beyond the caches
-    // The series of bench/octave_timing.m, its batches as there.
+    // The series of bench/probes/host_floors.m, its batches as there.
     {"series8", 8, 128, 16, 60, 1, 1, 0, true},
     {"series32", 32, 128, 16, 60, 1, 1, 0, true},
     {"noPooling", 8, 64, 16, 100, 0, 0, 0},

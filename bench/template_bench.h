@@ -27,7 +27,8 @@ namespace bench {
 struct Case {
     std::string name;
     int nImages, side, N, nElements, shiftRange, oriRange, patchHalf;
-    // The batches of bench/octave_timing.m: elements at whole positions in a
+    // The batches of the through-host timing (bench/octave_timing.m,
+    // bench/probes/host_floors.m): elements at whole positions in a
     // disc of radius 0.4 side about the centre, maps uniform in [0, 1),
     // saturation 0.9.
     bool likeHost = false;

@@ -379,6 +379,33 @@ TEST(Threads, SmallWorkStaysOnTheCaller)
     EXPECT_EQ(threadsFor(1e12, 100), 1);
 }
 
+TEST(Threads, ACallWhileThePoolIsTakenRunsOnItsCaller)
+{
+    // Another thread's call holds the pool until this one is done: this one
+    // must neither wait for it nor lose a chunk, and runs in order here.
+    std::atomic<bool> inside{false}, done{false};
+    auto hold = [&](long long) {
+        inside = true;
+        for (int k = 0; k < 10000 && !done; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    std::thread other([&] { forEachChunk(2, 2, hold); });
+    for (int k = 0; k < 10000 && !inside; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::vector<long long> order;
+    bool here = true;
+    const std::thread::id caller = std::this_thread::get_id();
+    auto body = [&](long long c) {
+        order.push_back(c);
+        here = here && std::this_thread::get_id() == caller;
+    };
+    const bool ok = forEachChunk(4, 2, body);
+    done = true;
+    other.join();
+    ASSERT_TRUE(inside.load());
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(here);
+    EXPECT_EQ(order, (std::vector<long long>{0, 1, 2, 3}));
+}
+
 TEST(Threads, AThrowingChunkIsContained)
 {
     std::atomic<int> ran{0};

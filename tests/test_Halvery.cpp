@@ -518,7 +518,7 @@ TEST(Halvery, MatchesThePlainLoopForAnyThreadCount)
 {
     const unsigned seed = 2027;
     std::mt19937 rng(seed);
-    for (int trial = 0; trial < 16; ++trial) {
+    for (int trial = 0; trial < 17; ++trial) {
         // Trials 0-10 draw patches of every side that is drawn unrolled
         // (patchHalf 0-5), whole and clipped. Trial 11 has work enough for
         // helper threads; 12 and 13 pool and draw windows at and just past
@@ -527,12 +527,17 @@ TEST(Halvery, MatchesThePlainLoopForAnyThreadCount)
         // from memory). 15 asks, while it tests an image, for the sample
         // lines of the next (4.6 MB of them) and its render lines (21 MB of
         // render maps); built with AddressSanitizer each request reads a byte.
+        // 16 draws many whole patches of 11 x 11 and pools 9 orientations.
         TemplateCall c = trial < 11   ? randomCall(rng, 1 + trial % 5, 1 + trial % 6, 3 + 15 * (trial % 4), 6 + 3 * trial,
                                                    trial % 6)
                          : trial < 14 ? randomCall(rng, 8, 4, trial == 11 ? 600 : 200, 40, trial == 11 ? -1 : trial - 4)
                          : trial < 15 ? randomCall(rng, 4, 16, 300, 200, 2)
-                                      : randomCall(rng, 160, 2, 150, 128, 1);
-        if (trial == 15) {
+                         : trial < 16 ? randomCall(rng, 160, 2, 150, 128, 1)
+                                      : randomCall(rng, 2, 10, 40, 40, 5);
+        if (trial == 16) {
+            c.shiftRange = 1;
+            c.oriRange = 4;
+        } else if (trial == 15) {
             c.shiftRange = 1;
             c.oriRange = 0;
             c.shiftStep = 1;

@@ -209,7 +209,8 @@ TEST(Wendlow, NoImageWritesNothingAndCallsDoNotAccumulate)
 TEST(Wendlow, MatchesAPlainEvaluation)
 {
     // Trials 4 and 5 have maps of 24 x 25, where most rotations land every
-    // shift of an element inside and are pooled together.
+    // shift of an element inside and are pooled together; so do the last
+    // two calls, with the widest window.
     const unsigned seed = 2024;
     std::mt19937 rng(seed);
     for (int N : {0, 1, 2, 3, 4, 5, 8, 16, 17, 20, 32})
@@ -218,6 +219,14 @@ TEST(Wendlow, MatchesAPlainEvaluation)
             const Results expected = reference(c);
             EXPECT_EQ(runResults(c), expected) << "seed " << seed << ", N " << N << " trial " << trial;
         }
+    // The widest window pooled together: nine orientations (oriRange 4).
+    for (int N : {9, 16}) {
+        TemplateCall c = randomCall(rng, 2, N, 20, 24);
+        c.shiftRange = 1;
+        c.oriRange = 4;
+        const Results expected = reference(c);
+        EXPECT_EQ(runResults(c), expected) << "seed " << seed << ", N " << N << ", oriRange 4";
+    }
 }
 
 TEST(Wendlow, OneArrayForTwoResultsSeesThePlainWriteOrder)

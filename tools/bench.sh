@@ -1,39 +1,79 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (Release, no sanitizers) into build-bench/ and runs
-# every bench_* program with repetitions, printing medians.
+# Builds the benchmarks (Release, no sanitizers) into build-bench/, runs them
+# and prints one table: each case's time at 1 thread and at 2, its baseline
+# (the plain build of the same definition) and the ratios to it, and its
+# peer (OpenCV, vectorised Octave, a bare exp loop) and the ratio to that.
 #
-#   tools/bench.sh [--busy] [filter]
+#   tools/bench.sh [--cpp] [--host] [--sweep] [--repetitions N] [--all] [--busy] [filter]
 #
-#   filter   a Google Benchmark regex (--benchmark_filter), e.g. 'Porrith'
-#   --busy   runs while two niced busy loops hold the cores, to show what
-#            threads cost on a machine whose cores are taken
+#   --cpp            the C++ benchmarks: bench/bench_<Name>.cpp (Google
+#                    Benchmark), every kernel through its gateway and the
+#                    host-free stand-in, against the plain loops and the peer
+#   --host           through the host: bench/octave_timing.m in octave-cli,
+#                    each plug-in against its plain build or vectorised
+#                    Octave, each otk_ function against the raw plug-in
+#   --sweep          bench/sweep.m, when there, run the same way as --host
+#                    With none of the three: --cpp and --host.
+#   --repetitions N  rounds per case (default 1, a quick look of some 5
+#                    minutes on 2 cores; take 3 or 5 for figures to quote:
+#                    medians; the Octave scripts take 3 rounds at least).
+#                    REPETITIONS=N does the same.
+#   --all            also the C++ probe cases (thread thresholds, back-to-back
+#                    loops, wake-ups), which print but are not in the table
+#   --busy           runs beside two niced busy loops that hold the cores
+#   filter           a regex for the C++ cases (--benchmark_filter)
 #
-# Programs whose cases carry a threads: argument set the thread count per
-# case (1, or 0 for all the cores the process may use) and run once; the
-# others run once with OTK_NUM_THREADS=1 and once with all cores.
-# REPETITIONS (default 5) sets the rounds per case. The output is also
-# kept in build-bench/results-<time>.txt.
+# Everything a run writes goes to build-bench/results-<time>/: cpp.txt (the
+# programs' own output, which tools/thread_ratios.py reads), cpp-<program>.json,
+# host.tsv, sweep.tsv, and table.txt, the table printed at the end.
+#
+# An Octave script run by --host or --sweep finds the plug-ins
+# (build-bench/mex) and the plain builds and probes (build-bench/bench-mex)
+# on its path, and gets two variables: OTK_BENCH_OUT, a file
+# to append its rows to, one a line, tab-separated: section, case, seconds
+# per call at 1 thread, at 2, baseline name, baseline seconds, peer name,
+# peer seconds (empty fields where there is none); and OTK_BENCH_ROUNDS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 busy=0
-filter='.'
-for arg in "$@"; do
-  case "$arg" in
+all=0
+filter=''
+repetitions="${REPETITIONS:-1}"
+want_cpp=0 want_host=0 want_sweep=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --cpp) want_cpp=1 ;;
+    --host) want_host=1 ;;
+    --sweep) want_sweep=1 ;;
+    --repetitions) repetitions="$2"; shift ;;
+    --repetitions=*) repetitions="${1#*=}" ;;
+    --all) all=1 ;;
     --busy) busy=1 ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
-    *) filter="$arg" ;;
+    -h|--help) sed -n '2,35p' "$0"; exit 0 ;;
+    -*) echo "tools/bench.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+    *) filter="$1" ;;
   esac
+  shift
 done
-repetitions="${REPETITIONS:-5}"
+if [ $((want_cpp + want_host + want_sweep)) = 0 ]; then
+  want_cpp=1 want_host=1
+fi
+if [ "$want_sweep" = 1 ] && [ ! -f bench/sweep.m ]; then
+  echo "tools/bench.sh: no bench/sweep.m" >&2
+  exit 2
+fi
 
 bash tools/setup.sh bench
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTOOLBOX_TESTS=OFF -DTOOLBOX_OCTAVE=OFF \
+octave=OFF
+[ $((want_host + want_sweep)) -gt 0 ] && octave=ON
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTOOLBOX_TESTS=OFF -DTOOLBOX_OCTAVE=$octave \
       -DTOOLBOX_BENCHMARKS=ON > /dev/null
-targets=$(cd bench && ls bench_*.cpp | sed 's/\.cpp$//')
-for t in $targets; do
-  cmake --build build-bench -j 2 --target "$t" > /dev/null
-done
+programs=$(cd bench && ls bench_*.cpp | sed 's/\.cpp$//')
+targets=()
+[ "$want_cpp" = 1 ] && targets+=($programs)
+[ "$octave" = ON ] && targets+=(octave_plugins bench_plugins)
+cmake --build build-bench -j "$(nproc)" --target "${targets[@]}" > /dev/null
 
 loops=()
 stop_loops() {
@@ -49,28 +89,46 @@ if [ "$busy" = 1 ]; then
   done
 fi
 
-out="build-bench/results-$(date -u +%Y%m%dT%H%M%SZ).txt"
+out="build-bench/results-$(date -u +%Y%m%dT%H%M%SZ)"
+mkdir -p "$out"
 {
   echo "# $(date -u) on $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
   echo "# load before the run: $(cut -d' ' -f1-3 /proc/loadavg); busy loops: $busy; repetitions: $repetitions"
-} | tee "$out"
+} | tee "$out/cpp.txt"
 
-flags=(--benchmark_filter="$filter" --benchmark_repetitions="$repetitions"
-       --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true
-       --benchmark_color=false)
-for t in $targets; do
-  program="build-bench/bench/$t"
-  [ -x "$program" ] || continue
-  cases=$("$program" --benchmark_list_tests --benchmark_filter="$filter" 2> /dev/null || true)
-  [ -n "$cases" ] || continue
-  if grep -q 'threads:' <<< "$cases"; then
-    echo "## $t" | tee -a "$out"
-    env -u OTK_NUM_THREADS "$program" "${flags[@]}" 2>&1 | tee -a "$out"
-  else
-    echo "## $t, OTK_NUM_THREADS=1" | tee -a "$out"
-    OTK_NUM_THREADS=1 "$program" "${flags[@]}" 2>&1 | tee -a "$out"
-    echo "## $t, all cores" | tee -a "$out"
-    env -u OTK_NUM_THREADS "$program" "${flags[@]}" 2>&1 | tee -a "$out"
+if [ "$want_cpp" = 1 ]; then
+  # The table's cases: each kernel at 1 thread and at all cores, its plain
+  # baseline and its peer at 1 thread; the probes only with --all.
+  if [ -z "$filter" ]; then
+    filter='kernel_|plain_baseline|product_|opencv_warpAffine|/N:'
+    [ "$all" = 1 ] && filter='.'
   fi
-done
-echo "kept in $out"
+  flags=(--benchmark_filter="$filter" --benchmark_color=false)
+  if [ "$repetitions" -gt 1 ]; then
+    flags+=(--benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true
+            --benchmark_enable_random_interleaving=true)
+  else
+    flags+=(--benchmark_min_time=0.2)
+  fi
+  for t in $programs; do
+    program="build-bench/bench/$t"
+    [ -x "$program" ] || continue
+    echo "## $t" | tee -a "$out/cpp.txt"
+    env -u OTK_NUM_THREADS "$program" "${flags[@]}" --benchmark_out="$out/cpp-$t.json" \
+        --benchmark_out_format=json 2>&1 | tee -a "$out/cpp.txt"
+  done
+fi
+
+rounds=$repetitions
+[ "$rounds" -lt 3 ] && rounds=3
+run_octave() {
+  echo "## $1" | tee -a "$out/cpp.txt"
+  OTK_BENCH_OUT="$PWD/$out/$2.tsv" OTK_BENCH_ROUNDS=$rounds env -u OTK_NUM_THREADS \
+    octave-cli --norc --quiet --no-history --path build-bench/mex --path build-bench/bench-mex "$1"
+}
+[ "$want_host" = 1 ] && run_octave bench/octave_timing.m host
+[ "$want_sweep" = 1 ] && run_octave bench/sweep.m sweep
+
+echo
+python3 tools/bench_table.py "$out" | tee "$out/table.txt"
+echo "kept in $out/"

@@ -6,9 +6,10 @@
 #   bash tools/setup.sh [test] all of that, and GoogleTest, Google
 #                              Benchmark, Octave's parallel package,
 #                              python3 (the fuzzer and the MATLAB syntax
-#                              check) and iproute2 (whose ip gives the
-#                              cluster test its own loopback) for the tests
-#                              and benchmarks (the default)
+#                              check), iproute2 (whose ip gives the
+#                              cluster test its own loopback) and gcovr
+#                              (tools/coverage.sh) for the tests and
+#                              benchmarks (the default)
 #   bash tools/setup.sh bench  the test profile and OpenCV, the peer the
 #                              warp benchmarks compare against
 set -euo pipefail
@@ -16,8 +17,8 @@ profile="${1:-test}"
 packages=(cmake make g++ octave octave-dev gnuplot-nox fonts-freefont-otf)
 case "$profile" in
   demo) ;;
-  test) packages+=(libgtest-dev libbenchmark-dev octave-parallel python3 iproute2) ;;
-  bench) packages+=(libgtest-dev libbenchmark-dev octave-parallel python3 iproute2 libopencv-dev) ;;
+  test) packages+=(libgtest-dev libbenchmark-dev octave-parallel python3 iproute2 gcovr) ;;
+  bench) packages+=(libgtest-dev libbenchmark-dev octave-parallel python3 iproute2 gcovr libopencv-dev) ;;
   *) echo "usage: bash tools/setup.sh [demo|test|bench]" >&2; exit 2 ;;
 esac
 missing=()

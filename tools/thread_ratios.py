@@ -5,7 +5,7 @@ below 1 the threads gained, above 1 they cost. Cases name their thread
 count (threads:N, _Nthread(s), .../side/N) or are paired across a
 program's two runs (OTK_NUM_THREADS=1, then all cores).
 
-    python3 tools/thread_ratios.py build-bench/results-<time>.txt [regex]
+    python3 tools/thread_ratios.py build-bench/results-<time>/cpp.txt [regex]
 """
 import collections
 import re

@@ -1,6 +1,7 @@
 // plain_Halvery: Halvery's arguments read by the toolbox's argument module,
 // then the plain loops of tests/plain_halvery.h. Built into build/bench-mex
-// for the through-host timing (bench/octave_timing.m) only; never shipped.
+// for the through-host timing (bench/octave_timing.m, bench/probes/) only;
+// never shipped.
 #include <vector>
 
 #include "args.h"

@@ -122,7 +122,7 @@ tpl = otk_template([0 3 1 2], [2 5 4 6], [3 7 1 4], [1 -0.5 2 0.25], [0.2 0 0.1 
 calls = {@(x) otk_score_template(x, tpl, 'Saturation', 3), 3, false; @(x) otk_search_transform(x, tpl), 4, false;
          @(x) otk_saturate(x, 2), 1, false; @(x) otk_response_density(x, 'Saturation', 2, 'Margin', 1), 3, false;
          @(x) otk_warp_stacks(x, [1 -1], 0, [3 -5]), 1, false; @(x) otk_warp_maps(x, 1, -1, 2, 4), 1, true};
-classes = {'single', 'int16', 'uint8', 'logical'};
+classes = {'single', 'int8', 'uint8', 'int16', 'uint16', 'int32', 'uint32', 'int64', 'uint64', 'logical'};
 for k = 1:numel(classes)
   stack = feval(classes{k}, 20 * rand(6, 7, 4, 2) - 5);
   inputs = {stack, double(stack), stack(:, :, :, 1), double(stack(:, :, :, 1))};  % stacks, then lists

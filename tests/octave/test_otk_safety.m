@@ -41,6 +41,13 @@ expect_error('otk:notNumeric', @otk_score_template, {'text'}, tpl);
 expect_error('otk:badSize', @otk_score_template, zeros(5, 5, 2, 1, 2), tpl);
 expect_error('otk:badSize', @otk_warp_maps, {zeros(5), zeros(5); zeros(5), zeros(5)}, 0, 0, 0, 4);
 expect_error('otk:badSize', @otk_warp_maps, zeros(5, 5, 2), [0 0 0], 0, 0, 4);
+expect_error('otk:badSize', @otk_score_template, repmat({zeros(5)}, [1 2 2]), tpl);
+% A cell never set (it reads as 0 x 0), and a 5 x 5 x 2 array posing as a map.
+unset = cell(1, 2);
+unset{1} = zeros(5);
+expect_error('otk:badMapSize', @otk_score_template, unset, tpl);
+expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(5, 5, 2)}, tpl);
+expect_error('otk:badMapSize', @otk_saturate, {zeros(5), zeros(5, 5, 2)}, 1);
 % Options.
 expect_error('otk:unknownOption', @otk_score_template, maps, tpl, 'Shiftrang', 1);
 expect_error('otk:badOption', @otk_score_template, maps, tpl, 3, 1);

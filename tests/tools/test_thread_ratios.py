@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """tools/thread_ratios.py on a made-up bench.sh output: every way a case
 names its thread count, a program run once per thread setting, units, and
-colour codes; each case must pair its 1- and 2-thread medians."""
+colour codes; each case must pair its 1- and 2-thread medians. Then
+tools/bench_table.py on a made-up results folder: each family of case names
+must find its 1- and 2-thread times, its baseline and its peer, medians of
+repetitions before single runs, and the Octave scripts' rows beside them."""
+import json
 import os
 import subprocess
 import sys
@@ -42,6 +46,72 @@ EXPECTED = {
 }
 
 
+def entry(name, real_time, unit='us', aggregate=None):
+    e = {'name': name + ('_' + aggregate if aggregate else ''), 'run_name': name, 'real_time': real_time,
+         'time_unit': unit, 'run_type': 'aggregate' if aggregate else 'iteration'}
+    if aggregate:
+        e['aggregate_name'] = aggregate
+    return e
+
+
+RESULTS = {
+    'cpp-bench_Halvery.json': [
+        entry('Halvery/plain_baseline_1thread/caseA/real_time', 40, aggregate='median'),
+        entry('Halvery/plain_baseline_1thread/caseA/real_time', 99, aggregate='mean'),
+        entry('Halvery/kernel_1thread/caseA/real_time', 10, aggregate='median'),
+        entry('Halvery/kernel_2threads/caseA/real_time', 5, aggregate='median'),
+        entry('Halvery/threshold_2threads/2img/real_time', 1, aggregate='median')],
+    'cpp-bench_Fenwold.json': [
+        entry('Fenwold/side:256/N:16/images:1/threads:1/real_time', 2, 'ms'),
+        entry('Fenwold/side:256/N:16/images:1/threads:0/real_time', 1, 'ms'),
+        entry('PlainBaseline/side:256/N:16/images:1/threads:1/real_time', 4, 'ms'),
+        entry('BareExp/side:256/N:16/images:1/threads:1/real_time', 1000, 'us'),
+        entry('BackToBack/side:48/threads:1/spin:0/real_time', 1, 'ms')],
+    'cpp-bench_Sabrel.json': [
+        entry('sabrel_tiny/plain_baseline/real_time', 800, 'ns'),
+        entry('sabrel_tiny/product_1thread/real_time', 400, 'ns'),
+        entry('sabrel_tiny/product_2thread/real_time', 200, 'ns'),
+        entry('sabrel_tiny/opencv_warpAffine_nearest_1thread/real_time', 1600, 'ns'),
+        entry('sabrel_tiny/opencv_remap_nearest_1thread/real_time', 1, 'ns')],
+}
+HOST = 'host\tHalvery, 32 images\t0.002\t0.001\tplain build\t0.008\tOctave pool\t0.5\n' \
+       'otk\totk_saturate, cells\t0.03\t0.02\traw Fenwold\t0.01\t\t\n'
+# case: 1 thread, 2 threads, baseline, 1t/base, 2t/base, peer, 1t/peer
+TABLE = {
+    'Halvery caseA': ('10 us', '5 us', '40 us', '0.25', '0.12', '-', '-'),
+    'Fenwold 256^2 x 16, 1 img': ('2 ms', '1 ms', '4 ms', '0.50', '0.25', '1 ms', '2.00'),
+    'sabrel_tiny': ('400 ns', '200 ns', '800 ns', '0.50', '0.25', '1.6 us', '0.25'),
+    'Halvery, 32 images': ('2 ms', '1 ms', '8 ms', '0.25', '0.12', '500 ms', '0.00'),
+    'otk_saturate, cells': ('30 ms', '20 ms', '10 ms', '3.00', '2.00', '-', '-'),
+}
+
+
+def check_table():
+    script = os.path.join(os.path.dirname(__file__), '..', '..', 'tools', 'bench_table.py')
+    with tempfile.TemporaryDirectory() as folder:
+        for name, entries in RESULTS.items():
+            with open(os.path.join(folder, name), 'w') as f:
+                json.dump({'context': {}, 'benchmarks': entries}, f)
+        with open(os.path.join(folder, 'host.tsv'), 'w') as f:
+            f.write(HOST)
+        out = subprocess.run([sys.executable, script, folder], capture_output=True, text=True, check=True).stdout
+    rows = {}
+    for line in out.splitlines()[2:]:
+        cells = [c.strip() for c in line.split('  ') if c.strip()]
+        rows[cells[1]] = tuple(cells[2:9])
+    failed = 0
+    for case, want in TABLE.items():
+        if rows.get(case) != want:
+            print(f'table, {case}: expected {want}, got {rows.get(case)}')
+            failed += 1
+    extra = set(rows) - set(TABLE)
+    if extra:
+        print(f'table rows that should not be there: {sorted(extra)}')
+        failed += 1
+    print(f'{len(TABLE) - failed} of {len(TABLE)} table rows as expected')
+    return failed
+
+
 def main():
     script = os.path.join(os.path.dirname(__file__), '..', '..', 'tools', 'thread_ratios.py')
     with tempfile.NamedTemporaryFile('w', suffix='.txt', delete=False) as f:
@@ -62,6 +132,7 @@ def main():
         print(f'cases that should not pair: {sorted(extra)}')
         failed += 1
     print(f'{len(EXPECTED) - failed} of {len(EXPECTED)} cases paired as expected')
+    failed += check_table()
     return 1 if failed else 0
 
 

@@ -1,3 +1,7 @@
+// Question: what can the cores give a call whose work divides perfectly?
+// Figure: the "cores", "memory" and "wide" gains beside each back-to-back row
+// (bench/probes/host_floors.m, part backtoback).
+//
 // floor_threads(chunks, steps, sink)
 // floor_threads(chunks, passes, sink, data)
 // floor_threads(chunks, steps, sink, [], wide)

@@ -1,3 +1,8 @@
+// Question: how long does merely reading a pooling call's samples (and
+// Wendlow's lines) take, from the caches and from memory?
+// Figure: the memory floor of big batches, us per image
+// (docs/performance.md, "memory_floor").
+//
 // What reading the samples of a pooling call costs on this machine, and
 // nothing else, for a batch the caches hold (the same 8 images at every
 // call) and for one just pushed out of them (a 256 MB write between calls,

@@ -1,9 +1,14 @@
+// Question: what does each core give a plug-in's call right now, and so what
+// can two threads gain at most?
+// Figure: the "paired", "both" and "of both" columns of the back-to-back rows
+// (bench/probes/host_floors.m, part backtoback).
+//
 // floor_core(k)
 // floor_core(-1)
 //
 // Keeps the host's thread on the k-th core of those this process may run on
 // (0 for the first), or, with -1, lets it run on all of them again. The
-// back-to-back rows of bench/octave_timing.m time a plug-in's 1-thread call
+// back-to-back rows of bench/probes/host_floors.m time a plug-in's 1-thread call
 // on each core in turn, right beside its loops at 1 and 2 threads: on this
 // virtual machine each core's speed for a plug-in's work moves on its own,
 // up to 1.8x, in spells of a tenth of a second to seconds, which the

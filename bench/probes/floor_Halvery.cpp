@@ -1,10 +1,15 @@
+// Question: where would a Halvery that computed nothing stand against the plain
+// build, through the host?
+// Figure: the "floor" and "+lines" columns of Halvery against plain
+// (bench/probes/host_floors.m, parts pairs and series).
+//
 // floor_Halvery: what any kernel of a Halvery call must spend through the
 // host, and nothing more: Halvery's arguments read by the toolbox's argument
 // module (the host's own part of the call), then every sample the call's
 // poolings read, copied out of the maps as Halvery copies them and summed
 // into scores, on as many threads as the thread setting allows. No pooling,
 // no score terms, no drawing. Its time beside Halvery's and the plain
-// build's in one run (bench/octave_timing.m) bounds what Halvery can reach.
+// build's in one run (bench/probes/host_floors.m) bounds what Halvery can reach.
 // Built into build/bench-mex only; never shipped. Calls whose poolings are
 // not all inside the maps (the fast window) are refused.
 //
