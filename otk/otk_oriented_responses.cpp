@@ -1,7 +1,7 @@
 // otk_oriented_responses: the oriented responses of a batch of images, the
 // maps every other otk_ function reads, in a new array.
 #include "alloc.h"
-#include "response_args.h"
+#include "otk_args.h"
 #include "responses.h"
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])

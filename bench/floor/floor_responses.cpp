@@ -7,7 +7,7 @@
 // Timed beside the call in the same run (bench/responses_timing.m), it is
 // the floor of the call's time on one core. Built into build/bench-mex
 // only; never shipped.
-#include "response_args.h"
+#include "otk_args.h"
 #include "responses.h"
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
