@@ -14,6 +14,10 @@
 #else
 #define OTK_SSE2_ENERGY 0
 #endif
+#include "cpu.h"
+#if OTK_HAS_AVX2_PATHS
+#include <immintrin.h>
+#endif
 
 #include "alloc.h"
 #include "fft.h"
@@ -321,6 +325,66 @@ void energy(const ResponseState& s, const Grid& g, const fftw_complex* work, dou
 #endif
 }
 
+#if OTK_HAS_AVX2_PATHS
+// The same products and square roots four lanes at a time, where the
+// processor has AVX2: the same operations on the same operands, so the
+// same bits (no fused multiply-adds are formed from separate intrinsics).
+__attribute__((target("avx2"))) void filterProductAvx2(const Grid& g, const fftw_complex* spectrum,
+                                                        const double* filter, fftw_complex* work)
+{
+    const __m256d conjugate = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+    for (long long c = 0; c < g.Q; ++c) {
+        const fftw_complex* x = spectrum + c * g.half;
+        const fftw_complex* mirror = spectrum + ((g.Q - c) % g.Q) * g.half;
+        const double* f = filter + c * g.P;
+        fftw_complex* y = work + c * g.P;
+        long long r = 0;
+        for (; r + 2 <= g.half; r += 2) {
+            const __m256d v = _mm256_loadu_pd(x[r]);
+            const __m256d w = _mm256_permute4x64_pd(_mm256_castpd128_pd256(_mm_loadu_pd(f + r)), 0x50);
+            _mm256_storeu_pd(y[r], _mm256_mul_pd(v, w));
+        }
+        for (; r < g.half; ++r) {
+            y[r][0] = x[r][0] * f[r];
+            y[r][1] = x[r][1] * f[r];
+        }
+        for (; r + 2 <= g.P; r += 2) {
+            // Entries P-r and P-r-1 of the mirrored column, in that order.
+            const __m256d v = _mm256_permute2f128_pd(_mm256_loadu_pd(mirror[g.P - r - 1]),
+                                                     _mm256_loadu_pd(mirror[g.P - r - 1]), 0x01);
+            const __m256d w = _mm256_permute4x64_pd(_mm256_castpd128_pd256(_mm_loadu_pd(f + r)), 0x50);
+            _mm256_storeu_pd(y[r], _mm256_xor_pd(_mm256_mul_pd(v, w), conjugate));
+        }
+        for (; r < g.P; ++r) {
+            y[r][0] = mirror[g.P - r][0] * f[r];
+            y[r][1] = -(mirror[g.P - r][1] * f[r]);
+        }
+    }
+}
+
+__attribute__((target("avx2"))) void energyAvx2(const ResponseState& s, const Grid& g, const fftw_complex* work,
+                                                double* out)
+{
+    for (long long c = 0; c < s.nCols; ++c) {
+        const fftw_complex* y = work + c * g.P;
+        double* o = out + c * s.nRows;
+        long long r = 0;
+        for (; r < s.nRows && reinterpret_cast<std::uintptr_t>(o + r) % 32 != 0; ++r) o[r] = energyOf(y[r]);
+        for (; r + 4 <= s.nRows; r += 4) {
+            const __m256d a = _mm256_loadu_pd(y[r]);      // re0 im0 re1 im1
+            const __m256d b = _mm256_loadu_pd(y[r + 2]);  // re2 im2 re3 im3
+            const __m256d lo = _mm256_permute2f128_pd(a, b, 0x20);  // re0 im0 re2 im2
+            const __m256d hi = _mm256_permute2f128_pd(a, b, 0x31);  // re1 im1 re3 im3
+            const __m256d re = _mm256_unpacklo_pd(lo, hi);  // re0 re1 re2 re3
+            const __m256d im = _mm256_unpackhi_pd(lo, hi);
+            _mm256_stream_pd(o + r, _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(re, re), _mm256_mul_pd(im, im))));
+        }
+        for (; r < s.nRows; ++r) o[r] = energyOf(y[r]);
+    }
+    _mm_sfence();
+}
+#endif
+
 struct Call {
     const ResponseState& s;
     Grid g;
@@ -330,6 +394,7 @@ struct Call {
     fftw_complex** spectra;      // IMAGE_GROUP half spectra
     int firstImage, groupImages;  // the group being filtered
     int blocks;                  // orientation blocks per image
+    bool wide;                   // the AVX2 paths
 };
 
 void filterChunk(void* context, long long k)
@@ -363,9 +428,19 @@ void responseChunk(void* context, long long chunk)
     const int w = call.work->claim();
     fftw_complex* work = call.work->at(w);
     for (int k = first; k < last; ++k) {
-        filterProduct(call.g, call.spectra[i], call.filters + k * call.g.complexCount(), work);
+        const double* filter = call.filters + k * call.g.complexCount();
+        double* out = s.responses + (k + s.N * image) * mapSize;
+#if OTK_HAS_AVX2_PATHS
+        if (call.wide) {
+            filterProductAvx2(call.g, call.spectra[i], filter, work);
+            fftw_execute_dft(call.plans.inverse, work, work);
+            energyAvx2(s, call.g, work, out);
+            continue;
+        }
+#endif
+        filterProduct(call.g, call.spectra[i], filter, work);
         fftw_execute_dft(call.plans.inverse, work, work);
-        energy(s, call.g, work, s.responses + (k + s.N * image) * mapSize);
+        energy(s, call.g, work, out);
     }
     call.work->release(w);
 }
@@ -411,7 +486,7 @@ namespace {
 // released before this returns.
 bool computeResponses(const ResponseState& s)
 {
-    Call call{s, gridFor(s), {}, nullptr, nullptr, nullptr, 0, 0, 0};
+    Call call{s, gridFor(s), {}, nullptr, nullptr, nullptr, 0, 0, 0, processorHasAvx2()};
     const Grid& g = call.g;
     const int threads = responseThreads(s, g);
     const int group = std::min(IMAGE_GROUP, s.nImages);
