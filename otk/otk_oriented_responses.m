@@ -45,6 +45,12 @@
 %   The filters are transformed once per call and shared by its images;
 %   batches of many images pay for them once.
 %
+%   Through the frequency domain every pixel of an image reaches every
+%   response of it: a NaN or Inf in an image (or values so large that the
+%   sums overflow) makes all of that image's maps NaN, where conv2 would
+%   spoil only the pixels near it. Other images of the batch are not
+%   affected.
+%
 %   An empty batch (nImages = 0, or nRows or nCols = 0) gives an empty
 %   MAPS of the size above. IMAGES is never modified.
 %
@@ -151,6 +157,14 @@ error('otk:notBuilt', ...
 %! keep = img;
 %! otk_oriented_responses (img, 2);
 %! assert (same_bits (img, keep));
+
+%!test
+%! ## A NaN spoils its own image's maps, all of them, and no other image's.
+%! img = ones (12, 10, 2);
+%! img(3, 4, 1) = NaN;
+%! R = otk_oriented_responses (img, 2);
+%! assert (all (isnan (R(:, :, :, 1))(:)));
+%! assert (R(:, :, :, 2), otk_oriented_responses (img(:, :, 2), 2));
 
 %!error id=otk:nargin otk_oriented_responses (zeros (4))
 %!error id=otk:nargout [a, b] = otk_oriented_responses (zeros (4), 2)
