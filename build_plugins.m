@@ -17,9 +17,11 @@ function built = build_plugins(outdir)
 %   otk_oriented_responses also links FFTW: in Octave the system's
 %   libfftw3 (Octave's own; Debian: install libfftw3-dev for its header),
 %   in MATLAB the copy MATLAB ships and uses for its own fft, libmwfftw3 in
-%   matlabroot/bin/<arch> (Linux and macOS), checked first to have the
-%   functions the plug-in calls (build_plugins:noFFT otherwise), so that
-%   no second FFTW is ever loaded beside MATLAB's.
+%   matlabroot/bin/<arch> (Linux and macOS; on Windows that plug-in is
+%   left out, with a line saying so, and its entry of BUILT is empty),
+%   checked first to have the functions the plug-in calls
+%   (build_plugins:noFFT otherwise), so that no second FFTW is ever loaded
+%   beside MATLAB's.
 %
 %   Each plug-in is compiled from its own source and linked with the
 %   sources in common/ (the kernels) and args/ (the argument module),
@@ -138,6 +140,11 @@ function built = build_plugins(outdir)
     name = present{k};
     linked = objects;
     if any(strcmp(name, fftPlugins))
+      if isnumeric(fftLink)
+        fprintf('build_plugins: %-8s left out: MATLAB''s FFTW is linked on Linux and macOS only\n', name);
+        built{k} = '';
+        continue;
+      end
       linked = [objects, fftObjects, fftLink];
     end
     started = tic;
@@ -184,8 +191,8 @@ function link = fft_library(inOctave)
   end
   bindir = fullfile(matlabroot, 'bin', computer('arch'));
   if ispc
-    error('build_plugins:noFFT', ['build_plugins: otk_oriented_responses links MATLAB''s own FFTW ' ...
-          '(libmwfftw3), which this build script links on Linux and macOS only']);
+    link = [];  % not linked here: the plug-ins that need it are left out
+    return;
   end
   found = [dir(fullfile(bindir, 'libmwfftw3.so*')); dir(fullfile(bindir, 'libmwfftw3*.dylib'))];
   if isempty(found)
