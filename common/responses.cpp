@@ -473,7 +473,8 @@ void requireResponseMemory(const ResponseState& s)
         outOfMemoryError("the padded grid %lld x %lld is beyond the sizes FFTW takes", g.P, g.Q);
     // The filters, a work array per thread and the spectra of a group.
     const double complexes = static_cast<double>(g.complexCount());
-    const double bytes = complexes * (8.0 * s.N + 16.0 * WorkArrays::MOST) + 16.0 * IMAGE_GROUP * g.spectrumCount();
+    const double bytes = complexes * (8.0 * s.N + 16.0 * responseThreads(s, g)) +
+                         16.0 * std::min(IMAGE_GROUP, s.nImages) * static_cast<double>(g.spectrumCount());
     if (bytes > static_cast<double>(allocationBudget()))
         outOfMemoryError("the transforms of %d orientations on a padded grid of %lld x %lld need %.0f bytes, more "
                          "than one block may take",
