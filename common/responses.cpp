@@ -538,12 +538,15 @@ bool computeResponses(const ResponseState& s)
     call.spectra = spectra;
     call.blocks = (s.N + ORIENTATION_BLOCK - 1) / ORIENTATION_BLOCK;
 
-    runChunks(s.N, threads, filterChunk, &call);
+    // A pass that did not run all its chunks ends the call: what follows
+    // would read what it left unwritten.
+    if (!runChunks(s.N, threads, filterChunk, &call)) return true;
     for (int first = 0; first < s.nImages; first += group) {
         call.firstImage = first;
         call.groupImages = std::min(group, s.nImages - first);
-        runChunks(call.groupImages, threads, forwardChunk, &call);
-        runChunks(static_cast<long long>(call.groupImages) * call.blocks, threads, responseChunk, &call);
+        if (!runChunks(call.groupImages, threads, forwardChunk, &call) ||
+            !runChunks(static_cast<long long>(call.groupImages) * call.blocks, threads, responseChunk, &call))
+            break;
     }
     return true;
 }
