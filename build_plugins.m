@@ -14,6 +14,15 @@ function built = build_plugins(outdir)
 %   BUILT = BUILD_PLUGINS(...) also returns the full names of the files
 %   built, one per plug-in (the six first), in a cell array.
 %
+%   otk_oriented_responses also links FFTW: in Octave the system's
+%   libfftw3 (Octave's own; Debian: install libfftw3-dev for its header),
+%   in MATLAB the copy MATLAB ships and uses for its own fft, libmwfftw3 in
+%   matlabroot/bin/<arch> (Linux and macOS; on Windows that plug-in is
+%   left out, with a line saying so, and its entry of BUILT is empty),
+%   checked first to have the functions the plug-in calls
+%   (build_plugins:noFFT otherwise), so that no second FFTW is ever loaded
+%   beside MATLAB's.
+%
 %   Each plug-in is compiled from its own source and linked with the
 %   sources in common/ (the kernels) and args/ (the argument module),
 %   compiled once, with C++17, -O2 and -ffp-contract=off and without
@@ -73,6 +82,12 @@ function built = build_plugins(outdir)
   % folder, and every plug-in links the same objects.
   includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, 'args')]};
   shared = [list_sources(fullfile(root, 'common')), list_sources(fullfile(root, 'args'))];
+  % The kernels that call FFTW go only into the plug-ins that use them.
+  fftSources = {fullfile(root, 'common', 'responses.cpp')};
+  fftPlugins = {'otk_oriented_responses'};
+  isFft = ismember(shared, fftSources);
+  fftShared = shared(isFft);
+  shared = [shared(~isFft), fftShared];
 
   % The project's flags. Contraction into fused multiply-adds would change
   % the last bits of results, so it is switched off explicitly.
@@ -113,9 +128,25 @@ function built = build_plugins(outdir)
     end
   end
 
+  fftObjects = objects(end - numel(fftShared) + 1:end);
+  objects = objects(1:end - numel(fftShared));
+  fftLink = {};
+  if any(ismember(present, fftPlugins))
+    fftLink = fft_library(inOctave);
+  end
+
   built = cell(1, numel(present));
   for k = 1:numel(present)
     name = present{k};
+    linked = objects;
+    if any(strcmp(name, fftPlugins))
+      if isnumeric(fftLink)
+        fprintf('build_plugins: %-8s left out: MATLAB''s FFTW is linked on Linux and macOS only\n', name);
+        built{k} = '';
+        continue;
+      end
+      linked = [objects, fftObjects, fftLink];
+    end
     started = tic;
     % A plug-in loaded from an earlier build is released before its file is
     % replaced.
@@ -124,12 +155,12 @@ function built = build_plugins(outdir)
     try
       if inOctave
         target = fullfile(outdir, [name '.mex']);
-        mex(apiFlags{:}, includes{:}, '-o', target, source, objects{:});
+        mex(apiFlags{:}, includes{:}, '-o', target, source, linked{:});
       else
         target = fullfile(outdir, [name '.' mexext]);
         % libut holds utIsInterruptPending, which the otk_ functions ask
         % between chunks of work so that Ctrl-C stops them.
-        mex(apiFlags{:}, includes{:}, '-outdir', outdir, '-output', name, extra{:}, source, objects{:}, '-lut');
+        mex(apiFlags{:}, includes{:}, '-outdir', outdir, '-output', name, extra{:}, source, linked{:}, '-lut');
       end
     catch failure
       error('build_plugins:compileFailed', 'build_plugins: %s did not compile: %s', ...
@@ -148,6 +179,41 @@ function files = list_sources(folder)
   for k = 1:numel(listing)
     files{k} = fullfile(folder, listing(k).name);
   end
+end
+
+function link = fft_library(inOctave)
+% How a plug-in that calls FFTW links it. Octave: the system's libfftw3,
+% which Octave itself is built on (Debian: libfftw3-dev for the header).
+% MATLAB: the copy MATLAB ships and has already loaded for its own fft,
+% libmwfftw3 in matlabroot/bin/<arch>, never a second FFTW beside it; the
+% few functions the plug-in calls are checked to be there first (nm).
+  if inOctave
+    link = {'-lfftw3'};
+    return;
+  end
+  bindir = fullfile(matlabroot, 'bin', computer('arch'));
+  if ispc
+    link = [];  % not linked here: the plug-ins that need it are left out
+    return;
+  end
+  found = [dir(fullfile(bindir, 'libmwfftw3.so*')); dir(fullfile(bindir, 'libmwfftw3*.dylib'))];
+  if isempty(found)
+    error('build_plugins:noFFT', 'build_plugins: MATLAB''s FFTW (libmwfftw3) is not in %s', bindir);
+  end
+  library = fullfile(bindir, found(1).name);
+  needed = {'fftw_plan_dft_r2c_2d', 'fftw_plan_dft_2d', 'fftw_execute_dft', 'fftw_execute_dft_r2c', ...
+            'fftw_destroy_plan', 'fftw_malloc', 'fftw_free', 'fftw_export_wisdom_to_string', ...
+            'fftw_import_wisdom_from_string', 'fftw_forget_wisdom'};
+  [status, symbols] = system(sprintf('nm -D --defined-only "%s" 2>/dev/null || nm -gU "%s"', library, library));
+  if status == 0
+    missing = needed(cellfun(@(s) isempty(regexp(symbols, ['\<_?' s '\>'], 'once')), needed));
+    if ~isempty(missing)
+      error('build_plugins:noFFT', 'build_plugins: %s lacks %s', library, strjoin(missing, ', '));
+    end
+  end
+  % The file by its full name: MATLAB ships it versioned (libmwfftw3.so.3),
+  % with no plain name for -l to find.
+  link = {['LINKLIBS=$LINKLIBS "' library '"']};
 end
 
 function api = array_api(inOctave)

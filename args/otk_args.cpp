@@ -543,3 +543,34 @@ OtkMaps readTemplateCall(const OtkCall& c, OptionSlot* slots, int nSlots, int sh
     readPoolingOptions(c, slots, maps, shiftRange, oriRange, pool);
     return maps;
 }
+
+void readResponseCall(const OtkCall& c, ResponseState& s)
+{
+    enum ResponseOption { OPT_WAVELENGTH, OPT_SIGMA_ALONG, OPT_SIGMA_ACROSS, OPT_HALF_SIZE, RESPONSE_OPTIONS };
+    const char* const label = "IMAGES (argument 1)";
+    requireOtkInputs(c, 2, "IMAGES and N");
+    const mxArray* images = c.prhs[RESPONSE_ARG_IMAGES];
+    const RealArray values = readReal(c, images, label);
+    if (mxGetNumberOfDimensions(images) > 3)
+        otkError(c, "badSize", "%s: %s must be nRows x nCols x nImages (it is %s)", c.name, label,
+                 dimsText(images).c_str());
+    s.nRows = sizeAsInt(c, dimAt(images, 0), label);
+    s.nCols = sizeAsInt(c, dimAt(images, 1), label);
+    s.nImages = sizeAsInt(c, dimAt(images, 2), label);
+    s.images = values.data;
+    s.N = static_cast<int>(readScalar(c, c.prhs[RESPONSE_ARG_N], "N (argument 2)", KIND_POSITIVE_INTEGER));
+
+    OptionSlot options[RESPONSE_OPTIONS] = {
+        {"Wavelength", nullptr}, {"SigmaAlong", nullptr}, {"SigmaAcross", nullptr}, {"HalfSize", nullptr}};
+    readOptions(c, RESPONSE_ARG_FIRST_OPTION, options, RESPONSE_OPTIONS);
+    const auto positive = [&](int k, const char* name, double fallback) {
+        return options[k].value ? readScalar(c, options[k].value, name, KIND_POSITIVE) : fallback;
+    };
+    s.wavelength = positive(OPT_WAVELENGTH, "Wavelength (option)", DEFAULT_WAVELENGTH);
+    s.sigmaAlong = positive(OPT_SIGMA_ALONG, "SigmaAlong (option)", DEFAULT_SIGMA_ALONG);
+    s.sigmaAcross = positive(OPT_SIGMA_ACROSS, "SigmaAcross (option)", DEFAULT_SIGMA_ACROSS);
+    s.halfSize = options[OPT_HALF_SIZE].value
+                     ? static_cast<int>(readScalar(c, options[OPT_HALF_SIZE].value, "HalfSize (option)", KIND_COUNT))
+                     : DEFAULT_HALF_SIZE;
+    s.responses = nullptr;
+}

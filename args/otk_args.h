@@ -11,6 +11,7 @@
 #include "host.h"
 #include "maps.h"
 #include "pooling.h"
+#include "responses.h"
 #include "template.h"
 
 // One call of an otk_ function.
@@ -127,3 +128,17 @@ OtkMaps readTemplateCall(const OtkCall& c, OptionSlot* slots, int nSlots, int sh
 
 // A double array of the given dimensions, unset or zero-filled.
 mxArray* createDoubles(mwSize ndims, const mwSize* dims, bool zeroed);
+
+// What otk_oriented_responses reads: IMAGES (argument 1), N (argument 2)
+// and the filters' options from argument 3 on.
+enum ResponseArg { RESPONSE_ARG_IMAGES = 0, RESPONSE_ARG_N = 1, RESPONSE_ARG_FIRST_OPTION = 2 };
+
+// The filters of the interpreted definition the function follows.
+constexpr double DEFAULT_WAVELENGTH = 6;
+constexpr double DEFAULT_SIGMA_ALONG = 3;
+constexpr double DEFAULT_SIGMA_ACROSS = 1.5;
+constexpr int DEFAULT_HALF_SIZE = 7;
+
+// Everything of s but responses, checked; the images as doubles (the
+// caller's when they are double, else converted once). Reads only.
+void readResponseCall(const OtkCall& c, ResponseState& s);

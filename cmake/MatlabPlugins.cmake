@@ -44,6 +44,19 @@ foreach(source IN LISTS matlab_sources)
   target_include_directories(${name}_matlab PRIVATE ${TOOLBOX_INCLUDE_DIRS})
   set_target_properties(${name}_matlab PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
   target_link_libraries(${name}_matlab Threads::Threads ${Matlab_UT_LIBRARY})
+  if(name IN_LIST TOOLBOX_FFT_PLUGINS)
+    # MATLAB's own FFTW, which MATLAB has loaded for its fft: a second copy
+    # beside it is never loaded. It ships versioned and without a header
+    # (common/fft.h declares the calls then).
+    find_library(MATLAB_FFTW_LIBRARY NAMES mwfftw3 libmwfftw3.so.3 libmwfftw3.3.dylib
+                 PATHS ${Matlab_ROOT_DIR}/bin/glnxa64 ${Matlab_ROOT_DIR}/bin/maci64 ${Matlab_ROOT_DIR}/bin/maca64
+                 NO_DEFAULT_PATH)
+    if(NOT MATLAB_FFTW_LIBRARY)
+      message(FATAL_ERROR "MATLAB's FFTW (libmwfftw3) not found under ${Matlab_ROOT_DIR}/bin")
+    endif()
+    target_sources(${name}_matlab PRIVATE ${TOOLBOX_FFT_SOURCES})
+    target_link_libraries(${name}_matlab ${MATLAB_FFTW_LIBRARY} ${CMAKE_DL_LIBS})
+  endif()
   if(EXISTS ${CMAKE_SOURCE_DIR}/${folder}/${name}.m)
     # help NAME reads the .m file beside the plug-in.
     add_custom_command(TARGET ${name}_matlab POST_BUILD

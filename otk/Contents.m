@@ -13,6 +13,7 @@
 %   otk_warp_stacks        - Warp orientation stacks: rotate and shift them, turning the channels along.
 %
 % Responses
+%   otk_oriented_responses - Oriented line and edge responses of images (Gabor energy), the maps the toolbox reads.
 %   otk_saturate           - Saturate response maps with a sigmoid, s*tanh(v/s), into new maps.
 %   otk_response_density   - Histogram saturated responses into a density; also the number of values binned.
 %

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks, for one of two profiles:
 #   bash tools/setup.sh demo   what the demo needs: the compiler, CMake,
-#                              Octave with its development files, and
-#                              gnuplot with a font for the density plot
+#                              Octave with its development files, FFTW's
+#                              (the oriented responses), and gnuplot with a
+#                              font for the density plot
 #   bash tools/setup.sh [test] all of that, and GoogleTest, Google
 #                              Benchmark, Octave's parallel package,
 #                              python3 (the fuzzer and the MATLAB syntax
@@ -14,7 +15,7 @@
 #                              warp benchmarks compare against
 set -euo pipefail
 profile="${1:-test}"
-packages=(cmake make g++ octave octave-dev gnuplot-nox fonts-freefont-otf)
+packages=(cmake make g++ octave octave-dev libfftw3-dev gnuplot-nox fonts-freefont-otf)
 case "$profile" in
   demo) ;;
   test) packages+=(libgtest-dev libbenchmark-dev octave-parallel python3 iproute2 gcovr) ;;

@@ -183,6 +183,9 @@ CALLS = {
                                      array("[20 21]", 2), array("[0 3]", 2), scalar("0"), scalar("0"),
                                      scalar("8")],
     "otk_version": lambda: [],
+    "otk_oriented_responses": lambda: [
+        array(stack(6, 5, 2, 1), 60), scalar("3"), option("Wavelength"), scalar("5"), option("SigmaAlong"),
+        scalar("2"), option("SigmaAcross"), scalar("1"), option("HalfSize"), scalar("3")],
 }
 
 # Where each entry point reads a whole number (rounded, floored or checked to
@@ -211,6 +214,7 @@ INTEGER_PLACES = {
     "otk_threads": ["a{1}"],
     "otk_transform_points": ["a{%d}" % p for p in (1, 2, 3, 7, 8, 9)] + ["a{4}(1)", "a{5}(1)", "a{6}(1)"],
     "otk_version": [],
+    "otk_oriented_responses": ["a{2}", "a{10}"],
 }
 
 # The ends of the int range and just past them, as a double may reach them:

@@ -152,7 +152,7 @@ MATLAB_FUNCTIONS = {
     'filesep': 'R2006a', 'fileparts': 'R2006a', 'fopen': 'R2006a', 'fread': 'R2006a',
     'fscanf': 'R2006a', 'fullfile': 'R2006a', 'fwrite': 'R2006a', 'getenv': 'R2006a',
     'imread': 'R2006a', 'imwrite': 'R2006a', 'ispc': 'R2006a', 'isunix': 'R2006a', 'mex': 'R2006a',
-    'mexext': 'R2006a', 'mkdir': 'R2006a', 'movefile': 'R2006a', 'pathsep': 'R2006a', 'pwd': 'R2006a',
+    'matlabroot': 'R2006a', 'mexext': 'R2006a', 'mkdir': 'R2006a', 'movefile': 'R2006a', 'pathsep': 'R2006a', 'pwd': 'R2006a',
     'rmdir': 'R2006a', 'rmpath': 'R2006a', 'system': 'R2006a', 'tempdir': 'R2006a', 'tempname': 'R2006a',
     'textscan': 'R2006a', 'version': 'R2006a', 'fileread': 'R2008a', 'ismac': 'R2008a',
     'setenv': 'R2008a', 'verLessThan': 'R2008a', 'isfile': 'R2017b', 'isfolder': 'R2017b',

@@ -56,7 +56,8 @@ expect_error('otk:nargin', @otk_score_template, maps);
 % One output more than a function returns: otk:nargout, before any input
 % is read (the inputs here are placeholders).
 outputs = {@otk_score_template, 2, 3; @otk_search_transform, 2, 4; @otk_transform_template, 2, 1;
-           @otk_warp_maps, 5, 1; @otk_warp_stacks, 4, 1; @otk_saturate, 1, 1; @otk_response_density, 1, 3};
+           @otk_warp_maps, 5, 1; @otk_warp_stacks, 4, 1; @otk_saturate, 1, 1; @otk_response_density, 1, 3;
+           @otk_oriented_responses, 2, 1};
 for k = 1:rows(outputs)
   [fn, nIn, most] = outputs{k, :};
   args = num2cell(zeros(1, nIn));
@@ -95,6 +96,7 @@ otk_warp_stacks(m, 1, 1, 4);
 otk_warp_maps(c, 1, 1, 4, 16);
 otk_score_template(m, tpl);
 otk_search_transform(m, tpl);
+otk_oriented_responses(m(:, :, :, 1), 2);
 same = @(a, b) isequal(typecast(a(:), 'uint64'), typecast(b(:), 'uint64'));
 assert(same(m, keep) && same(alias, keep), 'an input array changed');
 assert(same(c{1}, keep(:, :, 1, 1)) && same(c2{2}, keep(:, :, 2, 1)), 'an input cell changed');
@@ -165,11 +167,13 @@ fid = fopen(fullfile(shadow, 'zeros.m'), 'w');
 fprintf(fid, 'function z = zeros(varargin)\n  z = builtin(''zeros'', 2, 2);\nend\n');
 fclose(fid);
 big = rand(300, 300, 2);
+responses = otk_oriented_responses(big, 1);
 warning('off', 'Octave:shadowed-function');
 addpath(shadow);
 unwind_protect
   sat = otk_saturate(big, 0.5);
   warped = otk_warp_stacks(big, 1, 0, 0);
+  shadowed = otk_oriented_responses(big, 1);
 unwind_protect_cleanup
   rmpath(shadow);
   confirm_recursive_rmdir(false, 'local');
@@ -179,5 +183,6 @@ assert(isequal(size(sat), [300 300 2]) && same(sat, 0.5 * (2 ./ (exp(-2 * big / 
        'a shadowed zeros changed otk_saturate');
 assert(isequal(size(warped), [300 300 2]) && same(warped(1:end - 1, :, :), big(2:end, :, :)), ...
        'a shadowed zeros changed otk_warp_stacks');
+assert(same(shadowed, responses), 'a shadowed zeros changed otk_oriented_responses');
 
 printf('test_otk_safety: every trap gives a named error or the right answer\n');
