@@ -1,12 +1,14 @@
 // otk_oriented_responses: the oriented responses of a batch of images, the
 // maps every other otk_ function reads, in a new array.
 #include "alloc.h"
+#include "interrupt.h"
 #include "otk_args.h"
 #include "responses.h"
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_oriented_responses", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     requireOtkOutputs(c, nlhs, 1);
     ResponseState s;
     readResponseCall(c, s);
@@ -21,5 +23,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     mxArray* out = createDoubles(4, dims, false);
     s.responses = hostDoubles(out);
     orientedResponses(s);
+    interrupt.check({out});
     plhs[0] = out;
 }
