@@ -146,7 +146,6 @@ std::vector<int> drawingLines(std::mt19937& rng)
 // Requests every sample of an image before reading any (see readImages).
 constexpr int ALL_FIRST = -1;
 
-// The sum of the samples of images first..first+count-1: with ahead > 0,
 // A request into the second-level cache. The kernels' requestLine goes to
 // the first level, which cannot hold a whole image's lines until they are
 // read (all requested: 32 images call after call 173-202 us an image with
@@ -160,6 +159,7 @@ inline void requestFar(const void* p)
 #endif
 }
 
+// The sum of the samples of images first..first+count-1: with ahead > 0,
 // each read comes with a request ahead-th sample on; with ALL_FIRST, each
 // image's samples are all requested before they are read.
 double readImages(const double* maps, int first, int count, const std::vector<Sample>& samples, int ahead)
