@@ -15,12 +15,15 @@
 % below), so that a size costs what its layout costs and not what its
 % batch's place in the caches does.
 %
-% For each function and size the two routes alternate, ROUNDS rounds of a
-% few milliseconds each; the table shows medians in ns per unit, the ratio
-% array / cells, and flags:
+% A power of two and its neighbours are timed together: the calls of the
+% three sizes and both routes alternate, ROUNDS rounds of a few
+% milliseconds per call, so that the load of the machine moves them alike.
+% The table shows medians in ns per unit, the ratio array / cells, and
+% flags:
 %   a  array costs more than 1.05x cells at this size;
 %   N  numeric-array cost above 1.15x the mean of its two neighbouring
-%      sizes (in this table's order);
+%      sizes (in this table's order; the outer sides of a group are
+%      compared with a size of the next group, timed apart);
 %   C  the same for cells.
 % OTK_NUM_THREADS, when set, is the plug-ins' thread count; at 1 the sweep
 % times the process's processor time, the steadiest figure on a busy
@@ -106,7 +109,7 @@ end
 % The jobs: each returns [array, cells] seconds per call and the units of
 % work of one call.
 
-function [t, units] = halveryJob(n, rounds, mb)
+function [calls, units] = halveryJob(n, mb)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
   stack = rand(n, n, N, nImages); grid = asGrid(stack);
@@ -116,11 +119,11 @@ function [t, units] = halveryJob(n, rounds, mb)
   scores = zeros(nImages, 1); pooled = zeros(nImages, K);
   call = @(maps, patches, renders) Halvery(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, ...
       tpl.column, tpl.weight, tpl.bias, patches, renders, 1, 1, 1, K, Inf, scores, pooled, 0, 0, 0, 0);
-  t = timeRoutes({@() call(stack, patchesArray, rendersArray), @() call(grid, patchesGrid, rendersGrid)}, rounds);
+  calls = {@() call(stack, patchesArray, rendersArray), @() call(grid, patchesGrid, rendersGrid)};
   units = nImages * K;
 end
 
-function [t, units] = wendlowJob(n, rounds, mb)
+function [calls, units] = wendlowJob(n, mb)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
   stack = rand(n, n, N, nImages); grid = asGrid(stack);
@@ -128,57 +131,57 @@ function [t, units] = wendlowJob(n, rounds, mb)
   s = zeros(nImages, 1); dx = NaN(nImages, 1); dy = dx; dori = dx;
   call = @(maps) Wendlow(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, tpl.column, ...
       tpl.weight, tpl.bias, {}, {}, 1, 1, 1, K, Inf, s, 0, 0, 0, 0, 0, dx, dy, dori);
-  t = timeRoutes({@() call(stack), @() call(grid)}, rounds);
+  calls = {@() call(stack), @() call(grid)};
   units = nImages * K;
 end
 
-function [t, units] = sabrelJob(n, rounds, mb)
+function [calls, units] = sabrelJob(n, mb)
   count = imagesFor(mb, 1, n);
   stack = rand(n, n, count); list = asList(stack);
   to = zeros(n, n, count); toList = zeroGrid(count, 1, n, n);
   dX = mod(0:count - 1, 5) - 2; dY = mod(0:count - 1, 3) - 1; dO = mod(0:count - 1, 16);
-  t = timeRoutes({@() Sabrel(count, 16, stack, to, n, n, dX, dY, dO), ...
-                  @() Sabrel(count, 16, list, toList, n, n, dX, dY, dO)}, rounds);
+  calls = {@() Sabrel(count, 16, stack, to, n, n, dX, dY, dO), ...
+                  @() Sabrel(count, 16, list, toList, n, n, dX, dY, dO)};
   units = count * n * n;
 end
 
-function [t, units] = mundleJob(n, rounds, mb)
+function [calls, units] = mundleJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
   stack = rand(n, n, N, nImages); grid = asGrid(stack);
   to = zeros(n, n, N, nImages); toGrid = zeroGrid(nImages, N, n, n);
   dX = mod(0:nImages - 1, 5) - 2; dY = mod(0:nImages - 1, 3) - 1; dO = mod(3 * (0:nImages - 1), N);
-  t = timeRoutes({@() Mundle(nImages, N, stack, to, n, n, dX, dY, dO), ...
-                  @() Mundle(nImages, N, grid, toGrid, n, n, dX, dY, dO)}, rounds);
+  calls = {@() Mundle(nImages, N, stack, to, n, n, dX, dY, dO), ...
+                  @() Mundle(nImages, N, grid, toGrid, n, n, dX, dY, dO)};
   units = nImages * N * n * n;
 end
 
 % Saturating in place again and again keeps the values ordinary doubles
 % (they shrink slowly toward 0), so the calls need no fresh copies.
-function [t, units] = fenwoldJob(n, rounds, mb)
+function [calls, units] = fenwoldJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
   stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
-  t = timeRoutes({@() Fenwold(nImages, N, stack, n, n, 0.7), @() Fenwold(nImages, N, grid, n, n, 0.7)}, rounds);
+  calls = {@() Fenwold(nImages, N, stack, n, n, 0.7), @() Fenwold(nImages, N, grid, n, n, 0.7)};
   units = nImages * N * n * n;
 end
 
-function [t, units] = porrithJob(n, rounds, mb)
+function [calls, units] = porrithJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
   stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
   h = zeros(1, 20);
-  t = timeRoutes({@() Porrith(nImages, N, stack, 2, n, n, 0.05, 20, h, 1), ...
-                  @() Porrith(nImages, N, grid, 2, n, n, 0.05, 20, h, 1)}, rounds);
+  calls = {@() Porrith(nImages, N, stack, 2, n, n, 0.05, 20, h, 1), ...
+                  @() Porrith(nImages, N, grid, 2, n, n, 0.05, 20, h, 1)};
   units = nImages * N * n * n;
 end
 
-function [t, units] = scoreJob(n, rounds, mb)
+function [calls, units] = scoreJob(n, mb)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
   stack = rand(n, n, N, nImages); grid = asGrid(stack);
   tpl = randomTemplate(n, N, K);
-  t = timeRoutes({@() scoreTwo(stack, tpl), @() scoreTwo(grid, tpl)}, rounds);
+  calls = {@() scoreTwo(stack, tpl), @() scoreTwo(grid, tpl)};
   units = nImages * K;
 end
 
@@ -186,68 +189,81 @@ function scoreTwo(maps, tpl)
   [s, p] = otk_score_template(maps, tpl); %#ok<ASGLU>
 end
 
-function [t, units] = searchJob(n, rounds, mb)
+function [calls, units] = searchJob(n, mb)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
   stack = rand(n, n, N, nImages); grid = asGrid(stack);
   tpl = randomTemplate(n, N, K);
-  t = timeRoutes({@() otk_search_transform(stack, tpl, 'ShiftRange', 1, 'OriRange', 1), ...
-                  @() otk_search_transform(grid, tpl, 'ShiftRange', 1, 'OriRange', 1)}, rounds);
+  calls = {@() otk_search_transform(stack, tpl, 'ShiftRange', 1, 'OriRange', 1), ...
+                  @() otk_search_transform(grid, tpl, 'ShiftRange', 1, 'OriRange', 1)};
   units = nImages * K;
 end
 
-function [t, units] = warpMapsJob(n, rounds, mb)
+function [calls, units] = warpMapsJob(n, mb)
   count = imagesFor(mb, 1, n);
   stack = rand(n, n, count); list = asList(stack);
   dX = mod(0:count - 1, 5) - 2; dY = mod(0:count - 1, 3) - 1; dO = mod(0:count - 1, 16);
-  t = timeRoutes({@() otk_warp_maps(stack, dX, dY, dO, 16), @() otk_warp_maps(list, dX, dY, dO, 16)}, rounds);
+  calls = {@() otk_warp_maps(stack, dX, dY, dO, 16), @() otk_warp_maps(list, dX, dY, dO, 16)};
   units = count * n * n;
 end
 
-function [t, units] = warpStacksJob(n, rounds, mb)
+function [calls, units] = warpStacksJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
   stack = rand(n, n, N, nImages); grid = asGrid(stack);
   dX = mod(0:nImages - 1, 5) - 2; dY = mod(0:nImages - 1, 3) - 1; dO = mod(3 * (0:nImages - 1), N);
-  t = timeRoutes({@() otk_warp_stacks(stack, dX, dY, dO), @() otk_warp_stacks(grid, dX, dY, dO)}, rounds);
+  calls = {@() otk_warp_stacks(stack, dX, dY, dO), @() otk_warp_stacks(grid, dX, dY, dO)};
   units = nImages * N * n * n;
 end
 
-function [t, units] = saturateJob(n, rounds, mb)
+function [calls, units] = saturateJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
   stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
-  t = timeRoutes({@() otk_saturate(stack, 0.7), @() otk_saturate(grid, 0.7)}, rounds);
+  calls = {@() otk_saturate(stack, 0.7), @() otk_saturate(grid, 0.7)};
   units = nImages * N * n * n;
 end
 
-function [t, units] = densityJob(n, rounds, mb)
+function [calls, units] = densityJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
   stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
-  t = timeRoutes({@() otk_response_density(stack, 'Margin', 2, 'BinWidth', 0.05), ...
-                  @() otk_response_density(grid, 'Margin', 2, 'BinWidth', 0.05)}, rounds);
+  calls = {@() otk_response_density(stack, 'Margin', 2, 'BinWidth', 0.05), ...
+                  @() otk_response_density(grid, 'Margin', 2, 'BinWidth', 0.05)};
   units = nImages * N * n * n;
 end
 
 % No maps: n^2 points (otk_transform_points) and n elements
 % (otk_transform_template), so that the sizes still scale the work. Both
 % routes are the same numeric call; the cells column repeats it.
-function [t, units] = pointsJob(n, rounds, mb) %#ok<INUSD>
+function [calls, units] = pointsJob(n, mb) %#ok<INUSD>
   m = n * n;
   rows = round(n * rand(m, 1)); cols = round(n * rand(m, 1)); oris = floor(16 * rand(m, 1));
   f = @() otk_transform_points(16, floor(n / 2), floor(n / 2), rows, cols, oris, 1, -1, 4);
-  t = timeRoutes({f, f}, rounds);
+  calls = {f, f};
   units = m;
 end
 
-function [t, units] = moveTemplateJob(n, rounds, mb) %#ok<INUSD>
+function [calls, units] = moveTemplateJob(n, mb) %#ok<INUSD>
   tpl = randomTemplate(n, 16, 16 * n);
   move = struct('rowShift', 1, 'columnShift', -1, 'rotation', 4, 'orientations', 16, ...
                 'centre', [floor(n / 2), floor(n / 2)]);
   f = @() otk_transform_template(tpl, move);
-  t = timeRoutes({f, f}, rounds);
+  calls = {f, f};
   units = 16 * n;
+end
+
+% Runs of consecutive sides (each differing by 1 from the one before), as
+% index vectors in a cell row.
+function groups = groupsOf(sides)
+  groups = {};
+  first = 1;
+  for k = 2:numel(sides) + 1
+    if k > numel(sides) || sides(k) ~= sides(k - 1) + 1
+      groups{end + 1} = first:k - 1; %#ok<AGROW>
+      first = k;
+    end
+  end
 end
 
 % ------------------------------------------------------------------------
@@ -306,9 +322,20 @@ for j = 1:rows(jobs)
     continue;
   end
   cost = zeros(numel(sides), 2);
-  for k = 1:numel(sides)
-    [t, units] = jobs{j, 2}(sides(k), rounds, jobs{j, 4});
-    cost(k, :) = 1e9 * t / units;
+  % Neighbouring sides (a power of two and its neighbours) are timed
+  % together, their calls interleaved, so that the load of the machine
+  % moves them alike; each group's batches are made, timed and released.
+  for g = groupsOf(sides)
+    group = sides(g{1});
+    calls = {};
+    units = zeros(1, numel(group));
+    for k = 1:numel(group)
+      [c, units(k)] = jobs{j, 2}(group(k), jobs{j, 4});
+      calls = [calls, c]; %#ok<AGROW>
+    end
+    t = timeRoutes(calls, rounds);
+    cost(g{1}, :) = 1e9 * reshape(t, 2, numel(group))' ./ units';
+    clear calls c;
   end
   for k = 1:numel(sides)
     flags = '';
