@@ -24,13 +24,20 @@ inline bool processorHasAvx2()
 // a column.
 constexpr long long LINE_DOUBLES = 8;
 
-// Asks the memory system to bring the line holding *p into the
-// second-level cache, without waiting for it; changes nothing. Requests
-// into the first-level cache (prefetcht0, what __builtin_prefetch gives)
-// wait for the same few miss buffers as the loads; these do not, so many
-// more are in flight: Wendlow's requests ahead on 128 images of 128^2 x 16
-// took its time from 96 to 49-55 us an image, where the same requests into
-// the first level left it at 96. g++ 12 deletes a loop whose only
+// Asks the memory system to bring the line holding *p close to the core,
+// without waiting for it; changes nothing. The request is prefetchnta.
+// Requests into the second level (prefetcht1) came to nothing whenever the
+// maps of a batch lie a power of two apart (maps of 128^2 and 256^2 in one
+// array, or cells allocated one after another), most likely because the
+// lines of one place in every map then share a set of that physically
+// indexed cache and a requested line is gone before it is read. Wendlow
+// called again and again on 32 images of 128^2 x 16 in one array, one
+// thread, processor time: 1.6-1.7 us an element-image with prefetcht1, as
+// much as with no request at all; 0.70-0.76 with prefetcht0 or
+// prefetchnta; 0.55-0.60 with any of them once the maps were moved off the
+// power of two. On 128 such images (beyond the caches): 1.7-2.0 with
+// prefetcht1, 0.92 with prefetcht0, 0.86 with prefetchnta, and 0.89-0.93
+// with any of them off the power of two. g++ 12 deletes a loop whose only
 // statements are __builtin_prefetch (or _mm_prefetch) as dead code, so on
 // x86-64 the request is an instruction the compiler must keep; other
 // targets get the builtin, other compilers nothing. p must point into an
@@ -43,9 +50,9 @@ inline void requestLine(const void* p)
 #if defined(__SANITIZE_ADDRESS__)
     (void)*static_cast<const volatile char*>(p);
 #elif defined(__GNUC__) && defined(__x86_64__)
-    asm volatile("prefetcht1 %0" : : "m"(*static_cast<const char*>(p)));
+    asm volatile("prefetchnta %0" : : "m"(*static_cast<const char*>(p)));
 #elif defined(__GNUC__)
-    __builtin_prefetch(p, 0, 2);
+    __builtin_prefetch(p, 0, 0);
 #else
     (void)p;
 #endif

@@ -83,6 +83,23 @@ error('otk:notBuilt', ...
 %! moved = otk_transform_template(tpl, r);
 %! assert (otk_score_template(maps, moved, 'ShiftRange', 0, 'OriRange', 0), r.score);
 
+%!test
+%! ## Many images (the host's struct() makes the answers, from 8 images on)
+%! ## and one image: the same values as the four outputs, NaN where no
+%! ## candidate wins.
+%! for n = [1 9]
+%!   many = repmat(maps, [1 1 1 n]);
+%!   many(:, :, :, end) = 0;
+%!   worst = otk_template([0 0], [6 6], [4 4], [1 1], [500 500]);
+%!   r = otk_search_transform(many, worst);
+%!   [s, dr, dc, rot] = otk_search_transform(many, worst);
+%!   assert (size (r), [n 1]);
+%!   assert (fieldnames (r)', {"score", "rowShift", "columnShift", "rotation", "orientations", "centre"});
+%!   assert ([[r.score]' [r.rowShift]' [r.columnShift]' [r.rotation]'], [s dr dc rot]);
+%!   assert ([r.orientations], repmat (4, 1, n));
+%!   assert (r(end).centre, [4 4]);
+%! end
+
 %!error id=otk:badOrientation otk_search_transform(maps, otk_template(4, 6, 4))
 %!error id=otk:notInteger otk_search_transform(maps, tpl, 'ShiftStep', 0.5)
 

@@ -17,6 +17,9 @@ expect_error('otk:badOrientation', @otk_score_template, g', otk_template(3, 3, 3
 expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(6)}, tpl);
 expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(25, 1)}, tpl);
 expect_error('otk:badMapSize', @otk_warp_stacks, {zeros(5); zeros(25, 1)}, 0, 0, 0);
+% A later cell is measured by its rows and element count: a 5 x 3 x 2 one
+% among 5 x 5 maps is still named as not a matrix.
+expect_error('otk:badMapSize', @otk_score_template, {zeros(5), zeros(5, 3, 2)}, tpl);
 % Patches: 5 x 5 among 3 x 3, even sides, the wrong count.
 expect_error('otk:badPatches', @otk_score_template, maps, tpl, 'Patches', {ones(3), ones(5)});
 expect_error('otk:badPatches', @otk_score_template, maps, tpl, 'Patches', ones(4, 4, 2));

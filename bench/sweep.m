@@ -1,0 +1,361 @@
+% SWEEP  Cost per unit of work of every plug-in and every compiled otk_
+% function over map sizes, maps as one numeric array and as a cell grid,
+% through the host:
+%
+%   octave-cli --norc --path build/mex bench/sweep.m
+%   OTK_SWEEP=quick octave-cli --norc --path build/mex bench/sweep.m
+%
+% Sizes are 15^2 to 513^2: every power of two from 16 to 512 and its two
+% neighbours (OTK_SWEEP=quick: 127 to 129 and 255 to 257 only; OTK_SWEEP
+% may also be a list of sides, e.g. OTK_SWEEP="63 64 65"). Units: element
+% times image for scoring and searching (Halvery, Wendlow and their otk_
+% functions), pixel of every map read for warps, saturation and density,
+% point for otk_transform_points and element for otk_transform_template.
+% Each batch holds about the same bytes of maps at every size (BATCH_MB
+% below), so that a size costs what its layout costs and not what its
+% batch's place in the caches does.
+%
+% A power of two and its neighbours are timed together: the calls of the
+% three sizes and both routes alternate, ROUNDS rounds of a few
+% milliseconds per call, so that the load of the machine moves them alike.
+% The table shows medians in ns per unit, the ratio array / cells, and
+% flags:
+%   a  array costs more than 1.05x cells at this size;
+%   N  numeric-array cost above 1.15x the mean of its two neighbouring
+%      sizes (in this table's order; the outer sides of a group are
+%      compared with a size of the next group, timed apart);
+%   C  the same for cells.
+% OTK_NUM_THREADS, when set, is the plug-ins' thread count; at 1 the sweep
+% times the process's processor time, the steadiest figure on a busy
+% machine (OTK_SWEEP_CLOCK=wall or cpu to choose). OTK_SWEEP_ONLY, a
+% regular expression, picks functions by name. Octave-only. Ratios between the
+% columns of one run are what counts; absolute figures move with the load.
+
+1;
+
+function maps = asGrid(stack)
+  [~, ~, N, nImages] = size(stack);
+  maps = cell(nImages, N);
+  for i = 1:nImages
+    for o = 1:N
+      maps{i, o} = stack(:, :, o, i);
+    end
+  end
+end
+
+function list = asList(stack)
+  n = size(stack, 3);
+  list = cell(n, 1);
+  for i = 1:n
+    list{i} = stack(:, :, i);
+  end
+end
+
+function grid = zeroGrid(rows, cols, nRows, nCols)
+  grid = cell(rows, cols);
+  for k = 1:numel(grid)
+    grid{k} = zeros(nRows, nCols);
+  end
+end
+
+% Elements at whole positions inside a disc of radius 0.4*n about the
+% centre, orientations uniform, weights 0.5 to 2, biases 0 to 0.2.
+function tpl = randomTemplate(n, N, K)
+  r = 0.4 * n * sqrt(rand(1, K));
+  a = 2 * pi * rand(1, K);
+  tpl = otk_template(floor(rand(1, K) * N), round(n / 2 + r .* cos(a)), round(n / 2 + r .* sin(a)), ...
+                     0.5 + 1.5 * rand(1, K), 0.2 * rand(1, K));
+end
+
+% Images of N maps of n^2 that hold about mb megabytes.
+function nImages = imagesFor(mb, N, n)
+  nImages = max(1, round(mb * 2^20 / (8 * N * n * n)));
+end
+
+% Median seconds per call of each route: the routes alternate, and each
+% round repeats a call often enough to last about 3 ms (measured once).
+function t = timeRoutes(calls, rounds)
+  global useCpu
+  k = numel(calls);
+  reps = ones(1, k);
+  for j = 1:k
+    calls{j}();  % warm: first touches, loaded plug-in
+    started = tic;
+    calls{j}();
+    once = toc(started);
+    reps(j) = max(1, min(200, round(3e-3 / max(once, 1e-6))));
+  end
+  all = zeros(rounds, k);
+  for r = 1:rounds
+    for j = 1:k
+      if useCpu
+        started = cputime;
+        for q = 1:reps(j)
+          calls{j}();
+        end
+        all(r, j) = (cputime - started) / reps(j);
+      else
+        started = tic;
+        for q = 1:reps(j)
+          calls{j}();
+        end
+        all(r, j) = toc(started) / reps(j);
+      end
+    end
+  end
+  t = median(all, 1);
+end
+
+% The jobs: each returns [array, cells] seconds per call and the units of
+% work of one call.
+
+function [calls, units] = halveryJob(n, mb)
+  N = 16; K = 60;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  tpl = randomTemplate(n, N, K);
+  patchesGrid = repmat({1}, N, 1); patchesArray = ones(1, 1, N);
+  rendersGrid = zeroGrid(nImages, 1, n, n); rendersArray = zeros(n, n, nImages);
+  scores = zeros(nImages, 1); pooled = zeros(nImages, K);
+  call = @(maps, patches, renders) Halvery(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, ...
+      tpl.column, tpl.weight, tpl.bias, patches, renders, 1, 1, 1, K, Inf, scores, pooled, 0, 0, 0, 0);
+  calls = {@() call(stack, patchesArray, rendersArray), @() call(grid, patchesGrid, rendersGrid)};
+  units = nImages * K;
+end
+
+function [calls, units] = wendlowJob(n, mb)
+  N = 16; K = 60;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  tpl = randomTemplate(n, N, K);
+  s = zeros(nImages, 1); dx = NaN(nImages, 1); dy = dx; dori = dx;
+  call = @(maps) Wendlow(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, tpl.column, ...
+      tpl.weight, tpl.bias, {}, {}, 1, 1, 1, K, Inf, s, 0, 0, 0, 0, 0, dx, dy, dori);
+  calls = {@() call(stack), @() call(grid)};
+  units = nImages * K;
+end
+
+function [calls, units] = sabrelJob(n, mb)
+  count = imagesFor(mb, 1, n);
+  stack = rand(n, n, count); list = asList(stack);
+  to = zeros(n, n, count); toList = zeroGrid(count, 1, n, n);
+  dX = mod(0:count - 1, 5) - 2; dY = mod(0:count - 1, 3) - 1; dO = mod(0:count - 1, 16);
+  calls = {@() Sabrel(count, 16, stack, to, n, n, dX, dY, dO), ...
+                  @() Sabrel(count, 16, list, toList, n, n, dX, dY, dO)};
+  units = count * n * n;
+end
+
+function [calls, units] = mundleJob(n, mb)
+  N = 16;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  to = zeros(n, n, N, nImages); toGrid = zeroGrid(nImages, N, n, n);
+  dX = mod(0:nImages - 1, 5) - 2; dY = mod(0:nImages - 1, 3) - 1; dO = mod(3 * (0:nImages - 1), N);
+  calls = {@() Mundle(nImages, N, stack, to, n, n, dX, dY, dO), ...
+                  @() Mundle(nImages, N, grid, toGrid, n, n, dX, dY, dO)};
+  units = nImages * N * n * n;
+end
+
+% Saturating in place again and again keeps the values ordinary doubles
+% (they shrink slowly toward 0), so the calls need no fresh copies.
+function [calls, units] = fenwoldJob(n, mb)
+  N = 16;
+  nImages = imagesFor(mb, N, n);
+  stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
+  calls = {@() Fenwold(nImages, N, stack, n, n, 0.7), @() Fenwold(nImages, N, grid, n, n, 0.7)};
+  units = nImages * N * n * n;
+end
+
+function [calls, units] = porrithJob(n, mb)
+  N = 16;
+  nImages = imagesFor(mb, N, n);
+  stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
+  h = zeros(1, 20);
+  calls = {@() Porrith(nImages, N, stack, 2, n, n, 0.05, 20, h, 1), ...
+                  @() Porrith(nImages, N, grid, 2, n, n, 0.05, 20, h, 1)};
+  units = nImages * N * n * n;
+end
+
+function [calls, units] = scoreJob(n, mb)
+  N = 16; K = 60;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  tpl = randomTemplate(n, N, K);
+  calls = {@() scoreTwo(stack, tpl), @() scoreTwo(grid, tpl)};
+  units = nImages * K;
+end
+
+function scoreTwo(maps, tpl)
+  [s, p] = otk_score_template(maps, tpl); %#ok<ASGLU>
+end
+
+function [calls, units] = searchJob(n, mb)
+  N = 16; K = 60;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  tpl = randomTemplate(n, N, K);
+  calls = {@() otk_search_transform(stack, tpl, 'ShiftRange', 1, 'OriRange', 1), ...
+                  @() otk_search_transform(grid, tpl, 'ShiftRange', 1, 'OriRange', 1)};
+  units = nImages * K;
+end
+
+function [calls, units] = warpMapsJob(n, mb)
+  count = imagesFor(mb, 1, n);
+  stack = rand(n, n, count); list = asList(stack);
+  dX = mod(0:count - 1, 5) - 2; dY = mod(0:count - 1, 3) - 1; dO = mod(0:count - 1, 16);
+  calls = {@() otk_warp_maps(stack, dX, dY, dO, 16), @() otk_warp_maps(list, dX, dY, dO, 16)};
+  units = count * n * n;
+end
+
+function [calls, units] = warpStacksJob(n, mb)
+  N = 16;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  dX = mod(0:nImages - 1, 5) - 2; dY = mod(0:nImages - 1, 3) - 1; dO = mod(3 * (0:nImages - 1), N);
+  calls = {@() otk_warp_stacks(stack, dX, dY, dO), @() otk_warp_stacks(grid, dX, dY, dO)};
+  units = nImages * N * n * n;
+end
+
+function [calls, units] = saturateJob(n, mb)
+  N = 16;
+  nImages = imagesFor(mb, N, n);
+  stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
+  calls = {@() otk_saturate(stack, 0.7), @() otk_saturate(grid, 0.7)};
+  units = nImages * N * n * n;
+end
+
+function [calls, units] = densityJob(n, mb)
+  N = 16;
+  nImages = imagesFor(mb, N, n);
+  stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
+  calls = {@() otk_response_density(stack, 'Margin', 2, 'BinWidth', 0.05), ...
+                  @() otk_response_density(grid, 'Margin', 2, 'BinWidth', 0.05)};
+  units = nImages * N * n * n;
+end
+
+% No maps: n^2 points (otk_transform_points) and n elements
+% (otk_transform_template), so that the sizes still scale the work. Both
+% routes are the same numeric call; the cells column repeats it.
+function [calls, units] = pointsJob(n, mb) %#ok<INUSD>
+  m = n * n;
+  rows = round(n * rand(m, 1)); cols = round(n * rand(m, 1)); oris = floor(16 * rand(m, 1));
+  f = @() otk_transform_points(16, floor(n / 2), floor(n / 2), rows, cols, oris, 1, -1, 4);
+  calls = {f, f};
+  units = m;
+end
+
+function [calls, units] = moveTemplateJob(n, mb) %#ok<INUSD>
+  tpl = randomTemplate(n, 16, 16 * n);
+  move = struct('rowShift', 1, 'columnShift', -1, 'rotation', 4, 'orientations', 16, ...
+                'centre', [floor(n / 2), floor(n / 2)]);
+  f = @() otk_transform_template(tpl, move);
+  calls = {f, f};
+  units = 16 * n;
+end
+
+% Runs of consecutive sides (each differing by 1 from the one before), as
+% index vectors in a cell row.
+function groups = groupsOf(sides)
+  groups = {};
+  first = 1;
+  for k = 2:numel(sides) + 1
+    if k > numel(sides) || sides(k) ~= sides(k - 1) + 1
+      groups{end + 1} = first:k - 1; %#ok<AGROW>
+      first = k;
+    end
+  end
+end
+
+% ------------------------------------------------------------------------
+
+rand('state', 33);
+which = getenv('OTK_SWEEP');
+if strcmp(which, 'quick')
+  sides = [127 128 129 255 256 257];
+elseif ~isempty(which)
+  sides = str2num(which); %#ok<ST2NM>
+else
+  sides = [15 16 17 31 32 33 63 64 65 127 128 129 255 256 257 511 512 513];
+end
+rounds = 5;
+% Megabytes of maps per call: the search and scoring batches of the README
+% (32 images of 16 maps of 128^2), warps and saturation a quarter of that.
+jobs = {
+  'Halvery', @halveryJob, 'el.img', 64;
+  'Wendlow', @wendlowJob, 'el.img', 64;
+  'Sabrel', @sabrelJob, 'pixel', 16;
+  'Mundle', @mundleJob, 'pixel', 16;
+  'Fenwold', @fenwoldJob, 'pixel', 16;
+  'Porrith', @porrithJob, 'pixel', 16;
+  'otk_score_template', @scoreJob, 'el.img', 64;
+  'otk_search_transform', @searchJob, 'el.img', 64;
+  'otk_warp_maps', @warpMapsJob, 'pixel', 16;
+  'otk_warp_stacks', @warpStacksJob, 'pixel', 16;
+  'otk_saturate', @saturateJob, 'pixel', 16;
+  'otk_response_density', @densityJob, 'pixel', 16;
+  'otk_transform_points', @pointsJob, 'point', 0;
+  'otk_transform_template', @moveTemplateJob, 'element', 0;
+};
+only = getenv('OTK_SWEEP_ONLY');  % a regular expression on the names
+threads = getenv('OTK_NUM_THREADS');
+if isempty(threads)
+  threads = 'all cores';
+end
+% On one thread the process's processor time is the cost, and other work
+% on the machine hardly moves it; with helper threads (which spin a while
+% after each call) only the wall clock tells. OTK_SWEEP_CLOCK=wall or cpu
+% overrides.
+global useCpu
+useCpu = strcmp(threads, '1');
+clock = getenv('OTK_SWEEP_CLOCK');
+if ~isempty(clock)
+  useCpu = strcmp(clock, 'cpu');
+end
+clockNames = {'wall clock', 'processor time'};
+printf('sweep: %d rounds, medians of %s, threads: %s, load at start: %s', rounds, clockNames{1 + useCpu}, ...
+       threads, fileread('/proc/loadavg'));
+printf('%-23s %5s %10s %10s %6s  %s\n', 'function', 'side', 'array ns', 'cells ns', 'a/c', 'flags');
+flagged = 0;
+for j = 1:rows(jobs)
+  name = jobs{j, 1};
+  if ~isempty(only) && isempty(regexp(name, only, 'once'))
+    continue;
+  end
+  cost = zeros(numel(sides), 2);
+  % Neighbouring sides (a power of two and its neighbours) are timed
+  % together, their calls interleaved, so that the load of the machine
+  % moves them alike; each group's batches are made, timed and released.
+  for g = groupsOf(sides)
+    group = sides(g{1});
+    calls = {};
+    units = zeros(1, numel(group));
+    for k = 1:numel(group)
+      [c, units(k)] = jobs{j, 2}(group(k), jobs{j, 4});
+      calls = [calls, c]; %#ok<AGROW>
+    end
+    t = timeRoutes(calls, rounds);
+    cost(g{1}, :) = 1e9 * reshape(t, 2, numel(group))' ./ units';
+    clear calls c;
+  end
+  for k = 1:numel(sides)
+    flags = '';
+    if jobs{j, 4} > 0 && cost(k, 1) > 1.05 * cost(k, 2)
+      flags = [flags 'a'];
+    end
+    if k > 1 && k < numel(sides)
+      around = (cost(k - 1, :) + cost(k + 1, :)) / 2;
+      if cost(k, 1) > 1.15 * around(1)
+        flags = [flags 'N'];
+      end
+      if cost(k, 2) > 1.15 * around(2)
+        flags = [flags 'C'];
+      end
+    end
+    flagged = flagged + ~isempty(flags);
+    printf('%-23s %5d %10.3f %10.3f %6.2f  %s\n', name, sides(k), cost(k, 1), cost(k, 2), ...
+           cost(k, 1) / cost(k, 2), flags);
+  end
+  printf('  (ns per %s)\n', jobs{j, 3});
+  fflush(stdout);
+end
+printf('sweep: %d sizes flagged; load at end: %s', flagged, fileread('/proc/loadavg'));
