@@ -124,7 +124,8 @@ rounds=$repetitions
 run_octave() {
   echo "## $1" | tee -a "$out/cpp.txt"
   OTK_BENCH_OUT="$PWD/$out/$2.tsv" OTK_BENCH_ROUNDS=$rounds env -u OTK_NUM_THREADS \
-    octave-cli --norc --quiet --no-history --path build-bench/mex --path build-bench/bench-mex "$1"
+    octave-cli --norc --quiet --no-history --path build-bench/mex --path build-bench/bench-mex "$1" \
+    2>&1 | tee -a "$out/$2.txt"
 }
 [ "$want_host" = 1 ] && run_octave bench/octave_timing.m host
 [ "$want_sweep" = 1 ] && run_octave bench/sweep.m sweep

@@ -1,3 +1,8 @@
+// Question: how close can any exact saturation come to a bare loop of the
+// standard exp, and how close is Fenwold's?
+// Figure: Fenwold's floor in docs/performance.md (formula / exp, kernel /
+// formula).
+//
 // What Fenwold's saturation costs against the loops under it, on one
 // thread, processor time: a bare loop of the standard exp over the same
 // values, the sigmoid's own formula written as a bare loop (exp, a divide
