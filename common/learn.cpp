@@ -1,0 +1,151 @@
+// Learning a template. The pooled values come from poolRect, a whole map of
+// one orientation at a time with localMaximum's bits; each candidate's sum
+// runs over the images in order, as the plain loop adds them. The picks need
+// only each position's best orientation: a pick drops every orientation of
+// the positions near it, so a position's candidates leave together, and the
+// first of its largest is the one the array order would take first.
+#include "learn.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "alloc.h"
+#include "maps.h"
+#include "poolmap.h"
+#include "template.h"
+#include "threads.h"
+
+namespace {
+
+// Work of a chunk, in samples (some 100 us), and below which a call keeps
+// one thread (see scoremap.cpp).
+constexpr double CHUNK_WORK = 1 << 17;
+constexpr double PARALLEL_WORK = 1 << 15;
+
+struct MeanPlan {
+    PoolState* pool;
+    double* sum;      // nRows x nCols x N
+    double* pooled;   // the same shape: each chunk's pooling of one image
+    long long block;  // columns per chunk
+    long long blocks;
+};
+
+// Chunk (orientation, column block) of images first..first+count-1, in
+// image order.
+void meanChunk(const MeanPlan& p, int first, int count, long long chunk)
+{
+    const PoolState& s = *p.pool;
+    const int o = static_cast<int>(chunk / p.blocks);
+    const long long c0 = 1 + (chunk % p.blocks) * p.block;
+    const long long c1 = std::min<long long>(s.nCols, c0 + p.block - 1);
+    const long long nPix = mapElements(s.nRows, s.nCols);
+    const long long at = o * nPix + (c0 - 1) * s.nRows;
+    const long long n = (c1 - c0 + 1) * s.nRows;
+    const PoolRect rect = {1, s.nRows, c0, c1};
+    for (int i = first; i < first + count; ++i) {
+        poolRect(s, imageMaps(s, i), o, rect, p.pooled + at, s.nRows);
+        double* sum = p.sum + at;
+        const double* v = p.pooled + at;
+        for (long long k = 0; k < n; ++k) sum[k] = sum[k] + v[k];
+    }
+}
+
+}  // namespace
+
+void meanPooled(PoolState& pool, double* mean)
+{
+    const long long nPix = mapElements(pool.nRows, pool.nCols);
+    const long long n = nPix * pool.N;
+    for (long long k = 0; k < n; ++k) mean[k] = 0.0;
+    if (pool.nImages == 0 || n == 0) return;
+    buildShiftTables(pool, shiftCacheLimit(pool));
+    MeanPlan p;
+    p.pool = &pool;
+    p.sum = mean;
+    p.pooled = allocDoubles(static_cast<std::size_t>(n));
+    const double samples = (2.0 * pool.oriRange + 1 < pool.N ? 2.0 * pool.oriRange + 1 : pool.N) *
+                           (2.0 * pool.shiftRange + 1 < 64 ? 2.0 * pool.shiftRange + 1 : 64);
+    // Images a chunk pools: as many as keep it near CHUNK_WORK with one
+    // column, and columns to fill it.
+    const double perImageColumn = static_cast<double>(pool.nRows) * (samples + 1);
+    int group = static_cast<int>(std::max(1.0, std::min<double>(pool.nImages, std::floor(CHUNK_WORK / perImageColumn))));
+    const double perColumn = perImageColumn * group;
+    const double b = std::floor(CHUNK_WORK / perColumn);
+    p.block = b >= pool.nCols ? pool.nCols : (b < 1 ? 1 : static_cast<long long>(b));
+    p.blocks = (pool.nCols + p.block - 1) / p.block;
+    const int threads = threadsFor(static_cast<double>(pool.nImages) * static_cast<double>(n) * (samples + 1), PARALLEL_WORK);
+    // Groups of images one after the other, so that every candidate's sum
+    // takes the images in order.
+    for (int first = 0; first < pool.nImages; first += group) {
+        const int count = std::min(group, pool.nImages - first);
+        auto chunk = [&](long long c) { meanChunk(p, first, count, c); };
+        forEachChunk(static_cast<long long>(pool.N) * p.blocks, threads, chunk);
+    }
+    const double nImages = pool.nImages;
+    for (long long k = 0; k < n; ++k) mean[k] = mean[k] / nImages;
+}
+
+long long pickCandidates(LearnState& s, const double* mean)
+{
+    const PoolState& pool = s.pool;
+    const long long nRows = pool.nRows, nCols = pool.nCols;
+    const long long nPix = mapElements(pool.nRows, pool.nCols);
+    // Each position's best orientation (the first of equal ones); -1 where
+    // the position takes no part or has left.
+    int* bestOri = static_cast<int*>(allocZeroed(static_cast<std::size_t>(nPix), sizeof(int)));
+    double* bestValue = allocDoubles(static_cast<std::size_t>(nPix));
+    const double cr = nRows / 2, cc = nCols / 2;
+    const double radius2 = s.radius * s.radius;
+    for (long long c = 1; c <= nCols; ++c)
+        for (long long r = 1; r <= nRows; ++r) {
+            const long long p = (r - 1) + (c - 1) * nRows;
+            const double dr = static_cast<double>(r) - cr, dc = static_cast<double>(c) - cc;
+            bestOri[p] = -1;
+            if (!(dr * dr + dc * dc <= radius2)) continue;
+            for (int o = 0; o < pool.N; ++o) {
+                const double v = mean[p + o * nPix];
+                if (std::isnan(v)) continue;  // never picked
+                if (bestOri[p] < 0 || v > bestValue[p]) {
+                    bestOri[p] = o;
+                    bestValue[p] = v;
+                }
+            }
+        }
+    const double separation2 = s.separation * s.separation;
+    const long long span = s.separation >= static_cast<double>(nRows + nCols) ? nRows + nCols
+                                                                               : static_cast<long long>(std::ceil(s.separation));
+    long long picked = 0;
+    while (picked < s.K) {
+        long long win = -1;
+        for (long long p = 0; p < nPix; ++p) {
+            if (bestOri[p] < 0) continue;
+            if (win < 0 || bestValue[p] > bestValue[win] ||
+                (bestValue[p] == bestValue[win] && p + nPix * bestOri[p] < win + nPix * bestOri[win]))
+                win = p;
+        }
+        if (win < 0) break;
+        const long long r = win % nRows, c = win / nRows;
+        s.rows[picked] = static_cast<double>(r + 1);
+        s.cols[picked] = static_cast<double>(c + 1);
+        s.oris[picked] = bestOri[win];
+        s.means[picked] = bestValue[win];
+        ++picked;
+        bestOri[win] = -1;
+        for (long long c2 = std::max<long long>(0, c - span); c2 <= std::min(nCols - 1, c + span); ++c2)
+            for (long long r2 = std::max<long long>(0, r - span); r2 <= std::min(nRows - 1, r + span); ++r2) {
+                const double dr = static_cast<double>(r2 - r), dc = static_cast<double>(c2 - c);
+                if (dr * dr + dc * dc < separation2) bestOri[r2 + c2 * nRows] = -1;
+            }
+    }
+    s.picked = picked;
+    return picked;
+}
+
+void learnTemplate(LearnState& s)
+{
+    const long long n = mapElements(s.pool.nRows, s.pool.nCols) * s.pool.N;
+    double* mean = allocDoubles(static_cast<std::size_t>(n));
+    meanPooled(s.pool, mean);
+    pickCandidates(s, mean);
+}
