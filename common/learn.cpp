@@ -112,19 +112,25 @@ long long pickCandidates(LearnState& s, const double* mean)
                 }
             }
         }
+    // The positions in the order the steps would take them: largest value
+    // first, of equal ones the first in the array's order (a total order,
+    // so any sort gives this sequence). Each step's pick is the first of
+    // this order not dropped yet, since dropping is all that changes.
+    long long* order = static_cast<long long*>(allocZeroed(static_cast<std::size_t>(nPix), sizeof(long long)));
+    long long candidates = 0;
+    for (long long p = 0; p < nPix; ++p)
+        if (bestOri[p] >= 0) order[candidates++] = p;
+    std::sort(order, order + candidates, [&](long long a, long long b) {
+        if (bestValue[a] != bestValue[b]) return bestValue[a] > bestValue[b];
+        return a + nPix * bestOri[a] < b + nPix * bestOri[b];
+    });
     const double separation2 = s.separation * s.separation;
     const long long span = s.separation >= static_cast<double>(nRows + nCols) ? nRows + nCols
                                                                                : static_cast<long long>(std::ceil(s.separation));
     long long picked = 0;
-    while (picked < s.K) {
-        long long win = -1;
-        for (long long p = 0; p < nPix; ++p) {
-            if (bestOri[p] < 0) continue;
-            if (win < 0 || bestValue[p] > bestValue[win] ||
-                (bestValue[p] == bestValue[win] && p + nPix * bestOri[p] < win + nPix * bestOri[win]))
-                win = p;
-        }
-        if (win < 0) break;
+    for (long long k = 0; k < candidates && picked < s.K; ++k) {
+        const long long win = order[k];
+        if (bestOri[win] < 0) continue;
         const long long r = win % nRows, c = win / nRows;
         s.rows[picked] = static_cast<double>(r + 1);
         s.cols[picked] = static_cast<double>(c + 1);
