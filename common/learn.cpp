@@ -31,24 +31,28 @@ struct MeanPlan {
     long long blocks;
 };
 
-// Chunk (orientation, column block) of images first..first+count-1, in
-// image order.
+// Chunk `chunk` (a block of columns, every orientation) of images
+// first..first+count-1, in image order. One image's maps of the block are
+// read by all its orientations while the caches hold them: taken
+// orientation by orientation over the whole batch, the maps came from
+// memory once per orientation (learning from 64 examples of 128^2 x 16
+// was bound by it).
 void meanChunk(const MeanPlan& p, int first, int count, long long chunk)
 {
     const PoolState& s = *p.pool;
-    const int o = static_cast<int>(chunk / p.blocks);
-    const long long c0 = 1 + (chunk % p.blocks) * p.block;
+    const long long c0 = 1 + chunk * p.block;
     const long long c1 = std::min<long long>(s.nCols, c0 + p.block - 1);
     const long long nPix = mapElements(s.nRows, s.nCols);
-    const long long at = o * nPix + (c0 - 1) * s.nRows;
     const long long n = (c1 - c0 + 1) * s.nRows;
     const PoolRect rect = {1, s.nRows, c0, c1};
-    for (int i = first; i < first + count; ++i) {
-        poolRect(s, imageMaps(s, i), o, rect, p.pooled + at, s.nRows);
-        double* sum = p.sum + at;
-        const double* v = p.pooled + at;
-        for (long long k = 0; k < n; ++k) sum[k] = sum[k] + v[k];
-    }
+    for (int i = first; i < first + count; ++i)
+        for (int o = 0; o < s.N; ++o) {
+            const long long at = o * nPix + (c0 - 1) * s.nRows;
+            poolRect(s, imageMaps(s, i), o, rect, p.pooled + at, s.nRows);
+            double* sum = p.sum + at;
+            const double* v = p.pooled + at;
+            for (long long k = 0; k < n; ++k) sum[k] = sum[k] + v[k];
+        }
 }
 
 }  // namespace
@@ -66,21 +70,20 @@ void meanPooled(PoolState& pool, double* mean)
     p.pooled = allocDoubles(static_cast<std::size_t>(n));
     const double samples = (2.0 * pool.oriRange + 1 < pool.N ? 2.0 * pool.oriRange + 1 : pool.N) *
                            (2.0 * pool.shiftRange + 1 < 64 ? 2.0 * pool.shiftRange + 1 : 64);
-    // Images a chunk pools: as many as keep it near CHUNK_WORK with one
-    // column, and columns to fill it.
-    const double perImageColumn = static_cast<double>(pool.nRows) * (samples + 1);
-    int group = static_cast<int>(std::max(1.0, std::min<double>(pool.nImages, std::floor(CHUNK_WORK / perImageColumn))));
-    const double perColumn = perImageColumn * group;
-    const double b = std::floor(CHUNK_WORK / perColumn);
+    // Columns a chunk pools, then images, to fill CHUNK_WORK.
+    const double perImageColumn = static_cast<double>(pool.N) * pool.nRows * (samples + 1);
+    const double b = std::floor(CHUNK_WORK / perImageColumn);
     p.block = b >= pool.nCols ? pool.nCols : (b < 1 ? 1 : static_cast<long long>(b));
     p.blocks = (pool.nCols + p.block - 1) / p.block;
+    const int group = static_cast<int>(
+        std::max(1.0, std::min<double>(pool.nImages, std::floor(CHUNK_WORK / (perImageColumn * p.block)))));
     const int threads = threadsFor(static_cast<double>(pool.nImages) * static_cast<double>(n) * (samples + 1), PARALLEL_WORK);
     // Groups of images one after the other, so that every candidate's sum
     // takes the images in order.
     for (int first = 0; first < pool.nImages; first += group) {
         const int count = std::min(group, pool.nImages - first);
         auto chunk = [&](long long c) { meanChunk(p, first, count, c); };
-        forEachChunk(static_cast<long long>(pool.N) * p.blocks, threads, chunk);
+        forEachChunk(p.blocks, threads, chunk);
     }
     const double nImages = pool.nImages;
     for (long long k = 0; k < n; ++k) mean[k] = mean[k] / nImages;
