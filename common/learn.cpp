@@ -29,6 +29,8 @@ struct MeanPlan {
     double* pooled;   // the same shape: each chunk's pooling of one image
     long long block;  // columns per chunk
     long long blocks;
+    double* scratch;  // per chunk, scratchSize doubles for poolRect; or nullptr
+    long long scratchSize;
 };
 
 // Chunk `chunk` (a block of columns, every orientation) of images
@@ -48,10 +50,13 @@ void meanChunk(const MeanPlan& p, int first, int count, long long chunk)
     for (int i = first; i < first + count; ++i)
         for (int o = 0; o < s.N; ++o) {
             const long long at = o * nPix + (c0 - 1) * s.nRows;
-            poolRect(s, imageMaps(s, i), o, rect, p.pooled + at, s.nRows);
+            poolRect(s, imageMaps(s, i), o, rect, p.pooled + at, s.nRows,
+                     p.scratch ? p.scratch + chunk * p.scratchSize : nullptr, false);
+            // Capped as it is added: one pass fewer.
             double* sum = p.sum + at;
             const double* v = p.pooled + at;
-            for (long long k = 0; k < n; ++k) sum[k] = sum[k] + v[k];
+            const double cap = s.saturation;
+            for (long long k = 0; k < n; ++k) sum[k] = sum[k] + (v[k] > cap ? cap : v[k]);
         }
 }
 
@@ -77,6 +82,12 @@ void meanPooled(PoolState& pool, double* mean)
     p.blocks = (pool.nCols + p.block - 1) / p.block;
     const int group = static_cast<int>(
         std::max(1.0, std::min<double>(pool.nImages, std::floor(CHUNK_WORK / (perImageColumn * p.block)))));
+    // Scratch for the windows' maxima while it stays near the size of the
+    // maps (pooling shifts of a few pixels; far-reaching ones pool without).
+    p.scratchSize = poolScratch(pool, {1, pool.nRows, 1, p.block});
+    p.scratch = nullptr;
+    if (static_cast<double>(p.scratchSize) * p.blocks <= 2.0 * nPix + 65536)
+        p.scratch = allocDoubles(static_cast<std::size_t>(p.scratchSize * p.blocks));
     const int threads = threadsFor(static_cast<double>(pool.nImages) * static_cast<double>(n) * (samples + 1), PARALLEL_WORK);
     // Groups of images one after the other, so that every candidate's sum
     // takes the images in order.

@@ -40,7 +40,17 @@ void shiftReach(const PoolState& s, int ori, long long& rows, long long& cols);
 // The value localMaximum(s, image, ori, x, y) returns, for every position
 // (x, y) of rect, into out: column-major, (x, y) at
 // (x - rect.x0) + ld * (y - rect.y0). Needs buildShiftTables.
-void poolRect(const PoolState& s, ImageMaps m, int ori, const PoolRect& rect, double* out, std::ptrdiff_t ld);
+//
+// With scratch (poolScratch(s, rect) doubles), a window of several
+// orientations is first reduced to its maximum over the samples the rect
+// reaches, then shifted: turns + shifts passes instead of turns x shifts.
+// The same bits: the maximum does not depend on the order of the samples.
+// With capped false the cap is left to the caller (v > cap ? cap : v).
+void poolRect(const PoolState& s, ImageMaps m, int ori, const PoolRect& rect, double* out, std::ptrdiff_t ld,
+              double* scratch = nullptr, bool capped = true);
+
+// The doubles of scratch poolRect may use for rect (any orientation).
+long long poolScratch(const PoolState& s, const PoolRect& rect);
 
 // What pooling returns where no sample lies inside the map: +0, capped.
 inline double emptyPooling(const PoolState& s)

@@ -369,12 +369,19 @@ TEST(PooledRect, EveryPositionIsThePlainPoolingInsideAndBeyondTheMap)
         const int ori = pick(0, N - 1);
         std::vector<double> out(static_cast<std::size_t>(rows * cols + 7), 123.0);
         poolRect(p.s, imageMaps(p.s, 1), ori, rect, out.data(), rows);
+        // With the window's maximum taken first, and the cap left out.
+        std::vector<double> scratch(static_cast<std::size_t>(poolScratch(p.s, rect)));
+        std::vector<double> uncapped(out.size(), 123.0);
+        poolRect(p.s, imageMaps(p.s, 1), ori, rect, uncapped.data(), rows, scratch.data(), false);
         for (long long y = rect.y0; y <= rect.y1; ++y)
             for (long long x = rect.x0; x <= rect.x1; ++x) {
                 plain::Winner win;
                 const double expected = plain::pool(plainMaps, t, 1, ori, x, y, win);
-                ASSERT_TRUE(sameBits(out[(x - rect.x0) + rows * (y - rect.y0)], expected))
+                const std::size_t at = static_cast<std::size_t>((x - rect.x0) + rows * (y - rect.y0));
+                ASSERT_TRUE(sameBits(out[at], expected))
                     << "seed " << seed << " trial " << trial << " at " << x << "," << y;
+                const double capped = uncapped[at] > saturation ? saturation : uncapped[at];
+                ASSERT_TRUE(sameBits(capped, expected)) << "seed " << seed << " trial " << trial << " with scratch";
             }
         EXPECT_EQ(out[rows * cols], 123.0) << "seed " << seed << " trial " << trial;
     }
