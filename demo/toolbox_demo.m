@@ -1,12 +1,12 @@
 function summary = toolbox_demo(outdir)
-%TOOLBOX_DEMO  The whole toolbox at work on a photograph: template search, warp and saturate, with a report.
+%TOOLBOX_DEMO  The whole toolbox at work on a photograph: learn, search, warp, saturate and detect, with a report.
 %   SUMMARY = TOOLBOX_DEMO(OUTDIR) computes oriented responses of the
 %   photograph in data/ at N = 16 orientations, saturates them
 %   (otk_saturate), measures their density (otk_response_density), learns a
 %   template from shifted, noisy copies of the stack (otk_learn_template),
-%   builds a batch of test maps from
-%   the response stack under known rotations and shifts (otk_warp_stacks)
-%   plus noisy and unrelated maps, scores the template on the batch
+%   builds a batch of test maps from the response stack under known
+%   rotations and shifts (otk_warp_stacks) plus noisy and unrelated maps,
+%   scores the template on the batch
 %   (otk_score_template), searches every test map for the transform that
 %   undoes its warp (otk_search_transform), moves the template by each
 %   answer (otk_transform_template) and warps the drawing of the match back
