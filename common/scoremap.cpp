@@ -175,9 +175,21 @@ struct Plan {
     double* pooled;        // group x nNeeded maps of D
     double* scratch;       // group x nPix: one rotation's scores when they are not kept
     long long blockA, blocksA;  // columns of D per pooling chunk, chunks per map
-    long long blockB, blocksB;  // placement columns per scoring chunk, chunks per image
+    long long blockB, blocksB;  // placement columns per scoring chunk, column blocks per image
+    long long rowsB, rowBlocks; // placement rows per scoring chunk, row blocks per column block
     int threads;
 };
+
+// Where rotation k's scores of image i (gi in the group) start at column c,
+// row r: kept, or the best's place with one rotation, or scratch.
+inline double* scoresAt(const Plan& plan, long long gi, long long i, int k, long long c, long long r)
+{
+    const ScoreMapState& s = *plan.s;
+    const long long at = (c - 1) * s.pool.nRows + (r - 1);
+    if (s.scores != nullptr) return s.scores + (i * s.nRotations + k) * plan.nPix + at;
+    if (s.nRotations == 1) return s.best + i * plan.nPix + at;
+    return plan.scratch + gi * plan.nPix + at;
+}
 
 void poolChunk(const Plan& p, int firstImage, long long chunk)
 {
@@ -194,72 +206,71 @@ void poolChunk(const Plan& p, int firstImage, long long chunk)
     poolRect(p.s->pool, imageMaps(p.s->pool, static_cast<int>(firstImage + gi)), p.needed[slot], r, out, rowsD);
 }
 
-// Adds element p's terms to the placements of columns c0..c1, every row, of
-// S (column-major, nRows rows, column c0 first).
-void addElement(const Plan& plan, const Placed& p, const double* P, double* S, long long c0, long long c1)
+// Adds element p's terms to the placements of rows r0..r1 of column c:
+// col holds their scores.
+void addElement(const Plan& plan, const Placed& p, const double* P, double* col, long long c, long long r0,
+                long long r1)
 {
-    const ScoreMapState& s = *plan.s;
-    const long long nRows = s.pool.nRows;
     const PoolRect& D = plan.D;
     const long long rowsD = rectRows(D);
-    for (long long c = c0; c <= c1; ++c) {
-        double* col = S + (c - c0) * nRows;
-        const long long y = placedCol(p, c);
-        if (y < D.y0 || y > D.y1 || rowsD == 0) {
-            addConstant(col, nRows, p.outside);
-            continue;
+    const long long n = r1 - r0 + 1;
+    const long long y = placedCol(p, c);
+    if (y < D.y0 || y > D.y1 || rowsD == 0) {
+        addConstant(col, n, p.outside);
+        return;
+    }
+    const double* Pc = P + (y - D.y0) * rowsD;
+    if (p.rowTable == nullptr) {
+        // Rows whose moved row lies in D: one run.
+        const long long ra = std::max(r0, D.x0 - p.rowK), rb = std::min(r1, D.x1 - p.rowK);
+        if (ra > rb) {
+            addConstant(col, n, p.outside);
+            return;
         }
-        const double* Pc = P + (y - D.y0) * rowsD;
-        if (p.rowTable == nullptr) {
-            // Rows whose moved row lies in D: one run.
-            long long ra = D.x0 - p.rowK, rb = D.x1 - p.rowK;
-            if (ra < 1) ra = 1;
-            if (rb > nRows) rb = nRows;
-            if (ra > rb) {
-                addConstant(col, nRows, p.outside);
-                continue;
-            }
-            addConstant(col, ra - 1, p.outside);
-            addTerms(col + (ra - 1), Pc + (ra + p.rowK - D.x0), rb - ra + 1, p.weight, p.bias);
-            addConstant(col + rb, nRows - rb, p.outside);
-        } else {
-            for (long long r = 1; r <= nRows; ++r) {
-                const long long x = p.rowTable[r - 1];
-                col[r - 1] = x < D.x0 || x > D.x1 ? col[r - 1] + p.outside
-                                                  : col[r - 1] + (p.weight * Pc[x - D.x0] - p.bias);
-            }
+        addConstant(col, ra - r0, p.outside);
+        addTerms(col + (ra - r0), Pc + (ra + p.rowK - D.x0), rb - ra + 1, p.weight, p.bias);
+        addConstant(col + (rb - r0 + 1), r1 - rb, p.outside);
+    } else {
+        for (long long r = r0; r <= r1; ++r) {
+            const long long x = p.rowTable[r - 1];
+            col[r - r0] = x < D.x0 || x > D.x1 ? col[r - r0] + p.outside : col[r - r0] + (p.weight * Pc[x - D.x0] - p.bias);
         }
     }
 }
 
+// The placements of one image, a block of columns and, where one column is
+// more than a chunk's work, a block of its rows: every placement's score is
+// its own sum, so any split gives the same bits.
 void scoreChunk(const Plan& plan, int firstImage, long long chunk)
 {
     const ScoreMapState& s = *plan.s;
-    const long long gi = chunk / plan.blocksB;
-    const long long block = chunk % plan.blocksB;
+    const long long perImage = plan.blocksB * plan.rowBlocks;
+    const long long gi = chunk / perImage;
+    const long long block = (chunk % perImage) / plan.rowBlocks;
+    const long long rowBlock = chunk % plan.rowBlocks;
     const long long i = firstImage + gi;
+    const long long nRows = s.pool.nRows;
     const long long c0 = 1 + block * plan.blockB;
     const long long c1 = std::min<long long>(s.pool.nCols, c0 + plan.blockB - 1);
-    const long long nRows = s.pool.nRows;
-    const long long at = (c0 - 1) * nRows;
-    const long long n = (c1 - c0 + 1) * nRows;
-    double* best = s.best + i * plan.nPix + at;
-    double* bestRotation = s.bestRotation + i * plan.nPix + at;
+    const long long r0 = 1 + rowBlock * plan.rowsB;
+    const long long r1 = std::min(nRows, r0 + plan.rowsB - 1);
+    const long long n = r1 - r0 + 1;
     for (int k = 0; k < s.nRotations; ++k) {
-        double* S;
-        if (s.scores != nullptr)
-            S = s.scores + (i * s.nRotations + k) * plan.nPix + at;
-        else if (s.nRotations == 1)
-            S = best;
-        else
-            S = plan.scratch + gi * plan.nPix + at;
-        for (long long q = 0; q < n; ++q) S[q] = 0.0;
+        // Element by element over the block, so that each pooled column is
+        // read for the whole block at once.
+        for (long long c = c0; c <= c1; ++c) {
+            double* S = scoresAt(plan, gi, i, k, c, r0);
+            for (long long q = 0; q < n; ++q) S[q] = 0.0;
+        }
         for (long long e = 0; e < s.nElements; ++e) {
             const Placed& p = plan.placed[k * s.nElements + e];
             const double* P = plan.pooled + (gi * plan.nNeeded + plan.slot[p.ori]) * plan.areaD;
-            addElement(plan, p, P, S, c0, c1);
+            for (long long c = c0; c <= c1; ++c) addElement(plan, p, P, scoresAt(plan, gi, i, k, c, r0), c, r0, r1);
         }
-        takeBest(k == 0, S, s.rotations[k], best, bestRotation, n);
+        for (long long c = c0; c <= c1; ++c) {
+            const long long at = i * plan.nPix + (c - 1) * nRows + (r0 - 1);
+            takeBest(k == 0, scoresAt(plan, gi, i, k, c, r0), s.rotations[k], s.best + at, s.bestRotation + at, n);
+        }
     }
 }
 
@@ -373,6 +384,10 @@ void scoreMap(ScoreMapState& s)
     const double perColumnB = static_cast<double>(pool.nRows) * (static_cast<double>(nPlaced) + 1);
     plan.blockB = blockFor(perColumnB, pool.nCols);
     plan.blocksB = (pool.nCols + plan.blockB - 1) / plan.blockB;
+    plan.rowsB = pool.nRows;
+    if (perColumnB > CHUNK_WORK)
+        plan.rowsB = std::max<long long>(1, static_cast<long long>(CHUNK_WORK / (static_cast<double>(nPlaced) + 1)));
+    plan.rowBlocks = (pool.nRows + plan.rowsB - 1) / plan.rowsB;
     const double work = pool.nImages * (static_cast<double>(plan.nNeeded) * areaD * samples +
                                         static_cast<double>(plan.nPix) * (static_cast<double>(nPlaced) + 1));
     plan.threads = threadsFor(work, PARALLEL_WORK);
@@ -382,7 +397,7 @@ void scoreMap(ScoreMapState& s)
         auto pooling = [&](long long chunk) { poolChunk(plan, first, chunk); };
         forEachChunk(static_cast<long long>(count) * plan.nNeeded * plan.blocksA, plan.threads, pooling);
         auto scoring = [&](long long chunk) { scoreChunk(plan, first, chunk); };
-        forEachChunk(static_cast<long long>(count) * plan.blocksB, plan.threads, scoring);
+        forEachChunk(static_cast<long long>(count) * plan.blocksB * plan.rowBlocks, plan.threads, scoring);
     }
 }
 
