@@ -90,10 +90,9 @@ void raiseByShift(const PoolState& s, ImageMaps m, int first, int turns, const P
 // Raises every position of rect whose sample moved by (dx, dy) lies inside
 // the map with the window's maximum Q there (Q covers q, which holds every
 // sample the rect reaches inside the map).
-void raiseFromWindow(const PoolState& s, const double* Q, const PoolRect& q, const PoolRect& rect, long long dx,
-                     long long dy, double* out, std::ptrdiff_t ld)
+void raiseFromWindow(const double* Q, const PoolRect& q, const PoolRect& rect, long long dx, long long dy, double* out,
+                     std::ptrdiff_t ld)
 {
-    (void)s;
     const long long xa = std::max(rect.x0, q.x0 - dx), xb = std::min(rect.x1, q.x1 - dx);
     const long long ya = std::max(rect.y0, q.y0 - dy), yb = std::min(rect.y1, q.y1 - dy);
     if (xa > xb || ya > yb) return;
@@ -222,7 +221,7 @@ void poolRect(const PoolState& s, ImageMaps m, int ori, const PoolRect& rect, do
         long long dx, dy;
         shiftOffsets(s, ori, i, dx, dy);
         if (Q != nullptr)
-            raiseFromWindow(s, Q, q, rect, dx, dy, out, ld);
+            raiseFromWindow(Q, q, rect, dx, dy, out, ld);
         else
             raiseByShift(s, m, first, turns, rect, dx, dy, out, ld);
         i = firstWhere(i + 1, b, [&](long long k) {

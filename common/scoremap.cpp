@@ -478,7 +478,6 @@ void scoreMapDirect(ScoreMapState& s)
 long long findPeaks(const double* best, const double* bestRotation, int nRows, int nCols, long long maxPeaks,
                     double minDistance, double* peaks, unsigned char* flags, long long* order)
 {
-    const long long nPix = mapElements(nRows, nCols);
     long long candidates = 0;
     for (long long c = 0; c < nCols; ++c)
         for (long long r = 0; r < nRows; ++r) {
@@ -494,7 +493,6 @@ long long findPeaks(const double* best, const double* bestRotation, int nRows, i
             flags[p] = 0;
             if (peak) order[candidates++] = p;
         }
-    (void)nPix;
     // Highest first; of equal scores the first in column-major order: a
     // total order, so any sort gives the same sequence.
     std::sort(order, order + candidates, [&](long long a, long long b) {
