@@ -2,6 +2,7 @@
 // under each of a list of rotations, the best of them, and its peaks.
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "alloc.h"
 #include "otk_args.h"
@@ -91,6 +92,15 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (options[OPT_MIN_DISTANCE].value)
         minDistance = readScalar(c, options[OPT_MIN_DISTANCE].value, "MinDistance (option)", KIND_NONNEGATIVE);
 
+    // Every rotation's scores are as many maps as images times rotations:
+    // refused with a named error before anything is made when that is more
+    // than the process may hold.
+    const double nPix = static_cast<double>(maps.nRows) * maps.nCols;
+    if (nlhs > OUT_ALL) {
+        const double count = nPix * s.nRotations * maps.nImages;
+        requireAllocatable(count < 9e18 ? static_cast<std::size_t>(count) : SIZE_MAX, sizeof(double),
+                           "the scores of every rotation (ALL)");
+    }
     const mwSize dims[3] = {static_cast<mwSize>(maps.nRows), static_cast<mwSize>(maps.nCols),
                             static_cast<mwSize>(maps.nImages)};
     mxArray* best = createDoubles(3, dims, false);  // every entry is written

@@ -57,7 +57,8 @@
 %   MAPS and TEMPLATE are never modified.
 %
 %   Errors (ids otk:<mnemonic>): as otk_score_template, and empty (no image,
-%   orientation or pixel), badSize (an empty Rotations list), negative.
+%   orientation or pixel), badSize (an empty Rotations list), negative,
+%   outOfMemory (ALL larger than the process may hold).
 %
 %   Example:
 %     maps = zeros(9, 9, 4);  maps(3, 6, 1) = 1;   % one response at (3, 6)
@@ -208,6 +209,7 @@ error('otk:notBuilt', ...
 %!error id=otk:notFinite otk_score_map(zeros(5, 5, 2), otk_template(0, 1, 1), 'MaxPeaks', NaN)
 %!error id=otk:badOrientation otk_score_map(zeros(5, 5, 2), otk_template(2, 1, 1))
 %!error id=otk:unknownOption otk_score_map(zeros(5, 5, 2), otk_template(0, 1, 1), 'Rotation', 1)
+%!error id=otk:outOfMemory [a, b, c, d] = otk_score_map(zeros(1000, 1000), otk_template(0, 1, 1), 'Rotations', 1:1e6)
 %!error id=otk:nargout [a, b, c, d, e] = otk_score_map(zeros(5, 5, 2), otk_template(0, 1, 1))
 
 %!demo
