@@ -80,8 +80,23 @@ TurnedPoint turnElement(const PoolState& s, const Element& el, int rotation)
     return turnPoint(s.N, centreRow(s), centreCol(s), el.x, el.y, el.ori, rotation);
 }
 
+// Whether rows 1..n (or columns) all move by one offset, floor(0.5 + off),
+// shown without visiting them. The point transform rounds (0.5 + r) + off
+// once; where 0.5 + off lies at least 2^-20 from a whole number and every
+// value stays below 2^31 in size, that rounding (at most 2^-22 here) and
+// the one of 0.5 + off (2^-23) cannot carry the sum across a whole number.
+bool evenlyMoved(double off, long long n)
+{
+    if (!(std::fabs(off) < 1073741824.0) || n >= (1LL << 30)) return false;
+    const double h = 0.5 + off;
+    const double f = h - std::floor(h);
+    return f >= 0x1p-20 && f <= 1 - 0x1p-20;
+}
+
 // Fills p for element el under rotation; returns whether its rows (and
-// columns) follow one offset; when not, the caller gives tables.
+// columns) follow one offset; when not, the caller gives tables. Each
+// position is the point transform's own rounding (shiftTurnedPoint), the
+// rows and columns visited only where evenlyMoved cannot tell.
 void placeElement(const PoolState& s, const Element& el, int rotation, Placed& p, bool& rowsRegular,
                   bool& colsRegular, long long* rowTable, long long* colTable)
 {
@@ -92,16 +107,23 @@ void placeElement(const PoolState& s, const Element& el, int rotation, Placed& p
     p.outside = el.weight * emptyPooling(s) - el.bias;
     p.rowK = movedRow(s, t, 1) - 1;
     p.colK = movedCol(s, t, 1) - 1;
-    rowsRegular = colsRegular = true;
-    for (long long r = 1; r <= s.nRows; ++r) {
-        const long long x = movedRow(s, t, r);
-        if (rowTable) rowTable[r - 1] = x;
-        if (x != r + p.rowK) rowsRegular = false;
+    rowsRegular = rowTable == nullptr && evenlyMoved(t.rowOffset, s.nRows);
+    if (!rowsRegular) {
+        rowsRegular = true;
+        for (long long r = 1; r <= s.nRows; ++r) {
+            const long long x = movedRow(s, t, r);
+            if (rowTable) rowTable[r - 1] = x;
+            if (x != r + p.rowK) rowsRegular = false;
+        }
     }
-    for (long long c = 1; c <= s.nCols; ++c) {
-        const long long y = movedCol(s, t, c);
-        if (colTable) colTable[c - 1] = y;
-        if (y != c + p.colK) colsRegular = false;
+    colsRegular = colTable == nullptr && evenlyMoved(t.colOffset, s.nCols);
+    if (!colsRegular) {
+        colsRegular = true;
+        for (long long c = 1; c <= s.nCols; ++c) {
+            const long long y = movedCol(s, t, c);
+            if (colTable) colTable[c - 1] = y;
+            if (y != c + p.colK) colsRegular = false;
+        }
     }
     p.rowTable = p.colTable = nullptr;
 }
@@ -174,6 +196,8 @@ struct Plan {
     int group;             // images whose pooled maps are held at once
     double* pooled;        // group x nNeeded maps of D
     double* scratch;       // group x nPix: one rotation's scores when they are not kept
+    double* windows;       // per pooling chunk, windowSize doubles for poolRect; or nullptr
+    long long windowSize;
     long long blockA, blocksA;  // columns of D per pooling chunk, chunks per map
     long long blockB, blocksB;  // placement columns per scoring chunk, column blocks per image
     long long rowsB, rowBlocks; // placement rows per scoring chunk, row blocks per column block
@@ -203,7 +227,8 @@ void poolChunk(const Plan& p, int firstImage, long long chunk)
     r.y1 = std::min(p.D.y1, r.y0 + p.blockA - 1);
     const long long rowsD = rectRows(p.D);
     double* out = p.pooled + (gi * p.nNeeded + slot) * p.areaD + (r.y0 - p.D.y0) * rowsD;
-    poolRect(p.s->pool, imageMaps(p.s->pool, static_cast<int>(firstImage + gi)), p.needed[slot], r, out, rowsD);
+    poolRect(p.s->pool, imageMaps(p.s->pool, static_cast<int>(firstImage + gi)), p.needed[slot], r, out, rowsD,
+             p.windows ? p.windows + chunk * p.windowSize : nullptr);
 }
 
 // Adds element p's terms to the placements of rows r0..r1 of column c:
@@ -381,6 +406,16 @@ void scoreMap(ScoreMapState& s)
             allocZeroed(static_cast<std::size_t>(plan.group) * static_cast<std::size_t>(plan.nPix), sizeof(double)));
     plan.blockA = blockFor(static_cast<double>(rectRows(plan.D)) * samples, rectCols(plan.D));
     plan.blocksA = rectCols(plan.D) > 0 ? (rectCols(plan.D) + plan.blockA - 1) / plan.blockA : 0;
+    // Scratch for the windows' maxima (pooling several orientations) while
+    // it stays near the size of the pooled maps.
+    plan.windows = nullptr;
+    plan.windowSize = 0;
+    const long long poolChunks = static_cast<long long>(plan.group) * plan.nNeeded * plan.blocksA;
+    if (pool.oriRange > 0 && poolChunks > 0) {
+        plan.windowSize = poolScratch(pool, {plan.D.x0, plan.D.x1, plan.D.y0, plan.D.y0 + plan.blockA - 1});
+        if (static_cast<double>(plan.windowSize) * poolChunks <= 2.0 * plan.group * plan.nNeeded * areaD + 65536)
+            plan.windows = allocDoubles(static_cast<std::size_t>(plan.windowSize * poolChunks));
+    }
     const double perColumnB = static_cast<double>(pool.nRows) * (static_cast<double>(nPlaced) + 1);
     plan.blockB = blockFor(perColumnB, pool.nCols);
     plan.blocksB = (pool.nCols + plan.blockB - 1) / plan.blockB;

@@ -400,7 +400,13 @@ TEST(ScoreMap, PooledSumsArePlainScoresOfEveryPlacementOnAnyThreads)
         // Trial 1: a column of placements holds more than a chunk's work
         // (2300 elements on 60 rows), so its rows are split.
         const bool tall = trial == 1;
-        const int N = pick(1, 8), nRows = tall ? 60 : pick(1, 14), nCols = tall ? 3 : pick(1, 14), nImages = pick(1, 3);
+        // Trial 2: an element one row below the centre turned by PI/3 lands
+        // at a turned row offset within 4e-8 of a half: the rows are
+        // visited one by one.
+        const bool nearHalf = trial == 2;
+        const int pickedN = pick(1, 8);
+        const int N = nearHalf ? 3 : pickedN, nRows = tall ? 60 : pick(1, 14), nCols = tall ? 3 : pick(1, 14),
+                  nImages = pick(1, 3);
         const int shiftRange = trial % 6 == 0 ? pick(0, 2000) : pick(0, 2);
         const int shiftStep = trial % 6 == 0 ? pick(-3, 3) * 700 : pick(-2, 2), oriRange = pick(0, N);
         const double saturation = trial % 5 == 0 ? -0.5 : 0.9;
@@ -412,8 +418,10 @@ TEST(ScoreMap, PooledSumsArePlainScoresOfEveryPlacementOnAnyThreads)
             elements.push_back({pick(0, N - 1), pick(-8, nRows + 8), pick(-8, nCols + 8),
                                 std::uniform_real_distribution<double>(-1, 2)(rng), pick(0, 4) / 4.0});
         if (trial % 8 == 3 && nElements > 0) elements[0].x = 100000;  // far beyond: read nothing
+        if (nearHalf) elements.push_back({0, nRows / 2 + 1, nCols / 2, 1.5, 0.25});
         std::vector<int> rotations = {0, pick(-20, 20), pick(0, 2 * N)};
         if (tall) rotations.resize(1);
+        if (nearHalf) rotations = {1, 4};
         const int nRot = static_cast<int>(rotations.size());
         const long long nPix = static_cast<long long>(nRows) * nCols;
 
@@ -442,7 +450,7 @@ TEST(ScoreMap, PooledSumsArePlainScoresOfEveryPlacementOnAnyThreads)
             s.pool = p.s;
             s.pool.sinTheta = nullptr;  // the kernel builds its own tables
             s.elements = elements.data();
-            s.nElements = nElements;
+            s.nElements = static_cast<long long>(elements.size());
             s.rotations = rotations.data();
             s.nRotations = nRot;
             s.scores = route < 2 ? all.data() : nullptr;
