@@ -173,6 +173,8 @@ void takeBest(bool first, const double* S, double rotation, double* best, double
 constexpr double CHUNK_WORK = 1 << 17;
 // Work below which a call keeps one thread (about 60 us per thread).
 constexpr double PARALLEL_WORK = 1 << 15;
+// Pooling chunks per thread: enough to even the threads' shares out.
+constexpr long long POOL_CHUNKS_PER_THREAD = 4;
 // Pooled maps of a group of images held at once.
 constexpr double GROUP_BYTES = 8.0 * (1 << 20);
 
@@ -196,6 +198,7 @@ struct Plan {
     int group;             // images whose pooled maps are held at once
     double* pooled;        // group x nNeeded maps of D
     double* scratch;       // group x nPix: one rotation's scores when they are not kept
+    long long poolChunks;  // pooling chunks per group, each a run of (image, orientation, block) items
     double* windows;       // per pooling chunk, windowSize doubles for poolRect; or nullptr
     long long windowSize;
     long long blockA, blocksA;  // columns of D per pooling chunk, chunks per map
@@ -215,11 +218,13 @@ inline double* scoresAt(const Plan& plan, long long gi, long long i, int k, long
     return plan.scratch + gi * plan.nPix + at;
 }
 
-void poolChunk(const Plan& p, int firstImage, long long chunk)
+// Pools item `item` of a group: (image, orientation, block of D's
+// columns), into the group's pooled maps.
+void poolItem(const Plan& p, int firstImage, long long item, double* window)
 {
     const long long perImage = p.nNeeded * p.blocksA;
-    const long long gi = chunk / perImage;
-    const long long rest = chunk % perImage;
+    const long long gi = item / perImage;
+    const long long rest = item % perImage;
     const int slot = static_cast<int>(rest / p.blocksA);
     const long long block = rest % p.blocksA;
     PoolRect r = p.D;
@@ -227,8 +232,17 @@ void poolChunk(const Plan& p, int firstImage, long long chunk)
     r.y1 = std::min(p.D.y1, r.y0 + p.blockA - 1);
     const long long rowsD = rectRows(p.D);
     double* out = p.pooled + (gi * p.nNeeded + slot) * p.areaD + (r.y0 - p.D.y0) * rowsD;
-    poolRect(p.s->pool, imageMaps(p.s->pool, static_cast<int>(firstImage + gi)), p.needed[slot], r, out, rowsD,
-             p.windows ? p.windows + chunk * p.windowSize : nullptr);
+    poolRect(p.s->pool, imageMaps(p.s->pool, static_cast<int>(firstImage + gi)), p.needed[slot], r, out, rowsD, window);
+}
+
+// A pooling chunk: a run of `items` items, with a window scratch of its own
+// (a few chunks per thread, so that the scratch, zero-filled at every
+// call, stays small).
+void poolChunk(const Plan& p, int firstImage, long long items, long long chunks, long long chunk)
+{
+    const long long from = chunk * items / chunks, to = (chunk + 1) * items / chunks;
+    double* window = p.windows ? p.windows + chunk * p.windowSize : nullptr;
+    for (long long item = from; item < to; ++item) poolItem(p, firstImage, item, window);
 }
 
 // Adds element p's terms to the placements of rows r0..r1 of column c:
@@ -406,16 +420,6 @@ void scoreMap(ScoreMapState& s)
             allocZeroed(static_cast<std::size_t>(plan.group) * static_cast<std::size_t>(plan.nPix), sizeof(double)));
     plan.blockA = blockFor(static_cast<double>(rectRows(plan.D)) * samples, rectCols(plan.D));
     plan.blocksA = rectCols(plan.D) > 0 ? (rectCols(plan.D) + plan.blockA - 1) / plan.blockA : 0;
-    // Scratch for the windows' maxima (pooling several orientations) while
-    // it stays near the size of the pooled maps.
-    plan.windows = nullptr;
-    plan.windowSize = 0;
-    const long long poolChunks = static_cast<long long>(plan.group) * plan.nNeeded * plan.blocksA;
-    if (pool.oriRange > 0 && poolChunks > 0) {
-        plan.windowSize = poolScratch(pool, {plan.D.x0, plan.D.x1, plan.D.y0, plan.D.y0 + plan.blockA - 1});
-        if (static_cast<double>(plan.windowSize) * poolChunks <= 2.0 * plan.group * plan.nNeeded * areaD + 65536)
-            plan.windows = allocDoubles(static_cast<std::size_t>(plan.windowSize * poolChunks));
-    }
     const double perColumnB = static_cast<double>(pool.nRows) * (static_cast<double>(nPlaced) + 1);
     plan.blockB = blockFor(perColumnB, pool.nCols);
     plan.blocksB = (pool.nCols + plan.blockB - 1) / plan.blockB;
@@ -426,11 +430,25 @@ void scoreMap(ScoreMapState& s)
     const double work = pool.nImages * (static_cast<double>(plan.nNeeded) * areaD * samples +
                                         static_cast<double>(plan.nPix) * (static_cast<double>(nPlaced) + 1));
     plan.threads = threadsFor(work, PARALLEL_WORK);
+    // Pooling chunks: a few per thread, each with scratch for the windows'
+    // maxima (pooling several orientations) while that stays near the size
+    // of the pooled maps: turns + shifts passes instead of turns x shifts.
+    const long long groupItems = static_cast<long long>(plan.group) * plan.nNeeded * plan.blocksA;
+    plan.poolChunks = std::min<long long>(groupItems, POOL_CHUNKS_PER_THREAD * plan.threads);
+    plan.windows = nullptr;
+    plan.windowSize = 0;
+    if (pool.oriRange > 0 && plan.poolChunks > 0) {
+        plan.windowSize = poolScratch(pool, {plan.D.x0, plan.D.x1, plan.D.y0, plan.D.y0 + plan.blockA - 1});
+        if (static_cast<double>(plan.windowSize) * plan.poolChunks <= 2.0 * plan.group * plan.nNeeded * areaD + 65536)
+            plan.windows = allocDoubles(static_cast<std::size_t>(plan.windowSize * plan.poolChunks));
+    }
 
     for (int first = 0; first < pool.nImages; first += plan.group) {
         const int count = std::min(plan.group, pool.nImages - first);
-        auto pooling = [&](long long chunk) { poolChunk(plan, first, chunk); };
-        forEachChunk(static_cast<long long>(count) * plan.nNeeded * plan.blocksA, plan.threads, pooling);
+        const long long items = static_cast<long long>(count) * plan.nNeeded * plan.blocksA;
+        const long long chunks = std::min(items, plan.poolChunks);
+        auto pooling = [&](long long chunk) { poolChunk(plan, first, items, chunks, chunk); };
+        forEachChunk(chunks, plan.threads, pooling);
         auto scoring = [&](long long chunk) { scoreChunk(plan, first, chunk); };
         forEachChunk(static_cast<long long>(count) * plan.blocksB * plan.rowBlocks, plan.threads, scoring);
     }

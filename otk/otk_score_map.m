@@ -177,6 +177,17 @@ error('otk:notBuilt', ...
 %!         'seed %d: rotation 4', seed);
 
 %!test
+%! ## 17 images of 64 x 64 x 16, every orientation needed: their pooled
+%! ## maps are held some 15 images at a time, the last group smaller.
+%! seed = 9;  rand('seed', seed);
+%! maps = rand(64, 64, 16, 17);
+%! tpl = otk_template(0:15, 10 + mod((0:15) * 7, 45), 10 + mod((0:15) * 11, 45), 1 - mod(0:15, 3) / 2, 0.1);
+%! before = otk_threads(2);
+%! S = otk_score_map(maps, tpl, 'OriRange', 2);
+%! otk_threads(before);
+%! assert (isequal (S, per_placement(maps, tpl, 0, {'OriRange', 2})), 'seed %d', seed);
+
+%!test
 %! ## Elements that reach far beyond the maps, a pooling reach of thousands
 %! ## of pixels (placement by placement inside), a negative cap, NaN and
 %! ## -Inf scores from the weights.
