@@ -84,7 +84,7 @@ void meanPooled(PoolState& pool, double* mean)
         std::max(1.0, std::min<double>(pool.nImages, std::floor(CHUNK_WORK / (perImageColumn * p.block)))));
     // Scratch for the windows' maxima while it stays near the size of the
     // maps (pooling shifts of a few pixels; far-reaching ones pool without).
-    p.scratchSize = poolScratch(pool, {1, pool.nRows, 1, p.block});
+    p.scratchSize = poolScratch(pool, pool.nRows, p.block);
     p.scratch = nullptr;
     if (static_cast<double>(p.scratchSize) * p.blocks <= 2.0 * nPix + 65536)
         p.scratch = allocDoubles(static_cast<std::size_t>(p.scratchSize * p.blocks));

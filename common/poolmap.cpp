@@ -168,8 +168,10 @@ void windowMaximum(const PoolState& s, ImageMaps m, int first, int turns, const 
 
 }  // namespace
 
-long long poolScratch(const PoolState& s, const PoolRect& rect)
+long long poolScratch(const PoolState& s, long long rows, long long cols)
 {
+    // The samples a rect reaches lie inside the map and within the reach
+    // of its rows and columns.
     long long reachRows = 0, reachCols = 0;
     for (int o = 0; o < s.N; ++o) {
         long long r, c;
@@ -177,8 +179,7 @@ long long poolScratch(const PoolState& s, const PoolRect& rect)
         reachRows = std::max(reachRows, r);
         reachCols = std::max(reachCols, c);
     }
-    const PoolRect q = reached(s, rect, reachRows, reachCols);
-    return rectRows(q) * rectCols(q);
+    return std::min<long long>(s.nRows, rows + 2 * reachRows) * std::min<long long>(s.nCols, cols + 2 * reachCols);
 }
 
 void poolRect(const PoolState& s, ImageMaps m, int ori, const PoolRect& rect, double* out, std::ptrdiff_t ld,

@@ -41,7 +41,8 @@ void shiftReach(const PoolState& s, int ori, long long& rows, long long& cols);
 // (x, y) of rect, into out: column-major, (x, y) at
 // (x - rect.x0) + ld * (y - rect.y0). Needs buildShiftTables.
 //
-// With scratch (poolScratch(s, rect) doubles), a window of several
+// With scratch (poolScratch(s, rows, cols) doubles for a rect of that
+// size), a window of several
 // orientations is first reduced to its maximum over the samples the rect
 // reaches, then shifted: turns + shifts passes instead of turns x shifts.
 // The same bits: the maximum does not depend on the order of the samples.
@@ -49,8 +50,9 @@ void shiftReach(const PoolState& s, int ori, long long& rows, long long& cols);
 void poolRect(const PoolState& s, ImageMaps m, int ori, const PoolRect& rect, double* out, std::ptrdiff_t ld,
               double* scratch = nullptr, bool capped = true);
 
-// The doubles of scratch poolRect may use for rect (any orientation).
-long long poolScratch(const PoolState& s, const PoolRect& rect);
+// The doubles of scratch poolRect may use for any rect of rows x cols
+// positions, wherever it lies, in any orientation.
+long long poolScratch(const PoolState& s, long long rows, long long cols);
 
 // What pooling returns where no sample lies inside the map: +0, capped.
 inline double emptyPooling(const PoolState& s)

@@ -438,7 +438,7 @@ void scoreMap(ScoreMapState& s)
     plan.windows = nullptr;
     plan.windowSize = 0;
     if (pool.oriRange > 0 && plan.poolChunks > 0) {
-        plan.windowSize = poolScratch(pool, {plan.D.x0, plan.D.x1, plan.D.y0, plan.D.y0 + plan.blockA - 1});
+        plan.windowSize = poolScratch(pool, rectRows(plan.D), plan.blockA);
         if (static_cast<double>(plan.windowSize) * plan.poolChunks <= 2.0 * plan.group * plan.nNeeded * areaD + 65536)
             plan.windows = allocDoubles(static_cast<std::size_t>(plan.windowSize * plan.poolChunks));
     }

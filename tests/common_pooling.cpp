@@ -370,7 +370,7 @@ TEST(PooledRect, EveryPositionIsThePlainPoolingInsideAndBeyondTheMap)
         std::vector<double> out(static_cast<std::size_t>(rows * cols + 7), 123.0);
         poolRect(p.s, imageMaps(p.s, 1), ori, rect, out.data(), rows);
         // With the window's maximum taken first, and the cap left out.
-        std::vector<double> scratch(static_cast<std::size_t>(poolScratch(p.s, rect)));
+        std::vector<double> scratch(static_cast<std::size_t>(poolScratch(p.s, rows, cols)));
         std::vector<double> uncapped(out.size(), 123.0);
         poolRect(p.s, imageMaps(p.s, 1), ori, rect, uncapped.data(), rows, scratch.data(), false);
         for (long long y = rect.y0; y <= rect.y1; ++y)
@@ -384,6 +384,21 @@ TEST(PooledRect, EveryPositionIsThePlainPoolingInsideAndBeyondTheMap)
                 ASSERT_TRUE(sameBits(capped, expected)) << "seed " << seed << " trial " << trial << " with scratch";
             }
         EXPECT_EQ(out[rows * cols], 123.0) << "seed " << seed << " trial " << trial;
+        // A rect inside the map, reaching samples on every side, with the
+        // scratch sized for its size alone (the sanitizer sees any overrun).
+        const PoolRect inner = {1 + nRows / 4, nRows - nRows / 4, 1 + nCols / 4, nCols - nCols / 4};
+        const long long innerRows = rectRows(inner), innerCols = rectCols(inner);
+        if (innerRows == 0 || innerCols == 0) continue;
+        std::vector<double> innerScratch(static_cast<std::size_t>(poolScratch(p.s, innerRows, innerCols)));
+        std::vector<double> innerOut(static_cast<std::size_t>(innerRows * innerCols));
+        poolRect(p.s, imageMaps(p.s, 0), ori, inner, innerOut.data(), innerRows, innerScratch.data());
+        for (long long y = inner.y0; y <= inner.y1; ++y)
+            for (long long x = inner.x0; x <= inner.x1; ++x) {
+                plain::Winner win;
+                const double expected = plain::pool(plainMaps, t, 0, ori, x, y, win);
+                ASSERT_TRUE(sameBits(innerOut[(x - inner.x0) + innerRows * (y - inner.y0)], expected))
+                    << "seed " << seed << " trial " << trial << " inside at " << x << "," << y;
+            }
     }
 }
 
