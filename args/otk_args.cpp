@@ -310,6 +310,10 @@ double readScalar(const OtkCall& c, const mxArray* a, const char* label, ScalarK
     const double v = r.data[0];
     if (std::isnan(v)) otkError(c, "notFinite", "%s: %s must not be NaN", c.name, label);
     if (kind == KIND_REAL) return v;
+    if (kind == KIND_NONNEGATIVE) {
+        if (v < 0) otkError(c, "negative", "%s: %s must not be negative (it is %g)", c.name, label, v);
+        return v;
+    }
     if (kind == KIND_POSITIVE) {
         if (!std::isfinite(v) || v <= 0)
             otkError(c, "notPositive", "%s: %s must be a finite number above 0 (it is %g)", c.name, label, v);
@@ -351,6 +355,14 @@ const double* readWhole(const OtkCall& c, const mxArray* a, const char* label, l
 OtkMaps readMaps(const OtkCall& c, const mxArray* a, const char* label, MapLayout layout)
 {
     return mxIsCell(a) ? readCellMaps(c, a, label, layout) : readArrayMaps(c, a, label, layout);
+}
+
+void requireMapsNotEmpty(const OtkCall& c, const OtkMaps& m, const char* label)
+{
+    if (m.nImages == 0 || m.N == 0 || m.nRows == 0 || m.nCols == 0)
+        otkError(c, "empty",
+                 "%s: %s holds no maps to work on (%d images of %d orientations of %dx%d); give at least one image",
+                 c.name, label, m.nImages, m.N, m.nRows, m.nCols);
 }
 
 // Octave copies an array made with mxCreate* into one of its own when the

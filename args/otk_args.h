@@ -49,6 +49,7 @@ enum ScalarKind {
     KIND_INTEGER,           // a whole number fitting a 32-bit int
     KIND_COUNT,             // a whole number >= 0
     KIND_POSITIVE_INTEGER,  // a whole number >= 1
+    KIND_NONNEGATIVE,       // any number >= 0 (Inf allowed)
 };
 double readScalar(const OtkCall& c, const mxArray* a, const char* label, ScalarKind kind);
 
@@ -85,6 +86,10 @@ struct OtkMaps {
     MapGrid grid;
 };
 OtkMaps readMaps(const OtkCall& c, const mxArray* a, const char* label, MapLayout layout);
+
+// Maps that hold at least one image, one orientation and one pixel:
+// otk:empty naming label otherwise.
+void requireMapsNotEmpty(const OtkCall& c, const OtkMaps& m, const char* label);
 
 // New maps of the size of m, in the form the caller gave: one double array
 // (nRows x nCols x N x nImages for stacks, nRows x nCols x n for a list) or

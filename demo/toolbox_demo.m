@@ -1,15 +1,18 @@
 function summary = toolbox_demo(outdir)
-%TOOLBOX_DEMO  The whole toolbox at work on a photograph: template search, warp and saturate, with a report.
+%TOOLBOX_DEMO  The whole toolbox at work on a photograph: learn, search, warp, saturate and detect, with a report.
 %   SUMMARY = TOOLBOX_DEMO(OUTDIR) computes oriented responses of the
 %   photograph in data/ at N = 16 orientations, saturates them
-%   (otk_saturate), measures their density (otk_response_density), takes a
-%   template from the strongest responses, builds a batch of test maps from
-%   the response stack under known rotations and shifts (otk_warp_stacks)
-%   plus noisy and unrelated maps, scores the template on the batch
+%   (otk_saturate), measures their density (otk_response_density), learns a
+%   template from shifted, noisy copies of the stack (otk_learn_template),
+%   builds a batch of test maps from the response stack under known
+%   rotations and shifts (otk_warp_stacks) plus noisy and unrelated maps,
+%   scores the template on the batch
 %   (otk_score_template), searches every test map for the transform that
 %   undoes its warp (otk_search_transform), moves the template by each
 %   answer (otk_transform_template) and warps the drawing of the match back
-%   onto the photograph (otk_warp_maps).
+%   onto the photograph (otk_warp_maps). Last, it places the photograph's
+%   object, turned, at a known position in a larger cluttered scene and
+%   finds it there with otk_score_map.
 %
 %   OUTDIR (default: out/demo in the current folder) receives report.html,
 %   which shows every step with its picture, caption and numbers, the table
@@ -17,9 +20,10 @@ function summary = toolbox_demo(outdir)
 %   expected answer, and summary.txt, the same table as text.
 %
 %   SUMMARY is a struct with the table (one row per test map), the pass and
-%   fail counts and the names of the pictures written.
+%   fail counts, the detection (known and found placement and rotation, the
+%   peaks) and the names of the pictures written.
 %
-%   See also otk_search_transform, otk_warp_stacks, otk_score_template.
+%   See also otk_search_transform, otk_warp_stacks, otk_score_template, otk_learn_template, otk_score_map.
 
   if nargin < 1
     outdir = fullfile(pwd, 'out', 'demo');
@@ -93,10 +97,26 @@ function summary = toolbox_demo(outdir)
     margin, binned, summary.densityIntegral, how));
   progress(clock0, 'saturation and density: %d values in %d bins, integral %.6f', binned, nBins, summary.densityIntegral);
 
-  % --- A template of K strong, separated responses near the centre.
-  tpl = pick_template(sat, 30, 0.3 * nRows, 8);
+  % --- A template learned from a few copies of the stack, each shifted by
+  % up to a pixel and noisy: K strong, separated elements near the centre
+  % (otk_learn_template pools each candidate, so the shifts do not blur it).
+  jitter = [0 0; 1 0; 0 -1; -1 1; 1 1];
+  randn('state', 3);
+  examples = zeros(nRows, nCols, N, size(jitter, 1));
+  for k = 1:size(jitter, 1)
+    examples(:, :, :, k) = circshift(sat, jitter(k, :)) + 0.05 * randn(nRows, nCols, N);
+  end
+  tpl = otk_learn_template(examples, 30, 'Radius', 0.3 * nRows, 'Separation', 8, 'Saturation', saturation);
   K = numel(tpl.row);
-  progress(clock0, 'template: %d elements', K);
+  write_picture(fullfile(outdir, 'examples.png'), montage(max(examples(:, :, :, 1:4), [], 3), 4, 2), 2);
+  pictures{end + 1} = 'examples.png';
+  sections{end + 1} = section('Learning the template', 'examples.png', sprintf(['Four of the %d examples ' ...
+    'otk_learn_template learned from: the saturated stack shifted by up to a pixel, with noise, each shown as ' ...
+    'its strongest response over the orientations. Each candidate (row, column, orientation) is pooled over a ' ...
+    'shift and a neighbouring orientation and averaged over the examples; the %d strongest within %.1f pixels ' ...
+    'of the centre, at least 8 pixels apart, are the template, each with a bias of half its mean.'], ...
+    size(jitter, 1), K, 0.3 * nRows));
+  progress(clock0, 'template: %d elements learned from %d examples', K, size(jitter, 1));
 
   % --- The batch: the saturated stack warped by known transforms, noisy
   % copies of some, and stacks of unrelated pictures.
@@ -216,6 +236,50 @@ function summary = toolbox_demo(outdir)
     100 * mean(hits)));
   progress(clock0, 'moved templates and the drawing warped back: %.0f%% of the elements found again', 100 * mean(hits));
 
+  % --- Detection: the photograph's object turned by a known rotation and
+  % placed at a known position in a scene twice as large, cluttered with
+  % mirror images of the photograph (which no rotation matches), found
+  % there by otk_score_map. The template's centre, the photograph's pixel
+  % (floor(nRows/2), floor(nCols/2)), is moved onto the scene's centre,
+  % about which otk_score_map turns it; placement (r, c) then puts it on
+  % scene pixel (r, c).
+  nScene = 2 * nRows;
+  sc = floor(nScene / 2);
+  known = [150, 92, 6];  % row, column, rotation in steps of pi/N
+  scene = cluttered_scene(photo, nScene, known, N);
+  sceneSat = otk_saturate(oriented_responses(scene, N) / level, saturation);
+  sceneTpl = tpl;
+  sceneTpl.row = tpl.row + (sc - floor(nRows / 2));
+  sceneTpl.column = tpl.column + (sc - floor(nCols / 2));
+  rotations = 0:2:2 * N - 1;
+  [best, ~, peaks] = otk_score_map(sceneSat, sceneTpl, 'Rotations', rotations, 'Saturation', saturation, ...
+                                   'MaxPeaks', 3, 'MinDistance', 20);
+  found = peaks(1, 2:4);
+  moved = otk_transform_template(sceneTpl, struct('rowShift', found(1) - sc, 'columnShift', found(2) - sc, ...
+                                                  'rotation', found(3), 'orientations', N, 'centre', [sc sc]));
+  [~, ~, drawing] = otk_score_template(sceneSat, moved, pool{:});
+  write_picture(fullfile(outdir, 'scoremap.png'), best, 2);
+  write_overlay(fullfile(outdir, 'detection.png'), scene, drawing, 2);
+  pictures = [pictures, {'scoremap.png', 'detection.png'}];
+  summary.detection = struct('known', known, 'found', found, 'score', peaks(1, 5), 'peaks', peaks);
+  others = '';
+  for k = 2:size(peaks, 1)
+    others = [others, sprintf('; next: (%d, %d), rotation %d, score %.3f', peaks(k, 2:5))]; %#ok<AGROW>
+  end
+  sections{end + 1} = section('Score map of a cluttered scene', 'scoremap.png', sprintf(['otk_score_map on a ' ...
+    '%d x %d scene: the best score of the template over %d rotations (every 2 steps of %d, %.1f degrees each) at ' ...
+    'every placement, brighter for higher. The object was placed with its centre on (%d, %d), turned by %d steps; ' ...
+    'the rest of the scene is mirror images of the photograph.'], nScene, nScene, numel(rotations), ...
+    2 * N, 180 / N, known));
+  sections{end + 1} = section('Detection', 'detection.png', sprintf(['The best peak of the score map: ' ...
+    'placement (%d, %d), rotation %d, score %.3f (known answer: (%d, %d), rotation %d)%s. In red, the template ' ...
+    'moved there by otk_transform_template and drawn by otk_score_template where its elements matched.'], ...
+    found, peaks(1, 5), known, others));
+  say('detection: known (%d, %d) rotation %d; found (%d, %d) rotation %d, score %.3f%s\n', known, found, ...
+      peaks(1, 5), others);
+  progress(clock0, 'detection in a %d x %d scene: found (%d, %d), rotation %d (known (%d, %d), %d)', ...
+           nScene, nScene, found, known);
+
   summary.cases = cases;
   summary.recovered = recovered;
   summary.bestScores = bestScores;
@@ -286,31 +350,27 @@ function R = oriented_responses(img, N)
   end
 end
 
-function tpl = pick_template(stack, K, radius, minSeparation)
-% K strong, mutually separated responses within radius of the centre (so
-% that the template stays inside the maps when turned), each with a bias of
-% half its own response: a match scores about half the template's total.
-  [nRows, nCols, N] = size(stack);
-  [best, bestOri] = max(stack, [], 3);
-  [cols, rows] = meshgrid(1:nCols, 1:nRows);
-  inside = (rows - floor(nRows / 2)).^2 + (cols - floor(nCols / 2)).^2 <= radius^2;
-  candidates = find(inside);
-  [values, order] = sort(best(candidates), 'descend');
-  candidates = candidates(order);
-  picked = zeros(1, 0);
-  for c = 1:numel(candidates)
-    near = (rows(candidates(picked)) - rows(candidates(c))).^2 + ...
-           (cols(candidates(picked)) - cols(candidates(c))).^2 < minSeparation^2;
-    if ~any(near)
-      picked(end + 1) = c; %#ok<AGROW>
-      if numel(picked) == K
-        break;
-      end
-    end
-  end
-  at = candidates(picked);
-  tpl = otk_template(bestOri(at) - 1, rows(at), cols(at), 1, 0.5 * values(picked));
-  tpl.value = reshape(values(picked), 1, []);
+function scene = cluttered_scene(photo, n, known, N)
+% An n x n scene: mirror images of the photograph (no rotation of the
+% photograph matches a mirror image), with noise, and a disc of the
+% photograph about its centre turned by known(3) steps of pi/N, its centre
+% placed on (known(1), known(2)): scene pixel p shows the photograph at
+% c + R(-theta)(p - known), c its centre.
+  [h, w] = size(photo);
+  scene = [fliplr(photo), flipud(photo); circshift(flipud(photo), [37 0]), rot90(fliplr(photo))];
+  scene = scene(1:n, 1:n);
+  theta = pi * known(3) / N;
+  [cols, rows] = meshgrid(1:n, 1:n);
+  dr = rows - known(1);
+  dc = cols - known(2);
+  % R(-theta) applied to (dr, dc), turning from the row axis toward the column axis.
+  u = cos(theta) * dr + sin(theta) * dc;
+  v = -sin(theta) * dr + cos(theta) * dc;
+  disc = u.^2 + v.^2 <= 48^2;
+  values = interp2(photo, floor(w / 2) + v(disc), floor(h / 2) + u(disc), 'linear');
+  scene(disc) = values;
+  randn('state', 11);
+  scene = scene + 0.03 * randn(n, n);
 end
 
 function cases = test_cases(N, nRows, nCols)
@@ -518,7 +578,7 @@ function write_report(file, sections, rows, summary, accept, explanation)
     s = sections{k};
     fprintf(fid, '<h2>%s</h2>\n<figure><img src="%s" alt="%s"><figcaption>%s</figcaption></figure>\n', ...
             s.title, s.picture, s.title, html(s.caption));
-    if k == 4
+    if strcmp(s.title, 'Learning the template')
       fprintf(fid, '<h2>Applied, expected and recovered transforms</h2>\n<pre>%s</pre>\n', html(explanation));
       fprintf(fid, ['<table><tr><th>#</th><th>kind</th><th>applied (dX,dY,dO)</th><th>expected (s,t,r)</th>' ...
                     '<th>recovered (s,t,r)</th><th>best score</th><th>score as is</th><th>result</th>' ...

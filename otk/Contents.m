@@ -8,6 +8,10 @@
 %   otk_transform_template - Move a template: rotate and shift it by a search answer.
 %   otk_transform_points   - Rotate and shift oriented points with the toolbox's point transform.
 %
+% Detection
+%   otk_learn_template     - Learn a template from aligned examples: strong, separated elements of their mean pooled responses.
+%   otk_score_map          - Score a template at every placement of a batch of images to detect it: score map, best rotation and peaks.
+%
 % Warping
 %   otk_warp_maps          - Warp single maps: rotate and shift each about its centre (nearest neighbour).
 %   otk_warp_stacks        - Warp orientation stacks: rotate and shift them, turning the channels along.

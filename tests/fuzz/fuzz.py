@@ -186,7 +186,19 @@ CALLS = {
     "otk_oriented_responses": lambda: [
         array(stack(6, 5, 2, 1), 60), scalar("3"), option("Wavelength"), scalar("5"), option("SigmaAlong"),
         scalar("2"), option("SigmaAcross"), scalar("1"), option("HalfSize"), scalar("3")],
+    "otk_learn_template": lambda: [
+        array(stack(7, 7, 2, 2), 196), scalar("3"), option("ShiftRange"), scalar("1"), option("OriRange"),
+        scalar("1"), option("ShiftStep"), scalar("1"), option("Saturation"), scalar("2"), option("Radius"),
+        scalar("3"), option("Separation"), scalar("2"), option("BiasFraction"), scalar("0.5")],
+    "otk_score_map": lambda: [
+        array(stack(7, 7, 2, 2), 196), template(3), option("ShiftRange"), scalar("1"), option("OriRange"),
+        scalar("1"), option("ShiftStep"), scalar("1"), option("Saturation"), scalar("1e9"), option("Rotations"),
+        array("[0 1]", 2), option("MaxPeaks"), scalar("3"), option("MinDistance"), scalar("2")],
 }
+
+# Outputs asked of an entry point whose later outputs take work of their own
+# (the others are called for one).
+OUTPUTS = {"otk_score_map": 4}
 
 # Where each entry point reads a whole number (rounded, floored or checked to
 # be one): Octave places in the argument list a, each probed with EXTREMES.
@@ -215,6 +227,8 @@ INTEGER_PLACES = {
     "otk_transform_points": ["a{%d}" % p for p in (1, 2, 3, 7, 8, 9)] + ["a{4}(1)", "a{5}(1)", "a{6}(1)"],
     "otk_version": [],
     "otk_oriented_responses": ["a{2}", "a{10}"],
+    "otk_learn_template": ["a{2}", "a{4}", "a{6}", "a{8}"],
+    "otk_score_map": TEMPLATE_FIELDS + ["a{4}", "a{6}", "a{8}", "a{12}(1)", "a{14}"],
 }
 
 # The ends of the int range and just past them, as a double may reach them:
@@ -361,7 +375,7 @@ def probe_code(probe):
     k, name, setup, lines = probe
     body = "\n  ".join([setup] + lines)
     return ("try\n  %s\n  fresh = a;\n  %s\ncatch err\n  printf('SETUP %d %%s\\n', err.message);\n  a = [];\nend\n"
-            "if iscell(a)\n  fz_probe(%d, '%s', a, fresh);\nend\n" % (body, body, k, k, name))
+            "if iscell(a)\n  fz_probe(%d, '%s', a, fresh, %d);\nend\n" % (body, body, k, k, name, OUTPUTS.get(name, 0)))
 
 
 # ---------------------------------------------------------------------------

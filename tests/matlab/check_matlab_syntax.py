@@ -133,7 +133,8 @@ MATLAB_FUNCTIONS = {
     'histcounts': 'R2014b',
     # Linear algebra, indexing and signal processing.
     'conv': 'R2006a', 'conv2': 'R2006a', 'det': 'R2006a', 'diag': 'R2006a', 'dot': 'R2006a',
-    'filter2': 'R2006a', 'ind2sub': 'R2006a', 'interp1': 'R2006a', 'inv': 'R2006a', 'norm': 'R2006a',
+    'filter2': 'R2006a', 'ind2sub': 'R2006a', 'interp1': 'R2006a', 'interp2': 'R2006a', 'inv': 'R2006a',
+    'norm': 'R2006a',
     'sub2ind': 'R2006a', 'trace': 'R2006a', 'tril': 'R2006a', 'triu': 'R2006a',
     # Text.
     'blanks': 'R2006a', 'deblank': 'R2006a', 'disp': 'R2006a', 'fprintf': 'R2006a', 'int2str': 'R2006a',

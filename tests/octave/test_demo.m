@@ -24,6 +24,10 @@ assert(all(s.bestScores(~related) < 0.5 * s.bestScores(1)));
 assert(s.saturationAgrees);
 assert(abs(s.densityIntegral - 1) < 1e-12);
 assert(all(s.templateCoverage >= 0.8), 'the drawing turned back misses the template');
+% The object placed in the cluttered scene is found where it was put, under
+% the rotation it was given, well ahead of the next peak.
+assert(isequal(s.detection.found, s.detection.known), 'detection: found (%d, %d, %d)', s.detection.found);
+assert(size(s.detection.peaks, 1) < 2 || s.detection.peaks(2, 5) < 0.5 * s.detection.score);
 
 for k = 1:numel(s.pictures)
   file = fullfile(outdir, s.pictures{k});

@@ -60,7 +60,8 @@ expect_error('otk:nargin', @otk_score_template, maps);
 % is read (the inputs here are placeholders).
 outputs = {@otk_score_template, 2, 3; @otk_search_transform, 2, 4; @otk_transform_template, 2, 1;
            @otk_warp_maps, 5, 1; @otk_warp_stacks, 4, 1; @otk_saturate, 1, 1; @otk_response_density, 1, 3;
-           @otk_oriented_responses, 2, 1};
+           @otk_oriented_responses, 2, 1;
+           @otk_score_map, 2, 4; @otk_learn_template, 2, 1};
 for k = 1:rows(outputs)
   [fn, nIn, most] = outputs{k, :};
   args = num2cell(zeros(1, nIn));
