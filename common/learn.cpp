@@ -167,5 +167,10 @@ void learnTemplate(LearnState& s)
     const long long n = mapElements(s.pool.nRows, s.pool.nCols) * s.pool.N;
     double* mean = allocDoubles(static_cast<std::size_t>(n));
     meanPooled(s.pool, mean);
+    // A stopped call's means are partial and its template is discarded.
+    if (chunksStopped()) {
+        s.picked = 0;
+        return;
+    }
     pickCandidates(s, mean);
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "alloc.h"
+#include "interrupt.h"
 #include "learn.h"
 #include "otk_args.h"
 
@@ -35,6 +36,7 @@ mxArray* row(const double* values, long long n)
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_learn_template", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, 2, "MAPS and K");
     requireOtkOutputs(c, nlhs, 1);
     const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_STACKS);
@@ -65,6 +67,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.means = allocDoubles(static_cast<std::size_t>(most));
     s.K = most;
     learnTemplate(s);
+    interrupt.check({});
 
     const long long n = s.picked;
     double* ones = allocDoubles(static_cast<std::size_t>(n));

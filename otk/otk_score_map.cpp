@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "alloc.h"
+#include "interrupt.h"
 #include "otk_args.h"
 #include "scoremap.h"
 
@@ -75,6 +76,7 @@ mxArray* peakTable(const ScoreMapState& s, long long maxPeaks, double minDistanc
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_score_map", nrhs, prhs};
+    const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, 2, "MAPS and TEMPLATE");
     requireOtkOutputs(c, nlhs, MAP_OUTPUTS);
 
@@ -117,6 +119,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.nElements = elementCount(tpl);
     s.elements = copyElements(tpl);
     scoreMap(s);
+    interrupt.check({best, bestRotation, all});
 
     plhs[OUT_SCORE] = best;
     if (nlhs > OUT_ROTATION) plhs[OUT_ROTATION] = bestRotation;

@@ -69,6 +69,20 @@ CASES = [
      "'orientations', 16, 'centre', [50 50]));", 4, 200, 8,
      "isequal(otk_transform_template(T, struct('rowShift', 2, 'columnShift', -1, 'rotation', 0, "
      "'orientations', 16, 'centre', [48 48])).row, T.row + 2)"),
+    ("otk_oriented_responses",
+     "P = reshape(mod(1:256*256*{K}, 97) / 50, 256, 256, {K});", "P",
+     "B = otk_oriented_responses({D}, 16);", 2, 60, 16,
+     "isequal(otk_oriented_responses(I8, 4), ref_otk_oriented_responses) && "
+     "isequal(otk_oriented_responses(zeros(32, 32, 2), 4), zeros(32, 32, 4, 2))"),
+    ("otk_score_map",
+     "C = repmat(reshape(mod(1:64*64*16, 97) / 50, 64, 64, 16), 1, 1, 1, {K});", "C",
+     "B = otk_score_map({D}, T, 'Rotations', 0:7);", 4, 400, 0,
+     "isequal(otk_score_map(S8, T, 'Rotations', [0 3]), ref_otk_score_map) && "
+     "isequal(reshape(otk_score_map(S8, T)(32, 32, :), [], 1), otk_score_template(S8, T))"),
+    ("otk_learn_template",
+     "C = repmat(reshape(mod(1:64*64*16, 97) / 50, 64, 64, 16), 1, 1, 1, {K});", "C",
+     "B = otk_learn_template({D}, 40, 'ShiftRange', 6, 'OriRange', 3);", 8, 600, 0,
+     "isequal(otk_learn_template(S8, 10), ref_otk_learn_template) && numel(ref_otk_learn_template.row) == 10"),
 ]
 
 # The stacks of the warps, the saturation and the density (48 of 16 x 256^2,
@@ -92,7 +106,11 @@ PREPARE = (
     "ref_otk_saturate = otk_saturate(M8, 2); "
     "ref_otk_response_density = otk_response_density(S8); "
     "ref_otk_score_template = otk_score_template(S8, T, 'ShiftRange', 2); "
-    "ref_otk_search_transform = otk_search_transform(S8, T, 'ShiftRange', 2);"
+    "ref_otk_search_transform = otk_search_transform(S8, T, 'ShiftRange', 2); "
+    "I8 = reshape(mod(1:64*64*8, 13), 64, 64, 8); "
+    "ref_otk_oriented_responses = otk_oriented_responses(I8, 4); "
+    "ref_otk_score_map = otk_score_map(S8, T, 'Rotations', [0 3]); "
+    "ref_otk_learn_template = otk_learn_template(S8, 10);"
 )
 
 
