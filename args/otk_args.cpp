@@ -30,10 +30,32 @@ std::string format(const char* fmt, ...)
     return text;
 }
 
-// "5x5x2": the size as the host prints it.
-std::string dimsText(const mxArray* a)
+// Sizes are read through mxGetM, mxGetN and the number of dimensions, which
+// allocate nothing. On Octave, mxGetDimensions of an array met inside a
+// struct or a cell allocates the answer on every request and never frees
+// it (16 bytes a field, a call, for ever); it is asked only of the arrays
+// passed as arguments themselves, and only beyond their second dimension.
+
+// Size along dimension k (0-based), 1 beyond the last. Dimensions from the
+// third on only for an argument itself (topLevel), not for a field or cell.
+long long dimAt(const mxArray* a, mwSize k)
 {
     const mwSize nd = mxGetNumberOfDimensions(a);
+    if (k == 0) return static_cast<long long>(mxGetM(a));
+    if (k == 1 && nd <= 2) return static_cast<long long>(mxGetN(a));
+    return k < nd ? static_cast<long long>(mxGetDimensions(a)[k]) : 1;
+}
+
+// "5x5x2": the size as the host prints it. Of a field or a cell, which
+// must not be asked for its dimensions, "5x10 (3 dimensions)": the rows,
+// the product of the rest and how many there are.
+std::string dimsText(const mxArray* a, bool topLevel = true)
+{
+    const mwSize nd = mxGetNumberOfDimensions(a);
+    if (nd <= 2 || !topLevel)
+        return std::to_string(static_cast<unsigned long long>(mxGetM(a))) + "x" +
+               std::to_string(static_cast<unsigned long long>(mxGetN(a))) +
+               (nd > 2 ? " (" + std::to_string(static_cast<unsigned long long>(nd)) + " dimensions)" : "");
     const mwSize* d = mxGetDimensions(a);
     std::string text;
     for (mwSize k = 0; k < nd; ++k) {
@@ -43,15 +65,9 @@ std::string dimsText(const mxArray* a)
     return text;
 }
 
-// Size along dimension k (0-based), 1 beyond the last.
-long long dimAt(const mxArray* a, mwSize k)
-{
-    return k < mxGetNumberOfDimensions(a) ? static_cast<long long>(mxGetDimensions(a)[k]) : 1;
-}
-
 bool isVectorShape(const mxArray* a)
 {
-    return mxGetNumberOfDimensions(a) == 2 && (dimAt(a, 0) == 1 || dimAt(a, 1) == 1);
+    return mxGetNumberOfDimensions(a) == 2 && (mxGetM(a) == 1 || mxGetN(a) == 1);
 }
 
 // A size as an int: no host array has a dimension beyond this that the
@@ -107,11 +123,14 @@ bool optionName(const mxArray* a, std::string& name)
         if (mexCallMATLAB(1, &converted, 1, &in, "char") != 0) return false;
         a = converted;
     }
-    const bool ok = mxIsChar(a) && mxGetNumberOfDimensions(a) == 2 && dimAt(a, 0) == 1;
+    const bool ok = mxIsChar(a) && mxGetNumberOfDimensions(a) == 2 && mxGetM(a) == 1;
     if (ok) {
         char* text = mxArrayToString(a);
         name = text != nullptr ? text : "";
         mxFree(text);
+        // The text ends at a NUL: 'ShiftRange' char(0) 'junk' must not read
+        // as ShiftRange. The mark cannot match any option.
+        if (name.size() != static_cast<std::size_t>(mxGetN(a))) name += "\\0...";
     }
     if (converted != nullptr) mxDestroyArray(converted);
     return ok;
@@ -161,9 +180,9 @@ const double* cellMap(const OtkCall& c, const mxArray* cellArray, long long k, c
     }
     if (mxGetNumberOfDimensions(map) > 2)
         otkError(c, "badMapSize", "%s: %s must be a matrix (it is %s)", c.name, cellLabel(label, k, rowsOfGrid).c_str(),
-                 dimsText(map).c_str());
-    rows = dimAt(map, 0);
-    cols = dimAt(map, 1);
+                 dimsText(map, false).c_str());
+    rows = static_cast<long long>(mxGetM(map));
+    cols = static_cast<long long>(mxGetN(map));
     return data;
 }
 
@@ -254,6 +273,12 @@ void otkError(const OtkCall& c, const char* mnemonic, const char* fmt, ...)
 void requireOtkInputs(const OtkCall& c, int count, const char* expected)
 {
     if (c.nrhs < count) otkError(c, "nargin", "%s: expects %s (got %d inputs)", c.name, expected, c.nrhs);
+}
+
+void limitOtkInputs(const OtkCall& c, int most, const char* expected)
+{
+    if (c.nrhs > most)
+        otkError(c, "nargin", "%s: takes at most %s (got %d inputs)", c.name, expected, c.nrhs);
 }
 
 void requireOtkOutputs(const OtkCall& c, int nlhs, int most)
@@ -461,7 +486,8 @@ void readTemplateStruct(const OtkCall& c, const mxArray* a, int N, const char* l
         if (r.count != count || (r.count > 0 && !isVectorShape(field)))
             otkError(c, "badTemplate",
                      "%s: %s must be a vector of %lld elements, one per element like .orientation (it is %lldx%lld)",
-                     c.name, where.c_str(), count, dimAt(field, 0), dimAt(field, 1));
+                     c.name, where.c_str(), count, static_cast<long long>(mxGetM(field)),
+                     static_cast<long long>(mxGetN(field)));
         if (f < 3)
             for (long long k = 0; k < count; ++k)
                 if (!isWholeInt(r.data[k]))

@@ -46,12 +46,15 @@ PointMove readMove(const OtkCall& c, const mxArray* t)
     return m;
 }
 
-// A new double array shaped like the template's field, for the moved values.
+// A new double array shaped like the template's field, for the moved values:
+// a vector, or an empty field's rows x the rest. The field's dimensions are
+// not asked for (on Octave that allocates a block nothing frees).
 double* replaceField(mxArray* moved, const mxArray* original, const char* name)
 {
     const mxArray* field = mxGetField(original, 0, name);
-    mxArray* values = field ? createDoubles(mxGetNumberOfDimensions(field), mxGetDimensions(field), false)
-                            : mxCreateDoubleMatrix(0, 0, mxREAL);
+    const mwSize dims[2] = {static_cast<mwSize>(field ? mxGetM(field) : 0),
+                            static_cast<mwSize>(field ? mxGetN(field) : 0)};
+    mxArray* values = createDoubles(2, dims, false);
     mxArray* old = mxGetField(moved, 0, name);
     if (old != nullptr) mxDestroyArray(old);
     mxSetField(moved, 0, name, values);
@@ -64,6 +67,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     const OtkCall c = {"otk_transform_template", nrhs, prhs};
     requireOtkInputs(c, MOVE_ARGS, "TEMPLATE and TRANSFORM");
+    limitOtkInputs(c, MOVE_ARGS, "TEMPLATE and TRANSFORM");
     requireOtkOutputs(c, nlhs, 1);
     const PointMove m = readMove(c, prhs[ARG_TRANSFORM]);
     Template tpl;
