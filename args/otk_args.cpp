@@ -30,11 +30,15 @@ std::string format(const char* fmt, ...)
     return text;
 }
 
-// Sizes are read through mxGetM, mxGetN and the number of dimensions, which
-// allocate nothing. On Octave, mxGetDimensions of an array met inside a
-// struct or a cell allocates the answer on every request and never frees
-// it (16 bytes a field, a call, for ever); it is asked only of the arrays
-// passed as arguments themselves, and only beyond their second dimension.
+// On Octave an argument is handed over as the host's own value, and the
+// array API allocates its dimensions (mxGetDimensions, and through them
+// mxGetNumberOfDimensions and mxGetN) on the first request. Those blocks
+// are lost, 16 to 80 bytes a call for ever, when the array is asked for its
+// dimensions and then turned into the API's form (a cell or a struct at the
+// first mxGetCell or mxGetField), or copied with mxDuplicateArray (a
+// template's fields). So a cell is taken before its dimensions are asked,
+// and the fields of a template are sized by rows and element count alone
+// (mxGetM, mxGetNumberOfElements), which allocate nothing.
 
 // Size along dimension k (0-based), 1 beyond the last. Dimensions from the
 // third on only for an argument itself (topLevel), not for a field or cell.
@@ -68,6 +72,13 @@ std::string dimsText(const mxArray* a, bool topLevel = true)
 bool isVectorShape(const mxArray* a)
 {
     return mxGetNumberOfDimensions(a) == 2 && (mxGetM(a) == 1 || mxGetN(a) == 1);
+}
+
+// A row or a column, from the rows and the element count alone: one row,
+// or as many rows as elements (a 1 x 1 x n field passes as a row).
+bool isVectorByCount(const mxArray* a)
+{
+    return mxGetM(a) == 1 || mxGetM(a) == mxGetNumberOfElements(a);
 }
 
 // A size as an int: no host array has a dimension beyond this that the
@@ -192,6 +203,11 @@ OtkMaps readCellMaps(const OtkCall& c, const mxArray* a, const char* label, MapL
     m.isCell = true;
     m.array = a;
     const long long n = static_cast<long long>(mxGetNumberOfElements(a));
+    // Octave hands a cell argument over as its own value and turns it into
+    // a cell array of the array API at the first mxGetCell; dimensions asked
+    // before that are allocated for the old form and lost with it (80 bytes
+    // a call). Taking a cell first reads them from the new form.
+    if (n > 0) (void)mxGetCell(a, 0);
     if (layout != LAYOUT_STACKS) {
         if (layout == LAYOUT_LIST && n > 0 && !isVectorShape(a))
             otkError(c, "badSize", "%s: %s must be a cell vector of maps (it is %s)", c.name, label,
@@ -483,7 +499,7 @@ void readTemplateStruct(const OtkCall& c, const mxArray* a, int N, const char* l
             continue;
         }
         RealArray r = readReal(c, field, where.c_str());
-        if (r.count != count || (r.count > 0 && !isVectorShape(field)))
+        if (r.count != count || (r.count > 0 && !isVectorByCount(field)))
             otkError(c, "badTemplate",
                      "%s: %s must be a vector of %lld elements, one per element like .orientation (it is %lldx%lld)",
                      c.name, where.c_str(), count, static_cast<long long>(mxGetM(field)),

@@ -47,13 +47,15 @@ PointMove readMove(const OtkCall& c, const mxArray* t)
 }
 
 // A new double array shaped like the template's field, for the moved values:
-// a vector, or an empty field's rows x the rest. The field's dimensions are
-// not asked for (on Octave that allocates a block nothing frees).
+// rows x elements/rows, which is the field's shape for the vectors the
+// template holds. Its dimensions are not asked for: on Octave that
+// allocates a block the copy of the template loses (see otk_args.cpp).
 double* replaceField(mxArray* moved, const mxArray* original, const char* name)
 {
     const mxArray* field = mxGetField(original, 0, name);
-    const mwSize dims[2] = {static_cast<mwSize>(field ? mxGetM(field) : 0),
-                            static_cast<mwSize>(field ? mxGetN(field) : 0)};
+    const mwSize rows = field ? static_cast<mwSize>(mxGetM(field)) : 0;
+    const mwSize elements = field ? static_cast<mwSize>(mxGetNumberOfElements(field)) : 0;
+    const mwSize dims[2] = {rows, rows > 0 ? elements / rows : 0};
     mxArray* values = createDoubles(2, dims, false);
     mxArray* old = mxGetField(moved, 0, name);
     if (old != nullptr) mxDestroyArray(old);

@@ -37,6 +37,7 @@ if alloc_probe('heap') < 0
 end
 
 [calls, nRight] = memory_calls();
+only = getenv('TOOLBOX_MEMORY_ONLY');  % a regular expression of labels, by hand
 % Each right call works and each wrong one fails, or the table tests nothing.
 for k = 1:rows(calls)
   [label, nout, fn, args] = calls{k, :};
@@ -51,10 +52,11 @@ end
 ROUNDS = 3;
 PER_ROUND = 600;
 WARM_UP = 100;
-% A block of the smallest size the allocator hands out takes 32 bytes: a
-% call that leaks one grows a round by 19 KB; the host's own growth after
-% the warm-up stays below 1 KB a round in one round at least.
-LIMIT_PER_CALL = 4;
+% The smallest block the allocator hands out takes 32 bytes: a call that
+% leaks one grows every round by 19 KB. The host's own growth after the
+% warm-up stays below 4 bytes a call in one round at least (a raw plug-in
+% failing after its checks took blocks: 2 to 4 bytes a call, in steps).
+LIMIT_PER_CALL = 8;
 verbose = ~isempty(getenv('TOOLBOX_VERBOSE'));
 if ~isempty(getenv('TOOLBOX_MEMORY_CALLS'))  % a longer run, by hand
   PER_ROUND = str2double(getenv('TOOLBOX_MEMORY_CALLS'));
@@ -63,6 +65,9 @@ end
 failures = {};
 for k = 1:rows(calls)
   [label, nout, fn, args] = calls{k, :};
+  if ~isempty(only) && isempty(regexp(label, only, 'once'))
+    continue;
+  end
   started = tic();
   run_call(fn, args, nout, WARM_UP);
   growth = zeros(1, ROUNDS);
