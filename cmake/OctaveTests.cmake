@@ -39,8 +39,8 @@ function(toolbox_add_octave_tests)
     if((arg_SCRIPTS AND NOT stem IN_LIST arg_SCRIPTS) OR stem IN_LIST arg_EXCLUDE)
       set(wanted FALSE)
     endif()
-    # The allocation test needs the test-only plug-in of its build.
-    if(stem STREQUAL "test_alloc" AND NOT arg_PROBE_DIR)
+    # The allocation and memory tests need the test-only plug-in of their build.
+    if(stem MATCHES "^test_(alloc|otk_memory)$" AND NOT arg_PROBE_DIR)
       set(wanted FALSE)
     endif()
     if(wanted)

@@ -14,6 +14,10 @@
 // allocator cannot tell (not glibc, or a sanitizer's allocator).
 #include <cstring>
 
+// Present when the address sanitizer's runtime is loaded, whose allocator
+// glibc's counts do not see.
+extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
+
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
 #include <malloc.h>
 #define PROBE_HAS_MALLINFO2 1
@@ -46,7 +50,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         double bytes = -1;
 #if defined(PROBE_HAS_MALLINFO2)
         const struct mallinfo2 info = mallinfo2();
-        if (info.arena > 0) bytes = static_cast<double>(info.uordblks) + static_cast<double>(info.hblkhd);
+        if (info.arena > 0 && __lsan_do_recoverable_leak_check == nullptr) bytes = static_cast<double>(info.uordblks) + static_cast<double>(info.hblkhd);
 #endif
         plhs[0] = mxCreateDoubleScalar(bytes);
         return;
