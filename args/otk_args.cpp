@@ -40,8 +40,7 @@ std::string format(const char* fmt, ...)
 // and the fields of a template are sized by rows and element count alone
 // (mxGetM, mxGetNumberOfElements), which allocate nothing.
 
-// Size along dimension k (0-based), 1 beyond the last. Dimensions from the
-// third on only for an argument itself (topLevel), not for a field or cell.
+// Size along dimension k (0-based), 1 beyond the last.
 long long dimAt(const mxArray* a, mwSize k)
 {
     const mwSize nd = mxGetNumberOfDimensions(a);
@@ -50,9 +49,9 @@ long long dimAt(const mxArray* a, mwSize k)
     return k < nd ? static_cast<long long>(mxGetDimensions(a)[k]) : 1;
 }
 
-// "5x5x2": the size as the host prints it. Of a field or a cell, which
-// must not be asked for its dimensions, "5x10 (3 dimensions)": the rows,
-// the product of the rest and how many there are.
+// "5x5x2": the size as the host prints it; with topLevel false (a map in a
+// cell) "5x10 (3 dimensions)": the rows, the product of the rest and how
+// many there are, without asking for the dimensions themselves.
 std::string dimsText(const mxArray* a, bool topLevel = true)
 {
     const mwSize nd = mxGetNumberOfDimensions(a);
