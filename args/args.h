@@ -26,6 +26,7 @@ struct Gateway {
     // The component of the error ids, when it is not the name: the compiled
     // otk_ functions raise otk:<mnemonic> like the rest of their layer.
     const char* component = nullptr;
+    CallBlocks blocks{};
 };
 
 [[noreturn]] void gatewayError(const Gateway& g, const char* mnemonic, const char* fmt, ...)

@@ -18,6 +18,7 @@ struct OtkCall {
     const char* name;
     int nrhs;
     const mxArray* const* prhs;
+    CallBlocks blocks{};  // the call's blocks, freed as it ends (host.h)
 };
 
 [[noreturn]] void otkError(const OtkCall& c, const char* mnemonic, const char* fmt, ...)
