@@ -18,7 +18,11 @@
 // left some 100 bytes a call behind, for ever. The call records of the
 // gateways (Gateway, OtkCall) hold one of these; the first made in a call
 // owns the call's blocks and frees them as it goes out of scope, by a
-// return or by the host's error passing through.
+// return or by the host's error passing through. The stand-in releases a
+// call's blocks itself, and its tests make records for one expression.
+#if defined(TOOLBOX_STANDIN)
+struct CallBlocks {};
+#else
 struct CallBlocks {
     CallBlocks();
     ~CallBlocks();
@@ -26,6 +30,7 @@ struct CallBlocks {
     CallBlocks& operator=(const CallBlocks&) = delete;
     bool owner;
 };
+#endif
 
 // The real doubles of a double array, through the accessor of the array API
 // the plug-in is built for: mxGetDoubles where the interleaved-complex API

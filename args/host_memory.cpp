@@ -139,6 +139,7 @@ int** allocIntTable(std::size_t n, std::size_t m)
     return table;
 }
 
+#if !defined(TOOLBOX_STANDIN)
 CallBlocks::CallBlocks() : owner(!recording)
 {
     if (owner) {
@@ -154,3 +155,4 @@ CallBlocks::~CallBlocks()
     callBlocks.clear();
     recording = false;
 }
+#endif

@@ -19,7 +19,6 @@ namespace {
 
 std::vector<void*> blocks;
 std::size_t blocksOfCall = 0;
-std::size_t handedOut = 0;  // by mxCalloc since the call began, freed or not
 const char* currentName = "standin";
 
 bool numericKind(standin::Kind k)
@@ -53,22 +52,8 @@ mxArray* mxGetCell(const mxArray* a, mwIndex i)
 void* mxCalloc(std::size_t n, std::size_t size)
 {
     void* p = std::calloc(n, size);
-    if (p != nullptr) {
-        blocks.push_back(p);
-        ++handedOut;
-    }
+    if (p != nullptr) blocks.push_back(p);
     return p;
-}
-
-void mxFree(void* p)
-{
-    for (auto it = blocks.begin(); it != blocks.end(); ++it)
-        if (*it == p) {
-            blocks.erase(it);
-            std::free(p);
-            return;
-        }
-    std::abort();  // not a block of mxCalloc: the host would refuse it too
 }
 
 bool mxIsCell(const mxArray* a) { return a->kind == standin::Kind::Cell; }
@@ -158,12 +143,11 @@ void call(const char* name, Gateway_fn fn, const std::vector<Array>& inputs)
     std::vector<const mxArray*> prhs;
     for (const Array& a : inputs) prhs.push_back(a.get());
     releaseAllocations();
-    handedOut = 0;
     currentName = name;
     struct Release {
         ~Release()
         {
-            blocksOfCall = handedOut;
+            blocksOfCall = blocks.size();
             releaseAllocations();
             currentName = "standin";
         }

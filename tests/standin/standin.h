@@ -18,7 +18,6 @@ double mxGetScalar(const mxArray* a);
 double* mxGetPr(const mxArray* a);
 mxArray* mxGetCell(const mxArray* a, mwIndex i);
 void* mxCalloc(std::size_t n, std::size_t size);
-void mxFree(void* p);
 bool mxIsCell(const mxArray* a);
 bool mxIsDouble(const mxArray* a);
 bool mxIsComplex(const mxArray* a);
