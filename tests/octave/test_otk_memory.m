@@ -10,7 +10,9 @@
 % blocks a plug-in took with mxCalloc when it raises an error: 40 bytes a
 % block, a call, until the call records gave them back themselves.)
 %
-% A leak found here is chased with tools/leak_check.sh (LeakSanitizer).
+% A block lost outright shows in the leak-checked run of the same calls too
+% (tests/leak/leak_check.py, LeakSanitizer), with where it was taken; a
+% block the host still holds shows only here.
 
 1;
 function run_once(fn, args, nout)
