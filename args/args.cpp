@@ -56,7 +56,7 @@ std::string argLabel(const Gateway& g, int pos)
 [[noreturn]] void raise(const Gateway& g, const char* mnemonic, const std::string& message)
 {
     char id[128];
-    std::snprintf(id, sizeof id, "%s:%s", g.name, mnemonic);
+    std::snprintf(id, sizeof id, "%s:%s", g.component != nullptr ? g.component : g.name, mnemonic);
     // The host copies the message before unwinding; "%s" keeps a '%' in an
     // argument name from being read as a format.
     mexErrMsgIdAndTxt(id, "%s", message.c_str());
@@ -72,14 +72,14 @@ std::string vformat(const char* fmt, va_list ap)
 
 bool isRealScalar(const mxArray* a)
 {
-    return a != nullptr && (mxIsNumeric(a) || mxIsLogical(a)) && !mxIsComplex(a) &&
+    return a != nullptr && (mxIsNumeric(a) || mxIsLogical(a)) && !mxIsComplex(a) && !mxIsSparse(a) &&
            mxGetNumberOfElements(a) == 1;
 }
 
 double scalarValue(const Gateway& g, int pos)
 {
     const mxArray* a = g.prhs[pos];
-    if (!isRealScalar(a)) argError(g, pos, "notScalar", "must be a real numeric scalar");
+    if (!isRealScalar(a)) argError(g, pos, "notScalar", "must be a real, full numeric scalar");
     return mxGetScalar(a);
 }
 
@@ -120,6 +120,17 @@ void requireInputs(const Gateway& g, int count)
 {
     if (g.nrhs < count)
         gatewayError(g, "nargin", "expects %d inputs, got %d", count, g.nrhs);
+}
+
+void requireAtMostInputs(const Gateway& g, int count)
+{
+    if (g.nrhs > count)
+        gatewayError(g, "nargin", "takes at most %d inputs, got %d", count, g.nrhs);
+}
+
+bool isDefaultValue(const mxArray* a)
+{
+    return a != nullptr && mxIsDouble(a) && !mxIsSparse(a) && !mxIsComplex(a) && mxGetNumberOfElements(a) == 0;
 }
 
 void rejectOutputs(const Gateway& g, int nlhs, const char* returningFunction)

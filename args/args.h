@@ -23,6 +23,10 @@ struct Gateway {
     // helper, which would stay awake for nothing and take the turn from
     // another plug-in's helpers.
     bool serialOnly = false;
+    // The component of the error ids, when it is not the name: the compiled
+    // otk_ functions raise otk:<mnemonic> like the rest of their layer.
+    const char* component = nullptr;
+    CallBlocks blocks{};
 };
 
 [[noreturn]] void gatewayError(const Gateway& g, const char* mnemonic, const char* fmt, ...)
@@ -41,13 +45,22 @@ struct Gateway {
 // Fewer than count inputs is a wrong call; more are ignored.
 void requireInputs(const Gateway& g, int count);
 
+// More than count inputs is a wrong call (nargin): for functions whose
+// surplus inputs would be a caller's mistake, not a plug-in's unused slots.
+void requireAtMostInputs(const Gateway& g, int count);
+
+// [] where an optional value may be left to its default: an empty, full,
+// real double array. Other empty values ('', {}, struct([]), sparse) are
+// values of their class, and get that class's error.
+bool isDefaultValue(const mxArray* a);
+
 // The plug-ins return nothing: their results go into the arrays passed. A
 // call that asks for an output would otherwise run, write, and then fail in
 // the host without our id; it is refused before anything is written, with a
 // pointer to the layer function that returns the results.
 void rejectOutputs(const Gateway& g, int nlhs, const char* returningFunction);
 
-// floor(v + 0.5) of a real numeric or logical scalar, as an int.
+// floor(v + 0.5) of a real, full numeric or logical scalar, as an int.
 int roundArg(const Gateway& g, int pos);
 // floor(v) of a real numeric or logical scalar, as an int.
 int floorArg(const Gateway& g, int pos);

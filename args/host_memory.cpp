@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/resource.h>
@@ -16,6 +17,12 @@
 #include "host.h"
 
 namespace {
+
+// The blocks of the call running now, while a CallBlocks owns them; kept
+// between calls with their capacity, so that a call allocates nothing for
+// the record.
+std::vector<void*> callBlocks;
+bool recording = false;
 
 // The tighter of a limit and the budget so far; RLIM_INFINITY leaves it.
 #if defined(__unix__) || defined(__APPLE__)
@@ -107,6 +114,7 @@ void* allocZeroed(std::size_t count, std::size_t size)
     requireAllocatable(count, size, nullptr);
     void* block = mxCalloc(count, size);
     if (block == nullptr) outOfMemory(nullptr, count, size, "were refused by the host");
+    if (recording) callBlocks.push_back(block);
     return block;
 }
 
@@ -130,3 +138,21 @@ int** allocIntTable(std::size_t n, std::size_t m)
     for (std::size_t i = 0; i < n; ++i) table[i] = allocInts(m);
     return table;
 }
+
+#if !defined(TOOLBOX_STANDIN)
+CallBlocks::CallBlocks() : owner(!recording)
+{
+    if (owner) {
+        callBlocks.clear();
+        recording = true;
+    }
+}
+
+CallBlocks::~CallBlocks()
+{
+    if (!owner) return;
+    for (void* block : callBlocks) mxFree(block);
+    callBlocks.clear();
+    recording = false;
+}
+#endif

@@ -33,10 +33,35 @@ std::string format(const char* fmt, ...)
     return text;
 }
 
-// "5x5x2": the size as the host prints it.
-std::string dimsText(const mxArray* a)
+// On Octave an argument is handed over as the host's own value, and the
+// array API allocates its dimensions (mxGetDimensions, and through them
+// mxGetNumberOfDimensions and mxGetN) on the first request. Those blocks
+// are lost, 16 to 80 bytes a call for ever, when the array is asked for its
+// dimensions and then turned into the API's form (a cell or a struct at the
+// first mxGetCell or mxGetField), or copied with mxDuplicateArray (a
+// template's fields). So a cell is taken before its dimensions are asked,
+// and the fields of a template are sized by rows and element count alone
+// (mxGetM, mxGetNumberOfElements), which allocate nothing.
+
+// Size along dimension k (0-based), 1 beyond the last.
+long long dimAt(const mxArray* a, mwSize k)
 {
     const mwSize nd = mxGetNumberOfDimensions(a);
+    if (k == 0) return static_cast<long long>(mxGetM(a));
+    if (k == 1 && nd <= 2) return static_cast<long long>(mxGetN(a));
+    return k < nd ? static_cast<long long>(mxGetDimensions(a)[k]) : 1;
+}
+
+// "5x5x2": the size as the host prints it; with topLevel false (a map in a
+// cell) "5x10 (3 dimensions)": the rows, the product of the rest and how
+// many there are, without asking for the dimensions themselves.
+std::string dimsText(const mxArray* a, bool topLevel = true)
+{
+    const mwSize nd = mxGetNumberOfDimensions(a);
+    if (nd <= 2 || !topLevel)
+        return std::to_string(static_cast<unsigned long long>(mxGetM(a))) + "x" +
+               std::to_string(static_cast<unsigned long long>(mxGetN(a))) +
+               (nd > 2 ? " (" + std::to_string(static_cast<unsigned long long>(nd)) + " dimensions)" : "");
     const mwSize* d = mxGetDimensions(a);
     std::string text;
     for (mwSize k = 0; k < nd; ++k) {
@@ -46,15 +71,16 @@ std::string dimsText(const mxArray* a)
     return text;
 }
 
-// Size along dimension k (0-based), 1 beyond the last.
-long long dimAt(const mxArray* a, mwSize k)
-{
-    return k < mxGetNumberOfDimensions(a) ? static_cast<long long>(mxGetDimensions(a)[k]) : 1;
-}
-
 bool isVectorShape(const mxArray* a)
 {
-    return mxGetNumberOfDimensions(a) == 2 && (dimAt(a, 0) == 1 || dimAt(a, 1) == 1);
+    return mxGetNumberOfDimensions(a) == 2 && (mxGetM(a) == 1 || mxGetN(a) == 1);
+}
+
+// A row or a column, from the rows and the element count alone: one row,
+// or as many rows as elements (a 1 x 1 x n field passes as a row).
+bool isVectorByCount(const mxArray* a)
+{
+    return mxGetM(a) == 1 || mxGetM(a) == mxGetNumberOfElements(a);
 }
 
 // A size as an int: no host array has a dimension beyond this that the
@@ -120,11 +146,14 @@ bool optionName(const mxArray* a, std::string& name)
         if (mexCallMATLAB(1, &converted, 1, &in, "char") != 0) return false;
         a = converted;
     }
-    const bool ok = mxIsChar(a) && mxGetNumberOfDimensions(a) == 2 && dimAt(a, 0) == 1;
+    const bool ok = mxIsChar(a) && mxGetNumberOfDimensions(a) == 2 && mxGetM(a) == 1;
     if (ok) {
         char* text = mxArrayToString(a);
         name = text != nullptr ? text : "";
         mxFree(text);
+        // The text ends at a NUL: 'ShiftRange' char(0) 'junk' must not read
+        // as ShiftRange. The mark cannot match any option.
+        if (name.size() != static_cast<std::size_t>(mxGetN(a))) name += "\\0...";
     }
     if (converted != nullptr) mxDestroyArray(converted);
     return ok;
@@ -186,9 +215,9 @@ const double* cellMap(const OtkCall& c, const mxArray* cellArray, long long k, c
     }
     if (mxGetNumberOfDimensions(map) > 2)
         otkError(c, "badMapSize", "%s: %s must be a matrix (it is %s)", c.name, cellLabel(label, k, rowsOfGrid).c_str(),
-                 dimsText(map).c_str());
-    rows = dimAt(map, 0);
-    cols = dimAt(map, 1);
+                 dimsText(map, false).c_str());
+    rows = static_cast<long long>(mxGetM(map));
+    cols = static_cast<long long>(mxGetN(map));
     return data;
 }
 
@@ -198,6 +227,11 @@ OtkMaps readCellMaps(const OtkCall& c, const mxArray* a, const char* label, MapL
     m.isCell = true;
     m.array = a;
     const long long n = static_cast<long long>(mxGetNumberOfElements(a));
+    // Octave hands a cell argument over as its own value and turns it into
+    // a cell array of the array API at the first mxGetCell; dimensions asked
+    // before that are allocated for the old form and lost with it (80 bytes
+    // a call). Taking a cell first reads them from the new form.
+    if (n > 0) (void)mxGetCell(a, 0);
     if (layout != LAYOUT_STACKS) {
         if (layout == LAYOUT_LIST && n > 0 && !isVectorShape(a))
             otkError(c, "badSize", "%s: %s must be a cell vector of maps (it is %s)", c.name, label,
@@ -280,6 +314,12 @@ void otkError(const OtkCall& c, const char* mnemonic, const char* fmt, ...)
 void requireOtkInputs(const OtkCall& c, int count, const char* expected)
 {
     if (c.nrhs < count) otkError(c, "nargin", "%s: expects %s (got %d inputs)", c.name, expected, c.nrhs);
+}
+
+void limitOtkInputs(const OtkCall& c, int most, const char* expected)
+{
+    if (c.nrhs > most)
+        otkError(c, "nargin", "%s: takes at most %s (got %d inputs)", c.name, expected, c.nrhs);
 }
 
 void requireOtkOutputs(const OtkCall& c, int nlhs, int most)
@@ -496,10 +536,11 @@ void readTemplateStruct(const OtkCall& c, const mxArray* a, int N, const char* l
             continue;
         }
         RealArray r = readReal(c, field, where.c_str());
-        if (r.count != count || (r.count > 0 && !isVectorShape(field)))
+        if (r.count != count || (r.count > 0 && !isVectorByCount(field)))
             otkError(c, "badTemplate",
                      "%s: %s must be a vector of %lld elements, one per element like .orientation (it is %lldx%lld)",
-                     c.name, where.c_str(), count, dimAt(field, 0), dimAt(field, 1));
+                     c.name, where.c_str(), count, static_cast<long long>(mxGetM(field)),
+                     static_cast<long long>(mxGetN(field)));
         if (f < 3)
             for (long long k = 0; k < count; ++k)
                 if (!isWholeInt(r.data[k]))

@@ -19,6 +19,7 @@ struct OtkCall {
     const char* name;
     int nrhs;
     const mxArray* const* prhs;
+    CallBlocks blocks{};  // the call's blocks, freed as it ends (host.h)
 };
 
 [[noreturn]] void otkError(const OtkCall& c, const char* mnemonic, const char* fmt, ...)
@@ -29,6 +30,11 @@ struct OtkCall {
 
 // Fewer than count inputs: otk:nargin with what the function expects.
 void requireOtkInputs(const OtkCall& c, int count, const char* expected);
+
+// More than most inputs: otk:nargin with what the function takes. A
+// surplus input is a mistake (a misplaced option, a value too many), never
+// something to ignore.
+void limitOtkInputs(const OtkCall& c, int most, const char* expected);
 
 // More than most outputs asked for: otk:nargout.
 void requireOtkOutputs(const OtkCall& c, int nlhs, int most);

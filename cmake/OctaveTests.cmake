@@ -39,8 +39,8 @@ function(toolbox_add_octave_tests)
     if((arg_SCRIPTS AND NOT stem IN_LIST arg_SCRIPTS) OR stem IN_LIST arg_EXCLUDE)
       set(wanted FALSE)
     endif()
-    # The allocation test needs the test-only plug-in of its build.
-    if(stem STREQUAL "test_alloc" AND NOT arg_PROBE_DIR)
+    # The allocation and memory tests need the test-only plug-in of their build.
+    if(stem MATCHES "^test_(alloc|otk_memory)$" AND NOT arg_PROBE_DIR)
       set(wanted FALSE)
     endif()
     if(wanted)
@@ -76,10 +76,12 @@ endfunction()
 # The hostile-input fuzzer (tests/fuzz/fuzz.py) over a fixed set of probes
 # against the plug-ins and otk_ functions in MEX_DIR, with the sanitizer
 # runtime preloaded when ASAN_RUNTIME is given: the extreme values of every
-# integer-valued argument (635 probes), then 300 random ones. Measured on the
-# 2 shared cores under load (load average 4 to 6): 20-30 s sanitized, 9 s of
-# it CPU; a few seconds more for each probe that crashes. tools/fuzz.sh runs
-# more random ones.
+# integer-valued argument (637 probes), the wrong calls of the compiled otk_
+# functions that must fail (106), then 300 random ones. Measured on the 2
+# shared cores under load (load average 4 to 6): 20-30 s sanitized, 9 s of
+# it CPU, before the wrong calls; with them and a build beside it, 97 s. A
+# few seconds more for each probe that crashes. tools/fuzz.sh runs more
+# random ones.
 #   toolbox_add_fuzz_test(NAME <test> MEX_DIR <dir> [ASAN_RUNTIME <lib>])
 function(toolbox_add_fuzz_test)
   cmake_parse_arguments(arg "" "NAME;MEX_DIR;ASAN_RUNTIME" "" ${ARGN})

@@ -4,6 +4,7 @@
 // and writing the saturated ones as new arrays.
 #include <cmath>
 
+#include "args.h"
 #include "interrupt.h"
 #include "otk_args.h"
 #include "porrith.h"
@@ -12,6 +13,11 @@ namespace {
 
 enum DensityArg { ARG_MAPS = 0, ARG_FIRST_OPTION = 1 };
 enum DensityOption { OPT_SATURATION, OPT_BINS, OPT_BIN_WIDTH, OPT_MARGIN, DENSITY_OPTIONS };
+
+// Bins beyond any histogram of responses: the density and the counts of
+// every chunk of work hold a number a bin, and 2^31-1 bins asked 17 GB of
+// each before the first value was binned.
+constexpr double MAX_BINS = 1 << 20;
 
 }  // namespace
 
@@ -30,8 +36,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         options[OPT_SATURATION].value ? readScalar(c, options[OPT_SATURATION].value, "Saturation (option)", KIND_POSITIVE) : 1;
     const double nBins =
         options[OPT_BINS].value ? readScalar(c, options[OPT_BINS].value, "Bins (option)", KIND_POSITIVE_INTEGER) : 20;
-    // An empty width, [] included, means the level over the bins.
-    const bool defaultWidth = given == nullptr || (mxIsNumeric(given) && mxGetNumberOfElements(given) == 0);
+    if (nBins > MAX_BINS)
+        otkError(c, "outOfRange", "%s: Bins (option) must not exceed %.0f (it is %.0f)", c.name, MAX_BINS, nBins);
+    // [] means the level over the bins.
+    const bool defaultWidth = given == nullptr || isDefaultValue(given);
     const double binWidth = defaultWidth ? level / nBins : readScalar(c, given, "BinWidth (option)", KIND_POSITIVE);
     const double margin =
         options[OPT_MARGIN].value ? readScalar(c, options[OPT_MARGIN].value, "Margin (option)", KIND_COUNT) : 0;

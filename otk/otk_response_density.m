@@ -25,9 +25,10 @@
 %
 %   Options (name-value pairs, names in any case):
 %     'Saturation'  level of the sigmoid, a finite number above 0 (1)
-%     'Bins'        number of bins, a whole number >= 1 (20)
+%     'Bins'        number of bins, a whole number from 1 to 2^20 (20)
 %     'BinWidth'    width of a bin, a finite number above 0
-%                   (Saturation/Bins: the bins cover 0 to the level)
+%                   (Saturation/Bins: the bins cover 0 to the level);
+%                   [] is the default, any other value must be a number
 %     'Margin'      border left out, a whole number >= 0 (0)
 %
 %   MAPS is never modified; the outputs are new. DENSITY is bit for bit
@@ -36,7 +37,8 @@
 %
 %   Errors (ids otk:<mnemonic>): nargin, notNumeric, notReal, sparse,
 %   badSize, badMapSize, notScalar, notFinite, notInteger, negative,
-%   notPositive, outOfRange, badOption, unknownOption.
+%   notPositive, outOfRange (Bins above 2^20), badOption, unknownOption (a
+%   name not among the options, also one cut short by a NUL character).
 %
 %   Example:
 %     maps = zeros(4);  maps(2, 2) = 0.5;
@@ -58,6 +60,10 @@ error('otk:notBuilt', ...
 %! [d, n] = otk_response_density(map, 'Margin', 1, 'Bins', 4, 'BinWidth', 0.25);
 %! assert (d, [0 4 0 0]);
 %! assert (n, 1);
+
+%!error id=otk:outOfRange otk_response_density(magic(4), 'Bins', 2^31-1)
+%!error id=otk:notNumeric otk_response_density(magic(4), 'BinWidth', '')
+%!error id=otk:unknownOption otk_response_density(magic(4), ['Bins' char(0) 'x'], 2)
 
 %!test
 %! ## The last bin takes what lies above; the default width covers 0..level.

@@ -22,6 +22,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const OtkCall c = {"otk_saturate", nrhs, prhs};
     const InterruptWatch interrupt(c.name);
     if (nrhs < 1) otkError(c, "nargin", "%s: expects MAPS (got no input)", c.name);
+    limitOtkInputs(c, ARG_LEVEL + 1, "MAPS and LEVEL");
     requireOtkOutputs(c, nlhs, 1);
     const double level = nrhs > ARG_LEVEL ? readScalar(c, prhs[ARG_LEVEL], "LEVEL (argument 2)", KIND_POSITIVE) : 1.0;
 

@@ -14,8 +14,9 @@
 %   saturates the arrays you pass in place without copying them (the
 %   zero-copy route; see its help for the copy-on-write traps).
 %
-%   Errors (ids otk:<mnemonic>): nargin, notNumeric, notReal, sparse,
-%   badSize, badMapSize, notScalar, notFinite, notPositive.
+%   Errors (ids otk:<mnemonic>): nargin (no input, or more than 2),
+%   notNumeric, notReal, sparse, badSize, badMapSize, notScalar, notFinite,
+%   notPositive.
 %
 %   Example:
 %     otk_saturate([0 0.5; 1 100])   % [0 0.4621; 0.7616 1]

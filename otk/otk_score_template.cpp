@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "alloc.h"
+#include "args.h"
 #include "halvery.h"
 #include "interrupt.h"
 #include "otk_args.h"
@@ -21,7 +22,7 @@ void readPatches(const OtkCall& c, const mxArray* given, HalveryState& s)
 {
     const int N = s.pool.N;
     s.patches = static_cast<MapGrid>(allocZeroed(static_cast<std::size_t>(N), sizeof(double*)));
-    if (given == nullptr || (!mxIsCell(given) && mxGetNumberOfElements(given) == 0)) {
+    if (given == nullptr || isDefaultValue(given)) {
         static double one = 1.0;  // read only
         for (int k = 0; k < N; ++k) s.patches[k] = &one;
         s.patchHalf = 0;

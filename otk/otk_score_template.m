@@ -31,8 +31,9 @@
 %                   negative cap gives negative pooled values
 %     'Patches'     the drawing patch of each orientation: a numeric
 %                   (2h+1) x (2h+1) x N array or a cell list of N such
-%                   matrices (default: a single 1, so each element draws one
-%                   pixel of sqrt(v))
+%                   matrices (default, or []: a single 1, so each element
+%                   draws one pixel of sqrt(v)); other empty values ('',
+%                   {}, struct([])) are wrong
 %
 %   MAPS and TEMPLATE are never modified and the outputs are new arrays.
 %   The results are bit for bit those of the compiled Halvery on the same

@@ -22,8 +22,7 @@ const char* const spinArgNames[SPIN_ARGS] = {"setting", "spin"};
 // 0 asks for the default; otherwise a whole number of threads.
 int requestedCount(const Gateway& g)
 {
-    const mxArray* a = g.prhs[ARG_COUNT];
-    if (mxGetNumberOfElements(a) == 0) return 0;
+    if (isDefaultValue(g.prhs[ARG_COUNT])) return 0;
     const double v = rawArg(g, ARG_COUNT);
     if (!(v >= 0 && v <= 4096) || v != std::floor(v))
         argError(g, ARG_COUNT, "badCount", "must be a whole number of threads from 1 to 4096, or 0 for the default");
@@ -34,8 +33,7 @@ int requestedCount(const Gateway& g)
 // 0 included (helpers sleep at once).
 int requestedSpin(const Gateway& g)
 {
-    const mxArray* a = g.prhs[ARG_SPIN];
-    if (mxGetNumberOfElements(a) == 0) return -1;
+    if (isDefaultValue(g.prhs[ARG_SPIN])) return -1;
     const double v = rawArg(g, ARG_SPIN);
     if (!(v >= 0 && v <= MAX_SPIN_US) || v != std::floor(v))
         argError(g, ARG_SPIN, "badSpin", "must be a whole number of microseconds from 0 to %d, or [] for the default",
@@ -54,9 +52,12 @@ void setVariable(const char* variable, int value)
 // by name, so that every numeric form keeps meaning the thread count.
 void spinSetting(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    const Gateway g = {"otk_threads", nrhs, prhs, spinArgNames};
+    Gateway g = {"otk_threads", nrhs, prhs, spinArgNames};
+    g.component = "otk";
     char name[8] = "";
-    if (mxGetString(prhs[ARG_SETTING], name, sizeof name) != 0 || strcasecmp(name, "spin") != 0)
+    // The whole text: 'spin' followed by a NUL and more is not 'spin'.
+    if (mxGetString(prhs[ARG_SETTING], name, sizeof name) != 0 || strcasecmp(name, "spin") != 0 ||
+        mxGetNumberOfElements(prhs[ARG_SETTING]) != 4)
         argError(g, ARG_SETTING, "badSetting", "must be 'spin' (or a thread count)");
     if (nrhs > SPIN_ARGS) gatewayError(g, "nargin", "takes at most two inputs: 'spin' and microseconds");
     const int before = configuredSpin();
@@ -74,7 +75,8 @@ void spinSetting(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    const Gateway g = {"otk_threads", nrhs, prhs, argNames};
+    Gateway g = {"otk_threads", nrhs, prhs, argNames};
+    g.component = "otk";
     if (nlhs > 1) gatewayError(g, "nargout", "returns one output, the thread count");
     if (nrhs >= 1 && mxIsChar(prhs[0])) {
         spinSetting(nlhs, plhs, nrhs, prhs);

@@ -45,10 +45,11 @@
 %   The spin time is the environment variable OTK_SPIN_US in the same way;
 %   neither changes any result.
 %
-%   Errors: otk_threads:badCount (not a whole number from 0 to 4096),
-%   otk_threads:badSpin (not a whole number of microseconds from 0 to
-%   1000000), otk_threads:badSetting (a name other than 'spin'),
-%   otk_threads:nargin (too many inputs).
+%   Errors (ids otk:<mnemonic>): badCount (not a whole number from 0 to
+%   4096), badSpin (not a whole number of microseconds from 0 to 1000000),
+%   notScalar (not a real, full numeric scalar: only [] means the default,
+%   not '', {} or struct([]), and sparse is refused), badSetting (a name
+%   other than 'spin'), nargin (too many inputs).
 %
 %   Example:
 %     previous = otk_threads(1);   % time a serial run
@@ -85,9 +86,9 @@ error('otk_threads:notBuilt', ...
 %!     setenv ('OTK_NUM_THREADS', saved);
 %!   end
 %! end_unwind_protect
-%!error id=otk_threads:badCount otk_threads (1.5)
-%!error id=otk_threads:badCount otk_threads (-1)
-%!error id=otk_threads:nargin otk_threads (1, 2)
+%!error id=otk:badCount otk_threads (1.5)
+%!error id=otk:badCount otk_threads (-1)
+%!error id=otk:nargin otk_threads (1, 2)
 %!test
 %! saved = getenv ('OTK_SPIN_US');
 %! unwind_protect
@@ -110,7 +111,12 @@ error('otk_threads:notBuilt', ...
 %!     setenv ('OTK_SPIN_US', saved);
 %!   end
 %! end_unwind_protect
-%!error id=otk_threads:badSpin otk_threads ('spin', 2.5)
-%!error id=otk_threads:badSpin otk_threads ('spin', 1000001)
-%!error id=otk_threads:badSetting otk_threads ('sleep', 1)
-%!error id=otk_threads:nargin otk_threads ('spin', 1, 2)
+%!error id=otk:badSpin otk_threads ('spin', 2.5)
+%!error id=otk:badSpin otk_threads ('spin', 1000001)
+%!error id=otk:badSetting otk_threads ('sleep', 1)
+%!error id=otk:nargin otk_threads ('spin', 1, 2)
+%!error id=otk:notScalar otk_threads (struct ([]))
+%!error id=otk:notScalar otk_threads ({})
+%!error id=otk:notScalar otk_threads (sparse (2))
+%!error id=otk:notScalar otk_threads ('spin', '')
+%!error id=otk:badSetting otk_threads (['spin' char(0)], 10)

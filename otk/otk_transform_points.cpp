@@ -61,9 +61,11 @@ const double* wholeArray(const Gateway& g, int pos, long long count)
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    const Gateway g = {"otk_transform_points", nrhs, prhs, argNames};
+    Gateway g = {"otk_transform_points", nrhs, prhs, argNames};
+    g.component = "otk";
     const InterruptWatch interrupt(g.name);
     requireInputs(g, POINTS_ARGS);
+    requireAtMostInputs(g, POINTS_ARGS);
     if (nlhs > 3) gatewayError(g, "nargout", "returns at most 3 outputs, %d requested", nlhs);
 
     PointMove move;

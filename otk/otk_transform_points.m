@@ -28,9 +28,10 @@
 %   32-bit int and N at least 1. The three outputs are new arrays of the
 %   shape of rows.
 %
-%   Errors: otk_transform_points:nargin (fewer than 9 inputs), :nargout
-%   (more than 3 outputs), :notScalar, :notInteger, :N, :notDouble,
-%   :sizeMismatch. Each message names the argument and its position.
+%   Errors (ids otk:<mnemonic>): nargin (other than 9 inputs), nargout
+%   (more than 3 outputs), notScalar (not a real, full numeric scalar:
+%   sparse is refused), notInteger, N, notDouble, sizeMismatch. Each
+%   message names the argument and its position.
 %
 %   Example:
 %     [r, c, o] = otk_transform_points(16, 10, 20, [11 10], [20 21], [0 3], 0, 0, 8)
@@ -61,8 +62,10 @@ error('otk_transform_points:notBuilt', ...
 %! assert (o, [15 0 15; 0 8 15]);
 %! assert (size (r), [2 3]);
 
-%!error id=otk_transform_points:nargin otk_transform_points(1, 2, 3)
-%!error id=otk_transform_points:notInteger otk_transform_points(4, 0, 0, 1.5, 0, 0, 0, 0, 0)
-%!error id=otk_transform_points:sizeMismatch otk_transform_points(4, 0, 0, [1 2], 0, 0, 0, 0, 0)
-%!error id=otk_transform_points:N otk_transform_points(0, 0, 0, 1, 0, 0, 0, 0, 0)
-%!error id=otk_transform_points:notDouble otk_transform_points(4, 0, 0, int8(1), 0, 0, 0, 0, 0)
+%!error id=otk:nargin otk_transform_points(1, 2, 3)
+%!error id=otk:nargin otk_transform_points(4, 2, 2, 1, 1, 0, 0, 0, 1, 99)
+%!error id=otk:notInteger otk_transform_points(4, 0, 0, 1.5, 0, 0, 0, 0, 0)
+%!error id=otk:sizeMismatch otk_transform_points(4, 0, 0, [1 2], 0, 0, 0, 0, 0)
+%!error id=otk:N otk_transform_points(0, 0, 0, 1, 0, 0, 0, 0, 0)
+%!error id=otk:notDouble otk_transform_points(4, 0, 0, int8(1), 0, 0, 0, 0, 0)
+%!error id=otk:notScalar otk_transform_points(sparse(4), 2, 2, 1, 1, 0, 0, 0, sparse(0))

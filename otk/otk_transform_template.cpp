@@ -47,12 +47,17 @@ PointMove readMove(const OtkCall& c, const mxArray* t)
     return m;
 }
 
-// A new double array shaped like the template's field, for the moved values.
+// A new double array shaped like the template's field, for the moved values:
+// rows x elements/rows, which is the field's shape for the vectors the
+// template holds. Its dimensions are not asked for: on Octave that
+// allocates a block the copy of the template loses (see otk_args.cpp).
 double* replaceField(mxArray* moved, const mxArray* original, const char* name)
 {
     const mxArray* field = mxGetField(original, 0, name);
-    mxArray* values = field ? createDoubles(mxGetNumberOfDimensions(field), mxGetDimensions(field), false)
-                            : mxCreateDoubleMatrix(0, 0, mxREAL);
+    const mwSize rows = field ? static_cast<mwSize>(mxGetM(field)) : 0;
+    const mwSize elements = field ? static_cast<mwSize>(mxGetNumberOfElements(field)) : 0;
+    const mwSize dims[2] = {rows, rows > 0 ? elements / rows : 0};
+    mxArray* values = createDoubles(2, dims, false);
     mxArray* old = mxGetField(moved, 0, name);
     if (old != nullptr) mxDestroyArray(old);
     mxSetField(moved, 0, name, values);
@@ -66,6 +71,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const OtkCall c = {"otk_transform_template", nrhs, prhs};
     const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, MOVE_ARGS, "TEMPLATE and TRANSFORM");
+    limitOtkInputs(c, MOVE_ARGS, "TEMPLATE and TRANSFORM");
     requireOtkOutputs(c, nlhs, 1);
     const PointMove m = readMove(c, prhs[ARG_TRANSFORM]);
     Template tpl;

@@ -14,7 +14,8 @@
 %   pooling, at the score the search reported. Other fields of TEMPLATE are
 %   kept. TEMPLATE is not modified.
 %
-%   Errors (ids otk:<mnemonic>): nargin, badTransform (a field missing),
+%   Errors (ids otk:<mnemonic>): nargin (other than 2 inputs), badTransform
+%   (a field missing),
 %   notFinite (a NaN shift: the search found no answer), notInteger, and
 %   those of the template checks (badTemplate, badOrientation, ...).
 %

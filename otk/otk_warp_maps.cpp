@@ -16,6 +16,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const OtkCall c = {"otk_warp_maps", nrhs, prhs};
     const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, WARP_MAPS_ARGS, "MAPS, ROWSHIFT, COLUMNSHIFT, ROTATION and N");
+    limitOtkInputs(c, WARP_MAPS_ARGS, "MAPS, ROWSHIFT, COLUMNSHIFT, ROTATION and N");
     requireOtkOutputs(c, nlhs, 1);
     const OtkMaps maps = readMaps(c, prhs[ARG_MAPS], "MAPS (argument 1)", LAYOUT_LIST);
     const int n = maps.nImages;

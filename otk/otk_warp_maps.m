@@ -21,9 +21,9 @@
 %   modified; OUT is new. The results are bit for bit those of the compiled
 %   Sabrel, the zero-copy route (see its help).
 %
-%   Errors (ids otk:<mnemonic>): nargin, notNumeric, notReal, sparse,
-%   badSize, badMapSize, notInteger, notScalar, notFinite, notPositive,
-%   outOfRange.
+%   Errors (ids otk:<mnemonic>): nargin (fewer or more than 5 inputs),
+%   notNumeric, notReal, sparse, badSize, badMapSize, notInteger,
+%   notScalar, notFinite, notPositive, outOfRange.
 %
 %   Example:
 %     out = otk_warp_maps([0 1 2; 10 11 12; 20 21 22], 0, 0, 1, 2)

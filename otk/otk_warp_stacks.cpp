@@ -17,6 +17,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const OtkCall c = {"otk_warp_stacks", nrhs, prhs};
     const InterruptWatch interrupt(c.name);
     requireOtkInputs(c, WARP_STACKS_ARGS, "STACKS, ROWSHIFT, COLUMNSHIFT and ROTATION");
+    limitOtkInputs(c, WARP_STACKS_ARGS, "STACKS, ROWSHIFT, COLUMNSHIFT and ROTATION");
     requireOtkOutputs(c, nlhs, 1);
     const OtkMaps stacks = readMaps(c, prhs[ARG_STACKS], "STACKS (argument 1)", LAYOUT_STACKS);
     const int n = stacks.nImages;

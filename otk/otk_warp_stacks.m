@@ -19,8 +19,8 @@
 %   results are bit for bit those of the compiled Mundle, the zero-copy
 %   route (see its help).
 %
-%   Errors (ids otk:<mnemonic>): nargin, notNumeric, notReal, sparse,
-%   badSize, badMapSize, notInteger.
+%   Errors (ids otk:<mnemonic>): nargin (fewer or more than 4 inputs),
+%   notNumeric, notReal, sparse, badSize, badMapSize, notInteger.
 %
 %   Example:
 %     stack = cat(3, zeros(3), [0 1 2; 10 11 12; 20 21 22]);   % N = 2

@@ -281,9 +281,18 @@ TEST(Threads, HelpersWokenAheadSpinThenSleep)
     ASSERT_GE(helpers, 3);
     ASSERT_TRUE(eventually([&] { return poolSleeping() == helpers; }));
     EXPECT_FALSE(wakeHelpers(1));
-    setenv(SPIN_VARIABLE, "0", 1);
-    EXPECT_FALSE(wakeHelpers(4)) << "a spin of 0 wakes nobody";
-    setenv(SPIN_VARIABLE, "20000", 1);
+    // A wake-up also declines while waits sleep at once (an earlier wait
+    // found its core taken), so a spin of 0 is tried right before a long
+    // spin that does wake the sleeping helpers: only the spin set them apart.
+    int zeroSpinWakes = 0;
+    EXPECT_TRUE(eventually([&] {
+        if (poolSleeping() != helpers) return false;
+        setenv(SPIN_VARIABLE, "0", 1);
+        zeroSpinWakes += wakeHelpers(4);
+        setenv(SPIN_VARIABLE, "20000", 1);
+        return wakeHelpers(4);
+    })) << "a wake-up with a spin of 20 ms never woke the sleeping helpers";
+    EXPECT_EQ(zeroSpinWakes, 0) << "a spin of 0 wakes nobody";
     // Each woken helper naps again once, whether it spun or not (on a loaded
     // machine it may share the caller's core): its nap counts the wake. The
     // wake is asked again while a loaded machine has waits sleep at once.

@@ -17,7 +17,11 @@ anything runs.
 First, every integer-valued argument (counts, sizes, indices, shifts,
 rotations, integer-valued options and template fields) gets each of the
 extreme values in EXTREMES, one probe each: these probes are the same for
-every count and seed, so every run has them. The random probes that follow
+every count and seed, so every run has them, and so are the must-fail
+probes: each compiled otk_ function's valid call with an input too many,
+each option name followed by a NUL and more, each scalar given as '', {},
+struct([]) or a sparse scalar; returning from one of these is a finding
+(a wrong call taken silently). The random probes that follow
 are drawn from a seeded generator, so a count and a seed name the same
 probes on every machine. They run many to a process; when a process dies,
 the first probe without a result is run on its own (crash or hang), and the
@@ -238,13 +242,16 @@ INTEGER_PLACES = {
 # (2^31 itself is among the random NUMBERS; 2^31 - 0.5 rounds to it.)
 EXTREMES = ["-2^31", "-2^31 - 0.5", "-2^30", "-1", "2^31 - 1", "2^31 - 0.5", "2^30"]
 
-# Places whose value is the length of a new array the function returns: a
-# large one there only asks the host for that much memory (2^30 bins, 8 GB),
-# which the host refuses with its own out-of-memory error, and which the
-# sanitizer's allocator, standing in for the address-space limit, reports
-# as a crash. They get the extremes past the int range, not those inside.
-RESULT_LENGTHS = {("otk_response_density", "a{5}")}
+# Places whose value is the length of a new array the function returns, and
+# the extremes they are spared: none. A length that only asks the host for
+# memory it refuses (2^31-1 bins once asked 17 GB) must be refused first,
+# with an id.
+RESULT_LENGTHS = set()
 ALLOCATING_EXTREMES = {"2^31 - 1", "2^30"}
+
+# Values that are no value of the class a place reads, though empty: where
+# [] means the default, these must not (nor may a sparse scalar pass as one).
+WRONG_EMPTIES = ["''", "{}", "struct([])"]
 
 # ---------------------------------------------------------------------------
 # The catalogue.
@@ -354,6 +361,38 @@ def extreme_probes():
                 if (name, place) in RESULT_LENGTHS and value in ALLOCATING_EXTREMES:
                     continue
                 probes.append((len(probes) + 1, name, setup_line(call), ["%s = %s;" % (place, value)]))
+    return probes
+
+
+def compiled_layer(name):
+    """An otk_ function compiled in C++ (its inputs are read there)."""
+    layer = os.path.join(os.path.dirname(os.path.dirname(HERE)), "otk")
+    return name.startswith("otk_") and os.path.exists(os.path.join(layer, name + ".cpp"))
+
+
+def contract_probes(first=1):
+    """Calls of the compiled otk_ functions that must fail, numbered from
+    first in a fixed order: the valid call with an input too many; every
+    option name with a NUL and more after it; every scalar as an empty value
+    of another class, and as a sparse scalar. Returning from one of them is
+    a finding: the mistake was taken silently."""
+    probes = []
+
+    def add(name, setup, line):
+        probes.append((first + len(probes), name, setup, [line]))
+
+    for name in sorted(CALLS):
+        if not compiled_layer(name):
+            continue
+        call = CALLS[name]()
+        setup = setup_line(call)
+        add(name, setup, "a{end + 1} = 5;")
+        for p in positions(call, ["name"]):
+            add(name, setup, "a{%d} = [a{%d} char(0) 'junk'];" % (p + 1, p + 1))
+        for p in positions(call, ["scalar"]):
+            for value in WRONG_EMPTIES:
+                add(name, setup, "a{%d} = %s;" % (p + 1, value))
+            add(name, setup, "a{%d} = sparse(a{%d});" % (p + 1, p + 1))
     return probes
 
 
@@ -475,13 +514,16 @@ def excerpt(output):
     return " | ".join(output.strip().splitlines()[-2:])
 
 
-def finding(result, extreme=False):
+def finding(result, extreme=False, must_fail=False):
     """What is wrong with a probe's result, or None. A random probe whose
     arguments could not be built (a mutation that does not apply) is not a
     finding; an extreme probe that cannot be built names a place that is not
-    there, a fault of the catalogue."""
-    if result[0] == "setup" and extreme:
+    there, a fault of the catalogue. A probe that must fail and returned was
+    taken silently."""
+    if result[0] == "setup" and (extreme or must_fail):
         return "bad place"
+    if result[0] == "ok" and must_fail:
+        return "accepted"
     if result[0] in ("crash", "hang"):
         return result[0]
     if result[0] == "error" and not result[2]:
@@ -506,26 +548,35 @@ def main():
         print("fuzz: no valid call in the catalogue for %s" % ", ".join(missing))
         return 1
     extremes = [] if args.no_extremes else extreme_probes()
-    probes = extremes + make_probes(args.count, args.seed, len(extremes) + 1)
+    contracts = [] if args.no_extremes else contract_probes(len(extremes) + 1)
+    fixed = extremes + contracts
+    probes = fixed + make_probes(args.count, args.seed, len(fixed) + 1)
     runner = Runner(args)
     outcome, messages = fuzz(runner, probes)
 
     by_name = {p[0]: p for p in probes}
     errors = collections.Counter(r[1] for r in outcome.values() if r[0] == "error")
     is_extreme = set(p[0] for p in extremes)
-    kinds = collections.Counter(finding(r, k in is_extreme) for k, r in outcome.items())
-    print("fuzz: %d extreme and %d random probes (seed %d) against %s%s" % (
-        len(extremes), args.count, args.seed, runner.mex_dir, " with the sanitizer runtime" if runner.asan else ""))
+    must_fail = set(p[0] for p in contracts)
+
+    def finding_of(k):
+        return finding(outcome[k], k in is_extreme, k in must_fail)
+
+    kinds = collections.Counter(finding_of(k) for k in outcome)
+    print("fuzz: %d extreme, %d must-fail and %d random probes (seed %d) against %s%s" % (
+        len(extremes), len(contracts), args.count, args.seed, runner.mex_dir,
+        " with the sanitizer runtime" if runner.asan else ""))
     print("  returned: %d" % sum(1 for r in outcome.values() if r[0] == "ok"))
     print("  errors: %d" % sum(errors.values()))
     for ident, n in sorted(errors.items()):
         print("    %-28s %d" % (ident, n))
     for label, kind in (("crashes", "crash"), ("hangs", "hang"), ("bad ids", "bad id"),
-                        ("arrays changed by an error", "changed arrays"), ("extreme probes not built", "bad place")):
+                        ("arrays changed by an error", "changed arrays"), ("wrong calls taken", "accepted"),
+                        ("fixed probes not built", "bad place")):
         print("  %s: %d" % (label, kinds[kind]))
     print("  not run (arguments could not be built): %d" % sum(1 for r in outcome.values() if r[0] == "setup"))
 
-    found = sorted(k for k, r in outcome.items() if finding(r, k in is_extreme))
+    found = sorted(k for k in outcome if finding_of(k))
     if found:
         os.makedirs(args.out, exist_ok=True)
     for k in found:
@@ -535,7 +586,7 @@ def main():
             detail = result[2]
         else:
             detail = messages.get(k, result[1] if result[0] in ("error", "setup") else "")
-        what = finding(result, k in is_extreme)
+        what = finding_of(k)
         print("FINDING probe %d, %s, %s: %s  [%s]" % (k, name, what, " ".join(lines), detail))
         with open(os.path.join(args.out, "probe_%d.m" % k), "w") as f:
             f.write("%% fuzz probe %d (seed %d): %s, %s\n%% %s\n" % (k, args.seed, name, what, detail))

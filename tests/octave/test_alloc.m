@@ -13,6 +13,10 @@ assert(alloc_probe('zeroed', 3, 5) == 0);
 assert(alloc_probe('table', 4, 3) == 0);
 assert(alloc_probe('zeroed', 0, 8) == 0 && alloc_probe('table', 0, 9) == 0 && alloc_probe('table', 2, 0) == 0);
 
+% A thousand blocks of 1 GB: a count that is small on its own must still be
+% weighed with its element size (the shortcut for small requests once
+% compared the count alone with its byte limit).
+expect_error('alloc_probe:outOfMemory', @alloc_probe, 'require', 1000, 2^30);
 % Beyond any machine, and counts whose byte size overflows.
 expect_error('alloc_probe:outOfMemory', @alloc_probe, 'doubles', 2^60);
 expect_error('alloc_probe:outOfMemory', @alloc_probe, 'ints', 2^62);

@@ -56,6 +56,38 @@ expect_error('otk:unknownOption', @otk_score_template, maps, tpl, 'Shiftrang', 1
 expect_error('otk:badOption', @otk_score_template, maps, tpl, 3, 1);
 expect_error('otk:badOption', @otk_response_density, maps, 'Bins');
 expect_error('otk:nargin', @otk_score_template, maps);
+% What a careless caller passes that was once taken silently: an input too
+% many, an option name cut at a NUL, an empty value of another class where
+% [] means the default, a sparse scalar, a histogram of 2^31-1 bins (17 GB).
+move = struct('rowShift', 1, 'columnShift', 0, 'rotation', 4, 'orientations', 8, 'centre', [12 12]);
+hostile = {'otk:nargin', @otk_warp_maps, {maps, 0, 0, 1, 2, 'Bogus'};
+           'otk:nargin', @otk_warp_stacks, {maps, 0, 0, 1, 5};
+           'otk:nargin', @otk_transform_template, {tpl, move, 5};
+           'otk:nargin', @otk_transform_points, {4, 2, 2, 1, 1, 0, 0, 0, 1, 99};
+           'otk:nargin', @otk_saturate, {maps, 1, 5};
+           'otk:unknownOption', @otk_score_template, {maps, tpl, ['ShiftRange' char(0) 'junk'], 0};
+           'otk:unknownOption', @otk_search_transform, {maps, tpl, ['OriRange' char(0)], 0};
+           'otk:unknownOption', @otk_response_density, {maps, ['Bins' char([0 0])], 4};
+           'otk:notNumeric', @otk_score_template, {maps, tpl, 'Patches', struct([])};
+           'otk:notNumeric', @otk_score_template, {maps, tpl, 'Patches', ''};
+           'otk:badPatches', @otk_score_template, {maps, tpl, 'Patches', {}};
+           'otk:notNumeric', @otk_response_density, {maps, 'BinWidth', ''};
+           'otk:notNumeric', @otk_response_density, {maps, 'BinWidth', {}};
+           'otk:notScalar', @otk_response_density, {maps, 'BinWidth', int8([])};
+           'otk:sparse', @otk_response_density, {maps, 'BinWidth', sparse([])};
+           'otk:notScalar', @otk_threads, {struct([])};
+           'otk:notScalar', @otk_threads, {'spin', struct([])};
+           'otk:notScalar', @otk_transform_points, {sparse(4), 2, 2, 1, 1, 0, 0, 0, sparse(0)};
+           'otk:notScalar', @otk_transform_points, {4, 2, 2, 1, 1, 0, 0, 0, sparse(0)};
+           'otk:notScalar', @otk_threads, {sparse(2)};
+           'otk:sparse', @otk_warp_maps, {maps, 0, 0, 1, sparse(2)};
+           'otk:outOfRange', @otk_response_density, {magic(4), 'Bins', 2^31 - 1};
+           'otk:outOfRange', @otk_response_density, {magic(4), 'Bins', 2^20 + 1}};
+for k = 1:rows(hostile)
+  [id, fn, a] = hostile{k, :};
+  expect_error(id, fn, a{:});
+end
+assert(numel(otk_response_density(magic(4), 'Bins', 2^20)) == 2^20, 'the largest Bins');
 % One output more than a function returns: otk:nargout, before any input
 % is read (the inputs here are placeholders).
 outputs = {@otk_score_template, 2, 3; @otk_search_transform, 2, 4; @otk_transform_template, 2, 1;
