@@ -50,6 +50,11 @@ function [calls, nRight] = memory_calls()
     'Mundle', 0, @Mundle, {1, 2, grid, {zeros(5), zeros(5)}, 5, 5, 0, 0, 1}
     'Fenwold', 0, @Fenwold, {1, 2, {zeros(5), ones(5)}, 5, 5, 2}
     'Porrith', 0, @Porrith, p
+    'otk_oriented_responses', 1, @otk_oriented_responses, {magic(8), 4, 'HalfSize', 2}
+    'otk_learn_template', 1, @otk_learn_template, {maps, 2}
+    'otk_learn_template cells', 1, @otk_learn_template, {grid, 2, 'Radius', 2}
+    'otk_score_map', 4, @otk_score_map, {maps, tpl, 'Rotations', [0 1]}
+    'otk_score_map cells', 3, @otk_score_map, {grid, tpl}
     'clear and load again', 1, @reload, {}
   };
   nRight = rows(calls);
@@ -84,6 +89,12 @@ function [calls, nRight] = memory_calls()
     'otk_saturate class', 1, @otk_saturate, {'text', 1}
     'otk_response_density bins', 1, @otk_response_density, {maps, 'Bins', 0}
     'otk_response_density memory', 1, @otk_response_density, {maps, 'Bins', 2^31 - 1}
+    'otk_oriented_responses N', 1, @otk_oriented_responses, {magic(8), 0}
+    'otk_oriented_responses option', 1, @otk_oriented_responses, {magic(8), 4, 'Wavelen', 2}
+    'otk_learn_template K', 1, @otk_learn_template, {maps, 0}
+    'otk_learn_template option', 1, @otk_learn_template, {grid, 2, 'Radius', -1}
+    'otk_score_map rotations', 1, @otk_score_map, {maps, tpl, 'Rotations', 1.5}
+    'otk_score_map field', 1, @otk_score_map, {grid, setfield(tpl, 'row', [3.5 2])}
     'otk_threads count', 0, @otk_threads, {-1}
     'otk_threads spin', 0, @otk_threads, {'spin', -1}
   }];
