@@ -82,7 +82,12 @@ for k = 1:rows(calls)
   if verbose
     printf('%-34s %s bytes, %.2f s\n', label, mat2str(growth), toc(started));
   end
-  if min(growth) > LIMIT_PER_CALL * PER_ROUND
+  % A reload goes through the host's loader, whose own bookkeeping moves by
+  % a few hundred bytes in some rounds (seen: 544 in rounds of 600 reloads,
+  % none in rounds of 3000): a leak of ours in loading would be hundreds of
+  % bytes a call.
+  limit = LIMIT_PER_CALL * (1 + 3 * strcmp(label, 'clear and load again'));
+  if min(growth) > limit * PER_ROUND
     failures{end + 1} = sprintf('%s: %s bytes in rounds of %d calls (%.1f bytes a call)', label, ...
                                 mat2str(growth), PER_ROUND, min(growth) / PER_ROUND);
   end
