@@ -1,8 +1,9 @@
 function summary = toolbox_demo(outdir)
 %TOOLBOX_DEMO  The whole toolbox at work on a photograph: learn, search, warp, saturate and detect, with a report.
 %   SUMMARY = TOOLBOX_DEMO(OUTDIR) computes oriented responses of the
-%   photograph in data/ at N = 16 orientations, saturates them
-%   (otk_saturate), measures their density (otk_response_density), learns a
+%   photograph in data/ at N = 16 orientations (otk_oriented_responses),
+%   saturates them (otk_saturate), measures their density
+%   (otk_response_density), learns a
 %   template from shifted, noisy copies of the stack (otk_learn_template),
 %   builds a batch of test maps from the response stack under known
 %   rotations and shifts (otk_warp_stacks) plus noisy and unrelated maps,
@@ -23,7 +24,7 @@ function summary = toolbox_demo(outdir)
 %   fail counts, the detection (known and found placement and rotation, the
 %   peaks) and the names of the pictures written.
 %
-%   See also otk_search_transform, otk_warp_stacks, otk_score_template, otk_learn_template, otk_score_map.
+%   See also otk_oriented_responses, otk_search_transform, otk_warp_stacks, otk_score_template, otk_learn_template, otk_score_map.
 
   if nargin < 1
     outdir = fullfile(pwd, 'out', 'demo');
@@ -55,7 +56,7 @@ function summary = toolbox_demo(outdir)
   % --- Oriented responses: N maps, one per orientation, scaled so that the
   % 99th percentile is 1. The stack is nRows x nCols x N.
   N = 16;
-  raw = oriented_responses(photo, N);
+  raw = otk_oriented_responses(photo, N);
   sorted = sort(raw(:));
   level = sorted(round(0.99 * numel(sorted)));
   raw = raw / level;
@@ -247,7 +248,7 @@ function summary = toolbox_demo(outdir)
   sc = floor(nScene / 2);
   known = [150, 92, 6];  % row, column, rotation in steps of pi/N
   scene = cluttered_scene(photo, nScene, known, N);
-  sceneSat = otk_saturate(oriented_responses(scene, N) / level, saturation);
+  sceneSat = otk_saturate(otk_oriented_responses(scene, N) / level, saturation);
   sceneTpl = tpl;
   sceneTpl.row = tpl.row + (sc - floor(nRows / 2));
   sceneTpl.column = tpl.column + (sc - floor(nCols / 2));
@@ -326,28 +327,6 @@ function m = block_mean(img, f)
     end
   end
   m = m / (f * f);
-end
-
-function R = oriented_responses(img, N)
-% Quadrature Gabor energy at N orientations: R(:,:,k+1) responds to lines
-% and edges running at the angle pi*k/N from the row axis toward the column
-% axis, the toolbox's orientation convention.
-  half = 7;
-  sigmaAlong = 3;
-  sigmaAcross = 1.5;
-  wavelength = 6;
-  [c, r] = meshgrid(-half:half, -half:half);
-  R = zeros(size(img, 1), size(img, 2), N);
-  for k = 0:N-1
-    theta = pi * k / N;
-    along = r * cos(theta) + c * sin(theta);
-    across = -r * sin(theta) + c * cos(theta);
-    envelope = exp(-(along.^2 / (2 * sigmaAlong^2) + across.^2 / (2 * sigmaAcross^2)));
-    even = envelope .* cos(2 * pi * across / wavelength);
-    even = even - envelope * (sum(even(:)) / sum(envelope(:)));
-    odd = envelope .* sin(2 * pi * across / wavelength);
-    R(:, :, k + 1) = sqrt(conv2(img, even, 'same').^2 + conv2(img, odd, 'same').^2);
-  end
 end
 
 function scene = cluttered_scene(photo, n, known, N)
@@ -451,7 +430,7 @@ function stack = unrelated_stack(photo, N, level, seed)
 % structure, in places that have nothing to do with the template.
   img = rot90(photo, 1 + mod(seed, 2));
   img = circshift(img, [17 * seed, 29 * seed]);
-  stack = oriented_responses(img, N) / level;
+  stack = otk_oriented_responses(img, N) / level;
 end
 
 function patches = bar_patches(N, half)
