@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 #include "cpu.h"
 #include "threads.h"
@@ -66,14 +67,16 @@ struct SegmentStart {
 #define WARP_ALWAYS_INLINE inline
 #endif
 
-// The closed-form positions of SEGMENT consecutive rows, all of them (a
-// fixed trip count is what lets the compiler vectorise at -O2), and how far
-// each floor argument's fractional part lies from 0.5 (0.5 at an integer).
+// The closed-form positions of L consecutive rows, all of them (a fixed
+// trip count is what lets the compiler vectorise at -O2), and how far each
+// floor argument's fractional part lies from 0.5 (0.5 at an integer). Every
+// row's arithmetic is its own: the bits do not depend on L.
+template <int L>
 WARP_ALWAYS_INLINE void segmentBody(const SegmentStart& start, double* __restrict rows, double* __restrict cols,
                                     double* __restrict offCentre)
 {
     const SegmentStart s = start;  // locals: no store can change them
-    for (int j = 0; j < SEGMENT; ++j) {
+    for (int j = 0; j < L; ++j) {
         const double du = s.du0 + j;
         const double vr = s.rowBase + (du * s.cosT - s.dvSin);
         const double vc = s.colBase + (du * s.sinT + s.dvCos);
@@ -90,9 +93,10 @@ WARP_ALWAYS_INLINE void segmentBody(const SegmentStart& start, double* __restric
     }
 }
 
+template <int L>
 void segmentPlain(const SegmentStart& s, double* rows, double* cols, double* offCentre)
 {
-    segmentBody(s, rows, cols, offCentre);
+    segmentBody<L>(s, rows, cols, offCentre);
 }
 
 // The same loop on 4 lanes where the processor has AVX2, chosen at run
@@ -101,9 +105,10 @@ void segmentPlain(const SegmentStart& s, double* rows, double* cols, double* off
 // (-ffp-contract=off, and the avx2 target does not include FMA): the same
 // bits on either path.
 #if OTK_HAS_AVX2_PATHS
+template <int L>
 __attribute__((target("avx2"))) void segmentAvx2(const SegmentStart& s, double* rows, double* cols, double* offCentre)
 {
-    segmentBody(s, rows, cols, offCentre);
+    segmentBody<L>(s, rows, cols, offCentre);
 }
 #endif
 
@@ -111,12 +116,24 @@ const bool wideAvailable = processorHasAvx2();
 
 bool wideChosen = wideAvailable;
 
-inline void segmentPositions(const SegmentStart& s, double* rows, double* cols, double* offCentre)
+template <int L>
+inline void segmentOf(const SegmentStart& s, double* rows, double* cols, double* offCentre)
 {
 #if OTK_HAS_AVX2_PATHS
-    if (wideChosen) return segmentAvx2(s, rows, cols, offCentre);
+    if (wideChosen) return segmentAvx2<L>(s, rows, cols, offCentre);
 #endif
-    segmentPlain(s, rows, cols, offCentre);
+    segmentPlain<L>(s, rows, cols, offCentre);
+}
+
+// The positions of at least length (1..SEGMENT) rows. A short piece (the
+// last row of a 2^k + 1 map's columns, in tiles of SEGMENT rows) gets a
+// short segment: a whole one for a single row made such sides cost 1.2 to
+// 1.35 times a power of two per element.
+inline void segmentPositions(const SegmentStart& s, int length, double* rows, double* cols, double* offCentre)
+{
+    if (length <= SEGMENT / 4) return segmentOf<SEGMENT / 4>(s, rows, cols, offCentre);
+    if (length <= SEGMENT / 2) return segmentOf<SEGMENT / 2>(s, rows, cols, offCentre);
+    segmentOf<SEGMENT>(s, rows, cols, offCentre);
 }
 
 // Calls use(x0', length, rows, cols) for consecutive segments of rows
@@ -144,7 +161,7 @@ long long walkColumn(const SampleGeometry& g, long long y, long long x0, long lo
         const int length = static_cast<int>(std::min(SEGMENT, x1 - s0));
         const double du0 = static_cast<double>(s0 - g.cx);  // du0 + j is exact
         const SegmentStart start = {du0, rowBase, colBase, cosT, sinT, dvSin, dvCos};
-        segmentPositions(start, rows, cols, offCentre);
+        segmentPositions(start, length, rows, cols, offCentre);
         for (int j = 0; j < length; ++j) {
             if (offCentre[j] < limit) continue;
             long long xyo[3];
@@ -176,16 +193,28 @@ inline long long sourceOffset(double r, double c, long long sx, long long sy)
 // the line it writes, a third of a warp's memory traffic). Made visible by
 // streamed(). Unstreamed segments are written straight into the result: a
 // copy from a buffer became a library call per segment, a fifth of a warp.
+#if defined(__SSE2__) && defined(__x86_64__)
+// One double stored past the caches too (as its 64 bits): a plain store
+// into a line that other stores are writing past the caches costs that
+// line a trip to memory and back.
+inline void streamOne(double* dst, double value)
+{
+    long long bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    _mm_stream_si64(reinterpret_cast<long long*>(dst), bits);
+}
+#endif
+
 inline void streamSegment(double* dst, const double* values, long long length)
 {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
     long long e = 0;
     if (length > 0 && (reinterpret_cast<std::uintptr_t>(dst) & 15) != 0) {
-        dst[0] = values[0];
+        streamOne(dst, values[0]);
         e = 1;
     }
     for (; e + 1 < length; e += 2) _mm_stream_pd(dst + e, _mm_loadu_pd(values + e));
-    if (e < length) dst[e] = values[e];
+    if (e < length) streamOne(dst + e, values[e]);
 #else
     for (long long e = 0; e < length; ++e) dst[e] = values[e];
 #endif

@@ -177,6 +177,36 @@ TEST(SampleOffsets, OutsideIsMinusOneAndZeroWhateverTheResultHeld)
     }
 }
 
+TEST(WarpColumns, EverySideAndAlignmentWritesTheDefinedSamples)
+{
+    // Sides that leave a short last piece of a column (2^k + 1, 2^k - 1,
+    // a single tile) and results starting on every double of a cache line:
+    // streamed or not, each element is the source at the defined position.
+    const WarpParams p = {1, -2, 3};
+    for (int sx : {17, 31, 33, 65}) {
+        const int sy = 9, N = 16;
+        const long long count = static_cast<long long>(sx) * sy;
+        std::vector<double> source(static_cast<std::size_t>(count));
+        for (long long e = 0; e < count; ++e) source[e] = static_cast<double>(e + 1);
+        const Positions d = defined(N, sx, sy, p, 0, count);
+        std::vector<double> expected(source.size());
+        for (long long e = 0; e < count; ++e) {
+            const bool in = d.rows[e] >= 0 && d.rows[e] < sx && d.cols[e] >= 0 && d.cols[e] < sy;
+            expected[e] = in ? source[d.rows[e] + sx * d.cols[e]] : 0.0;
+        }
+        const SampleGeometry g = sampleGeometry(N, sx, sy, p);
+        for (int shift = 0; shift < 8; ++shift)
+            for (bool stream : {false, true}) {
+                std::vector<double> block(static_cast<std::size_t>(count + 16), -1.0);
+                double* result = block.data() + shift;
+                warpColumns(g, 0, sy, source.data(), result, stream);
+                EXPECT_EQ(std::vector<double>(result, result + count), expected)
+                    << "side " << sx << ", shift " << shift << ", stream " << stream;
+                EXPECT_EQ(block[count + shift], -1.0);
+            }
+    }
+}
+
 TEST(PrepareWarp, CopiesOnlySourcesThatShareAResultBlock)
 {
     Array a = matrix(2, 2, {1, 2, 3, 4}), b = zeros(2, 2), c = zeros(2, 2), d = zeros(2, 2);
