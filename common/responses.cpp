@@ -514,11 +514,13 @@ void requireResponseMemory(const ResponseState& s)
 
 namespace {
 
+std::atomic<bool> wideChosen{processorHasAvx2()};
+
 // False when the blocks or plans could not be had; everything taken is
 // released before this returns.
 bool computeResponses(const ResponseState& s)
 {
-    Call call{s, gridFor(s), {}, nullptr, nullptr, nullptr, 0, 0, 0, processorHasAvx2()};
+    Call call{s, gridFor(s), {}, nullptr, nullptr, nullptr, 0, 0, 0, wideChosen.load()};
     const Grid& g = call.g;
     const int threads = responseThreads(s, g);
     const int group = std::min(IMAGE_GROUP, s.nImages);
@@ -584,6 +586,12 @@ void orientedResponses(const ResponseState& s)
     if (!computeResponses(s))
         outOfMemoryError("the transforms of %d orientations on a padded grid of %lld x %lld could not be set up", s.N,
                          paddedLength(s.nRows, s.halfSize), paddedLength(s.nCols, s.halfSize));
+}
+
+bool useWideResponses(bool wide)
+{
+    wideChosen.store(wide && processorHasAvx2());
+    return wideChosen.load();
 }
 
 void responseTransformsOnly(const ResponseState& s)

@@ -50,6 +50,11 @@ void requireResponseMemory(const ResponseState& s);
 // orientations.
 void orientedResponses(const ResponseState& s);
 
+// Whether the 4-lane AVX2 paths are taken where the processor has them
+// (the default), or the SSE2 and scalar ones; returns whether they are
+// taken now. Both give the same bits: tests run both.
+bool useWideResponses(bool wide);
+
 // The transforms a call cannot avoid and nothing else, for the benchmarks'
 // floor: for each image one real-to-complex transform of the padded image
 // and N complex transforms of the padded size, on one thread, with the

@@ -210,6 +210,19 @@ TEST_F(Responses, SameBitsWhateverTheThreadsSplitOrPlannerState)
     fftw_destroy_plan(measured);
     fftw_free(a);
     fftw_forget_wisdom();
+
+    // The SSE2 and scalar paths (processors without AVX2) give the bits of
+    // the AVX2 ones, on 1 and 2 threads.
+    const bool wide = useWideResponses(false);
+    std::vector<double> narrow;
+    {
+        ThreadSetting t(2);
+        narrow = fftResponses(images, nImages, N, nRows, nCols, f);
+    }
+    const std::vector<double> narrowOne = fftResponses(images, nImages, N, nRows, nCols, f);
+    useWideResponses(true);
+    EXPECT_TRUE(sameBits(one, narrow)) << "AVX2 on this processor: " << wide << ", seed " << seed;
+    EXPECT_TRUE(sameBits(one, narrowOne)) << "AVX2 on this processor: " << wide << ", seed " << seed;
 }
 
 TEST_F(Responses, EmptyBatchesWriteNothing)
