@@ -11,8 +11,11 @@
 #                    host-free stand-in, against the plain loops and the peer
 #   --host           through the host: bench/octave_timing.m in octave-cli,
 #                    each plug-in against its plain build or vectorised
-#                    Octave, each otk_ function against the raw plug-in
-#   --sweep          bench/sweep.m, when there, run the same way as --host
+#                    Octave, each otk_ function against the raw plug-in;
+#                    then bench/responses_timing.m and bench/detect_timing.m
+#                    (the responses, learning and score maps against their
+#                    interpreted routes and floors), tables of their own
+#   --sweep          bench/sweep.m: cost per unit over map sizes
 #                    With none of the three: --cpp and --host.
 #   --repetitions N  rounds per case (default 1, a quick look of some 5
 #                    minutes on 2 cores; take 3 or 5 for figures to quote:
@@ -69,7 +72,8 @@ octave=OFF
 [ $((want_host + want_sweep)) -gt 0 ] && octave=ON
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTOOLBOX_TESTS=OFF -DTOOLBOX_OCTAVE=$octave \
       -DTOOLBOX_BENCHMARKS=ON > /dev/null
-programs=$(cd bench && ls bench_*.cpp | sed 's/\.cpp$//')
+# bench_warp_sizes.cpp gives one program per warp, over map sizes.
+programs=$(cd bench && ls bench_*.cpp | sed 's/\.cpp$//; s/^bench_warp_sizes$/bench_sizes_Sabrel bench_sizes_Mundle/')
 targets=()
 [ "$want_cpp" = 1 ] && targets+=($programs)
 [ "$octave" = ON ] && targets+=(octave_plugins bench_plugins)
@@ -127,7 +131,13 @@ run_octave() {
     octave-cli --norc --quiet --no-history --path build-bench/mex --path build-bench/bench-mex "$1" \
     2>&1 | tee -a "$out/$2.txt"
 }
-[ "$want_host" = 1 ] && run_octave bench/octave_timing.m host
+if [ "$want_host" = 1 ]; then
+  run_octave bench/octave_timing.m host
+  # The photograph-to-detection functions against their interpreted routes
+  # and their floors: tables of their own, in the text output.
+  run_octave bench/responses_timing.m responses
+  run_octave bench/detect_timing.m detect
+fi
 [ "$want_sweep" = 1 ] && run_octave bench/sweep.m sweep
 
 echo
