@@ -45,22 +45,6 @@ void buildShiftTables(PoolState& s, long long maxCached)
 
 namespace {
 
-// The smallest i in lo..hi for which inside(i) holds, or hi + 1; inside must
-// be false up to some index and true from there on.
-template <class Pred>
-long long firstWhere(long long lo, long long hi, Pred inside)
-{
-    long long end = hi + 1;
-    while (lo < end) {
-        const long long mid = lo + (end - lo) / 2;
-        if (inside(mid))
-            end = mid;
-        else
-            lo = mid + 1;
-    }
-    return lo;
-}
-
 // The run of shifts i for which lo <= base + offset(i) <= hi, offset(i)
 // being one coordinate's offset, monotone in i.
 template <class Offset>

@@ -15,6 +15,23 @@
 #include "cpu.h"
 #include "maps.h"
 
+// The smallest i in lo..hi for which pred(i) holds, or hi + 1; pred must be
+// false up to some index and true from there on. Trims runs of shifts to
+// the part that lands inside a map.
+template <class Pred>
+long long firstWhere(long long lo, long long hi, Pred pred)
+{
+    long long end = hi + 1;
+    while (lo < end) {
+        const long long mid = lo + (end - lo) / 2;
+        if (pred(mid))
+            end = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
 // Two doubles, multiplied and compared lane by lane exactly as two
 // scalars: the same bits as the scalar loop, two at a time.
 typedef double Pair __attribute__((vector_size(16)));

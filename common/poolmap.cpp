@@ -19,22 +19,6 @@ long long colOffset(const PoolState& s, int ori, long long i)
     return dy;
 }
 
-// The smallest i in lo..hi for which pred(i) holds, or hi + 1; pred must be
-// false up to some index and true from there on.
-template <class Pred>
-long long firstWhere(long long lo, long long hi, Pred pred)
-{
-    long long end = hi + 1;
-    while (lo < end) {
-        const long long mid = lo + (end - lo) / 2;
-        if (pred(mid))
-            end = mid;
-        else
-            lo = mid + 1;
-    }
-    return lo;
-}
-
 // Narrows first..last to the shifts whose offset (monotone in the shift)
 // lies in lo..hi.
 template <class Offset>
