@@ -9,8 +9,10 @@
 % neighbours (OTK_SWEEP=quick: 127 to 129 and 255 to 257 only; OTK_SWEEP
 % may also be a list of sides, e.g. OTK_SWEEP="63 64 65"). Units: element
 % times image for scoring and searching (Halvery, Wendlow and their otk_
-% functions), pixel of every map read for warps, saturation and density,
-% point for otk_transform_points and element for otk_transform_template.
+% functions), pixel of every map read for warps, saturation, density and
+% learning, pixel of every map made for the responses, element times pixel
+% of every image for the score map, point for otk_transform_points and
+% element for otk_transform_template.
 % Each batch holds about the same bytes of maps at every size (BATCH_MB
 % below), so that a size costs what its layout costs and not what its
 % batch's place in the caches does.
@@ -233,6 +235,36 @@ function [calls, units] = densityJob(n, mb)
   units = nImages * N * n * n;
 end
 
+% Images in, responses out: the same numeric call on both routes (the
+% function takes no cell grid); per pixel of every response map made.
+function [calls, units] = responsesJob(n, mb)
+  N = 16;
+  count = imagesFor(mb, N, n);
+  images = 255 * rand(n, n, count);
+  f = @() otk_oriented_responses(images, N);
+  calls = {f, f};
+  units = count * N * n * n;
+end
+
+% Per candidate (pixel and orientation) of every example.
+function [calls, units] = learnJob(n, mb)
+  N = 16;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  calls = {@() otk_learn_template(stack, 40), @() otk_learn_template(grid, 40)};
+  units = nImages * N * n * n;
+end
+
+% Per element and placement (pixel) of every image, one rotation.
+function [calls, units] = scoreMapJob(n, mb)
+  N = 16; K = 60;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  tpl = randomTemplate(n, N, K);
+  calls = {@() otk_score_map(stack, tpl), @() otk_score_map(grid, tpl)};
+  units = nImages * K * n * n;
+end
+
 % No maps: n^2 points (otk_transform_points) and n elements
 % (otk_transform_template), so that the sizes still scale the work. Both
 % routes are the same numeric call; the cells column repeats it.
@@ -293,6 +325,9 @@ jobs = {
   'otk_warp_stacks', @warpStacksJob, 'pixel', 16;
   'otk_saturate', @saturateJob, 'pixel', 16;
   'otk_response_density', @densityJob, 'pixel', 16;
+  'otk_oriented_responses', @responsesJob, 'pixel', 16;
+  'otk_learn_template', @learnJob, 'pixel', 16;
+  'otk_score_map', @scoreMapJob, 'el.pixel', 16;
   'otk_transform_points', @pointsJob, 'point', 0;
   'otk_transform_template', @moveTemplateJob, 'element', 0;
 };

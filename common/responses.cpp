@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -87,14 +89,49 @@ private:
     int threads_ = 0;
 };
 
-// The padded grid in FFTW's row-major terms: a column-major nRows x nCols
-// map is a row-major nCols x nRows array, so the contiguous dimension is
-// the rows, padded to P, and the other the columns, padded to Q.
+// The grid in FFTW's terms: a column-major nRows x nCols map is padded to
+// P rows (the contiguous dimension) and Q columns.
+//
+// A two-dimensional transform is taken as two passes of one-dimensional
+// plans: down every column, and along the rows a strip of STRIP rows at a
+// time, copied out into a small array where each row's Q values lie
+// together. FFTW's estimated two-dimensional plans read the rows' values
+// straight from the grid a column apart: at padded lengths of 256 and 512
+// those reads all fell in the same cache sets and one transform took 10 to
+// 25 times what it took at 255 or 270. The copies also carry the work on
+// either side of a transform (the product with the filter, the padding's
+// zeros, the square roots), so that the grid is read and written once a
+// pass.
+constexpr int STRIP = 8;
+
+// Column strides of the complex arrays: a multiple of 64 bytes, so that
+// every column starts as aligned as the one the plans were made on, and
+// never a multiple of 2 kB, whose columns would share cache sets.
+long long strideFor(long long n)
+{
+    long long ld = (n + 3) / 4 * 4;
+    if (ld % 128 == 0) ld += 4;
+    return ld;
+}
+
+// The grid is held by columns (stride ld) while it is transformed down
+// them; an image's half spectrum and the filters, read row by row by the
+// strips, are held by rows (stride sd, Q values each), in the layout a
+// strip has, so that the forward transforms along the rows run on them in
+// place and the products read them in order.
 struct Grid {
     long long P, Q;
-    long long half;  // P/2 + 1: the rows of a real transform's half spectrum
-    long long complexCount() const { return P * Q; }
-    long long spectrumCount() const { return half * Q; }
+    long long half;  // P/2 + 1: the rows of a real column's half spectrum
+    long long ld;    // column stride of a P x Q complex grid
+    long long hld;   // column stride of a half spectrum while it is made
+    long long sd;    // row stride of a strip and of a half spectrum
+    long long gridCount() const { return std::max(ld * Q, hld * Q); }
+    // Whole strips, so that the last one's lanes lie in the array.
+    long long spectrumCount() const { return (half + STRIP - 1) / STRIP * STRIP * sd; }
+    long long stripCount() const { return STRIP * sd; }
+    long long columnCount() const { return (P + 3) / 4 * 4; }
+    long long realCount() const { return (P + 7) / 8 * 8; }
+    long long filterCount() const { return P * Q; }  // real, P rows of Q
 };
 
 Grid gridFor(const ResponseState& s)
@@ -103,32 +140,55 @@ Grid gridFor(const ResponseState& s)
     g.P = paddedLength(s.nRows, s.halfSize);
     g.Q = paddedLength(s.nCols, s.halfSize);
     g.half = g.P / 2 + 1;
+    g.ld = strideFor(g.P);
+    g.hld = strideFor(g.half);
+    g.sd = strideFor(g.Q);
     return g;
 }
 
 // Plans are made on the calling thread (the planner is not thread-safe) and
-// run on any thread with arrays of the same alignment as those they were
-// made with: all arrays FFTW sees come from fftw_malloc.
+// run on any thread with arrays of the alignment of those they were made
+// with: every column and strip starts at a multiple of 64 bytes. All but
+// the filters' go from one array to another: in place, FFTW's estimated
+// plans copy each transform out and back (some 15-30 % more).
 struct Plans {
-    fftw_plan forwardImage = nullptr;   // r2c, a padded image to its half spectrum
-    fftw_plan forwardFilter = nullptr;  // c2c forward, in place
-    fftw_plan inverse = nullptr;        // c2c backward, in place
-    bool made() const { return forwardImage != nullptr && forwardFilter != nullptr && inverse != nullptr; }
+    fftw_plan columnForward = nullptr;  // c2c down one column of the grid, in place (the filters)
+    fftw_plan columnInverse = nullptr;  // c2c, a column of the grid to the column array
+    fftw_plan stripForward = nullptr;   // c2c along the STRIP rows of a strip, to another
+    fftw_plan stripInverse = nullptr;
+    fftw_plan columnReal = nullptr;     // r2c, a padded image column to its half spectrum
+    bool made() const
+    {
+        return columnForward != nullptr && columnInverse != nullptr && stripForward != nullptr &&
+               stripInverse != nullptr && columnReal != nullptr;
+    }
     ~Plans()
     {
-        if (forwardImage != nullptr) fftw_destroy_plan(forwardImage);
-        if (forwardFilter != nullptr) fftw_destroy_plan(forwardFilter);
-        if (inverse != nullptr) fftw_destroy_plan(inverse);
+        for (fftw_plan p : {columnForward, columnInverse, stripForward, stripInverse, columnReal})
+            if (p != nullptr) fftw_destroy_plan(p);
     }
 };
 
-void makePlans(const Grid& g, fftw_complex* work, fftw_complex* spectrum, Plans& plans)
+// A thread's arrays: the grid, two strips, a column and a real column.
+struct Work {
+    fftw_complex* grid;
+    fftw_complex* strip;
+    fftw_complex* transformed;  // a strip's transform
+    fftw_complex* column;       // a column's inverse transform
+    double* real;
+};
+
+void makePlans(const Grid& g, const Work& w, Plans& plans)
 {
     const PlannerIsolation isolated;
-    const int n0 = static_cast<int>(g.Q), n1 = static_cast<int>(g.P);
-    plans.forwardImage = fftw_plan_dft_r2c_2d(n0, n1, reinterpret_cast<double*>(work), spectrum, FFTW_ESTIMATE);
-    plans.forwardFilter = fftw_plan_dft_2d(n0, n1, work, work, FFTW_FORWARD, FFTW_ESTIMATE);
-    plans.inverse = fftw_plan_dft_2d(n0, n1, work, work, FFTW_BACKWARD, FFTW_ESTIMATE);
+    const int P = static_cast<int>(g.P), Q = static_cast<int>(g.Q), sd = static_cast<int>(g.sd);
+    plans.columnForward = fftw_plan_dft_1d(P, w.grid, w.grid, FFTW_FORWARD, FFTW_ESTIMATE);
+    plans.columnInverse = fftw_plan_dft_1d(P, w.grid, w.column, FFTW_BACKWARD, FFTW_ESTIMATE);
+    plans.stripForward = fftw_plan_many_dft(1, &Q, STRIP, w.strip, nullptr, 1, sd, w.transformed, nullptr, 1, sd,
+                                            FFTW_FORWARD, FFTW_ESTIMATE);
+    plans.stripInverse = fftw_plan_many_dft(1, &Q, STRIP, w.strip, nullptr, 1, sd, w.transformed, nullptr, 1, sd,
+                                            FFTW_BACKWARD, FFTW_ESTIMATE);
+    plans.columnReal = fftw_plan_dft_r2c_1d(P, w.real, w.grid, FFTW_ESTIMATE);
 }
 
 // The arrays of a call, carved from one block of fftw_malloc released when
@@ -183,9 +243,25 @@ private:
     char* base_ = nullptr;
 };
 
-// One work array per thread, each taken by one chunk at a time: at most as
-// many chunks run at once as there are threads, so a free one is always
-// found.
+// Blocks of a call with its thread arrays: the filters, then a thread's
+// Work arrays per thread, then the spectra of a group.
+constexpr int ARRAYS_PER_THREAD = 5;
+
+void sizeThreadArrays(Blocks& blocks, const Grid& g, std::size_t first, int threads)
+{
+    for (int t = 0; t < threads; ++t) {
+        const std::size_t k = first + ARRAYS_PER_THREAD * static_cast<std::size_t>(t);
+        blocks.size(k, sizeof(fftw_complex) * g.gridCount());
+        blocks.size(k + 1, sizeof(fftw_complex) * g.stripCount());
+        blocks.size(k + 2, sizeof(fftw_complex) * g.stripCount());
+        blocks.size(k + 3, sizeof(fftw_complex) * g.columnCount());
+        blocks.size(k + 4, sizeof(double) * g.realCount());
+    }
+}
+
+// One set of work arrays per thread, each taken by one chunk at a time: at
+// most as many chunks run at once as there are threads, so a free one is
+// always found.
 class WorkArrays {
 public:
     WorkArrays(const Blocks& blocks, int first, int count) : blocks_(blocks), first_(first), count_(count)
@@ -199,7 +275,13 @@ public:
                 if (!busy_[k].exchange(true, std::memory_order_acquire)) return k;
     }
     void release(int k) { busy_[k].store(false, std::memory_order_release); }
-    fftw_complex* at(int k) const { return static_cast<fftw_complex*>(blocks_[first_ + k]); }
+    Work at(int k) const
+    {
+        const std::size_t b = static_cast<std::size_t>(first_ + ARRAYS_PER_THREAD * k);
+        return {static_cast<fftw_complex*>(blocks_[b]), static_cast<fftw_complex*>(blocks_[b + 1]),
+                static_cast<fftw_complex*>(blocks_[b + 2]), static_cast<fftw_complex*>(blocks_[b + 3]),
+                static_cast<double*>(blocks_[b + 4])};
+    }
     static constexpr int MOST = 64;
 
 private:
@@ -254,17 +336,42 @@ inline long long wrap(long long v, long long n)
     return m < 0 ? m + n : m;
 }
 
+// Rows r0 .. r0+width-1, columns 0..columns-1, of a complex array held by
+// columns (stride ld) into a strip (row b at strip + b*sd), and back. Lanes
+// of a strip beyond width are left as they are: their transforms are not
+// used.
+void toStrip(const fftw_complex* from, long long ld, long long columns, long long r0, int width,
+             fftw_complex* strip, long long sd)
+{
+    for (long long c = 0; c < columns; ++c) {
+        const fftw_complex* x = from + c * ld + r0;
+        for (int b = 0; b < width; ++b) {
+            strip[b * sd + c][0] = x[b][0];
+            strip[b * sd + c][1] = x[b][1];
+        }
+    }
+}
+
+void fromStrip(const fftw_complex* strip, long long sd, long long columns, long long r0, int width, fftw_complex* to,
+               long long ld)
+{
+    for (long long c = 0; c < columns; ++c) {
+        fftw_complex* y = to + c * ld + r0;
+        for (int b = 0; b < width; ++b) std::memcpy(y[b], strip[b * sd + c], sizeof(fftw_complex));
+    }
+}
+
 // The transform of even + i*odd of orientation k, divided by the size of
-// the grid (the inverse transform does not divide), into filter. The pair
-// is Hermitian (the even part symmetric, the odd part antisymmetric about
-// the centre), so its transform is real: only the real part is kept.
-void filterSpectrum(const ResponseState& s, const Grid& g, const Plans& plans, int k, fftw_complex* work,
-                    double* filter)
+// the grid (the inverse transform does not divide), into filter (P x Q).
+// The pair is Hermitian (the even part symmetric, the odd part
+// antisymmetric about the centre), so its transform is real: only the real
+// part is kept.
+void filterSpectrum(const ResponseState& s, const Grid& g, const Plans& plans, int k, const Work& w, double* filter)
 {
     const Angle a = angleOf(k, s.N);
     const KernelSums sums = kernelSums(s, a);
     const double meanRatio = sums.even / sums.envelope;
-    std::fill(&work[0][0], &work[0][0] + 2 * g.complexCount(), 0.0);
+    std::fill(&w.grid[0][0], &w.grid[0][0] + 2 * g.gridCount(), 0.0);
     const int h = s.halfSize;
     for (int c = -h; c <= h; ++c)
         for (int r = -h; r <= h; ++r) {
@@ -272,50 +379,134 @@ void filterSpectrum(const ResponseState& s, const Grid& g, const Plans& plans, i
             filterAt(s, a, r, c, envelope, phase);
             // Offsets beyond the grid fold onto others: the sum is still
             // the circular convolution, and the padding keeps it linear.
-            double* at = work[wrap(r, g.P) + g.P * wrap(c, g.Q)];
+            double* at = w.grid[wrap(r, g.P) + g.ld * wrap(c, g.Q)];
             at[0] += envelope * std::cos(phase) - envelope * meanRatio;
             at[1] += envelope * std::sin(phase);
         }
-    fftw_execute_dft(plans.forwardFilter, work, work);
+    // Only the kernel's columns hold anything; the others transform to the
+    // zeros they are.
+    for (long long c = 0; c < g.Q; ++c)
+        if (c <= h || c >= g.Q - h) fftw_execute_dft(plans.columnForward, w.grid + c * g.ld, w.grid + c * g.ld);
     const double scale = 1.0 / (static_cast<double>(g.P) * static_cast<double>(g.Q));
-    const long long n = g.complexCount();
-    for (long long j = 0; j < n; ++j) filter[j] = work[j][0] * scale;
+    for (long long r0 = 0; r0 < g.P; r0 += STRIP) {
+        const int width = static_cast<int>(std::min<long long>(STRIP, g.P - r0));
+        toStrip(w.grid, g.ld, g.Q, r0, width, w.strip, g.sd);
+        fftw_execute_dft(plans.stripForward, w.strip, w.transformed);
+        for (int b = 0; b < width; ++b) {
+            double* row = filter + (r0 + b) * g.Q;
+            const fftw_complex* lane = w.transformed + b * g.sd;
+            for (long long c = 0; c < g.Q; ++c) row[c] = lane[c][0] * scale;
+        }
+    }
 }
 
-// The image zero-padded into work (as P x Q reals), then its half spectrum.
-void imageSpectrum(const ResponseState& s, const Grid& g, const Plans& plans, int image, fftw_complex* work,
+// The half spectrum of the image zero-padded to P x Q, into spectrum (by
+// rows). Down the image's columns into the thread's grid (by columns,
+// stride hld), then along the rows strip by strip into spectrum. Columns
+// beyond the image are zeros and are not transformed down; they enter the
+// rows as zeros, as do the lanes beyond the last row.
+void imageSpectrum(const ResponseState& s, const Grid& g, const Plans& plans, int image, const Work& w,
                    fftw_complex* spectrum)
 {
-    double* padded = reinterpret_cast<double*>(work);
     const double* from = s.images + static_cast<long long>(image) * s.nRows * s.nCols;
-    for (long long c = 0; c < g.Q; ++c) {
-        double* column = padded + c * g.P;
-        long long r = 0;
-        if (c < s.nCols)
-            for (; r < s.nRows; ++r) column[r] = from[r + s.nRows * c];
-        for (; r < g.P; ++r) column[r] = 0;
+    for (long long c = 0; c < s.nCols; ++c) {
+        std::copy(from + c * s.nRows, from + (c + 1) * s.nRows, w.real);
+        std::fill(w.real + s.nRows, w.real + g.P, 0.0);
+        fftw_execute_dft_r2c(plans.columnReal, w.real, w.grid + c * g.hld);
     }
-    fftw_execute_dft_r2c(plans.forwardImage, padded, spectrum);
+    for (long long r0 = 0; r0 < g.half; r0 += STRIP) {
+        const int width = static_cast<int>(std::min<long long>(STRIP, g.half - r0));
+        fftw_complex* strip = w.strip;
+        toStrip(w.grid, g.hld, s.nCols, r0, width, strip, g.sd);
+        for (int b = 0; b < width; ++b) std::fill(&strip[b * g.sd + s.nCols][0], &strip[b * g.sd + g.Q][0], 0.0);
+        for (int b = width; b < STRIP; ++b) std::fill(&strip[b * g.sd][0], &strip[b * g.sd + g.Q][0], 0.0);
+        fftw_execute_dft(plans.stripForward, strip, spectrum + r0 * g.sd);
+    }
 }
 
-// The full spectrum of the image times the (real) filter spectrum. Rows
-// beyond the half spectrum come from its conjugate symmetry: the entry at
-// (P - r, Q - c) mod the grid, conjugated.
-void filterProduct(const Grid& g, const fftw_complex* spectrum, const double* filter, fftw_complex* work)
+// Row r of the full spectrum of the image times the (real) filter spectrum
+// f, into y. Rows beyond the half spectrum come from its conjugate
+// symmetry: the entry at (P - r, Q - c) mod the grid, conjugated. SSE2 (part
+// of every x86-64) takes a complex value per operation; the operations are
+// the scalar ones, so are their bits.
+#if OTK_SSE2_ENERGY
+inline void productRow(const Grid& g, const fftw_complex* spectrum, const double* f, long long r, fftw_complex* y)
 {
+    if (r < g.half) {
+        const fftw_complex* x = spectrum + r * g.sd;
+        for (long long c = 0; c < g.Q; ++c) _mm_storeu_pd(y[c], _mm_mul_pd(_mm_loadu_pd(x[c]), _mm_set1_pd(f[c])));
+        return;
+    }
+    const __m128d conjugate = _mm_set_pd(-0.0, 0.0);
+    const fftw_complex* mirror = spectrum + (g.P - r) * g.sd;
+    _mm_storeu_pd(y[0], _mm_xor_pd(_mm_mul_pd(_mm_loadu_pd(mirror[0]), _mm_set1_pd(f[0])), conjugate));
+    for (long long c = 1; c < g.Q; ++c)
+        _mm_storeu_pd(y[c], _mm_xor_pd(_mm_mul_pd(_mm_loadu_pd(mirror[g.Q - c]), _mm_set1_pd(f[c])), conjugate));
+}
+#else
+inline void productRow(const Grid& g, const fftw_complex* spectrum, const double* f, long long r, fftw_complex* y)
+{
+    const bool inHalf = r < g.half;
+    const fftw_complex* x = spectrum + (inHalf ? r : g.P - r) * g.sd;
     for (long long c = 0; c < g.Q; ++c) {
-        const fftw_complex* x = spectrum + c * g.half;
-        const fftw_complex* mirror = spectrum + ((g.Q - c) % g.Q) * g.half;
-        const double* f = filter + c * g.P;
-        fftw_complex* y = work + c * g.P;
-        for (long long r = 0; r < g.half; ++r) {
-            y[r][0] = x[r][0] * f[r];
-            y[r][1] = x[r][1] * f[r];
+        const fftw_complex& v = x[inHalf || c == 0 ? c : g.Q - c];
+        y[c][0] = v[0] * f[c];
+        y[c][1] = inHalf ? v[1] * f[c] : -(v[1] * f[c]);
+    }
+}
+#endif
+
+#if OTK_HAS_AVX2_PATHS
+// Two complex values per operation where the processor has AVX2: the same
+// multiplications, so the same bits.
+__attribute__((target("avx2"))) void productRowAvx2(const Grid& g, const fftw_complex* spectrum, const double* f,
+                                                     long long r, fftw_complex* y)
+{
+    long long c = 0;
+    if (r < g.half) {
+        const fftw_complex* x = spectrum + r * g.sd;
+        for (; c + 2 <= g.Q; c += 2) {
+            const __m256d w = _mm256_permute4x64_pd(_mm256_castpd128_pd256(_mm_loadu_pd(f + c)), 0x50);
+            _mm256_storeu_pd(y[c], _mm256_mul_pd(_mm256_loadu_pd(x[c]), w));
         }
-        for (long long r = g.half; r < g.P; ++r) {
-            y[r][0] = mirror[g.P - r][0] * f[r];
-            y[r][1] = -(mirror[g.P - r][1] * f[r]);
+        for (; c < g.Q; ++c) {
+            y[c][0] = x[c][0] * f[c];
+            y[c][1] = x[c][1] * f[c];
         }
+        return;
+    }
+    const __m256d conjugate = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+    const fftw_complex* mirror = spectrum + (g.P - r) * g.sd;
+    y[0][0] = mirror[0][0] * f[0];
+    y[0][1] = -(mirror[0][1] * f[0]);
+    for (c = 1; c + 2 <= g.Q; c += 2) {
+        // Entries Q-c and Q-c-1 of the mirrored row, in that order.
+        const __m256d v = _mm256_loadu_pd(mirror[g.Q - c - 1]);
+        const __m256d w = _mm256_permute4x64_pd(_mm256_castpd128_pd256(_mm_loadu_pd(f + c)), 0x50);
+        _mm256_storeu_pd(y[c], _mm256_xor_pd(_mm256_mul_pd(_mm256_permute2f128_pd(v, v, 0x01), w), conjugate));
+    }
+    for (; c < g.Q; ++c) {
+        y[c][0] = mirror[g.Q - c][0] * f[c];
+        y[c][1] = -(mirror[g.Q - c][1] * f[c]);
+    }
+}
+#endif
+
+// Rows r0 .. r0+width-1 of the product into the strip.
+void productStrip(const Grid& g, const fftw_complex* spectrum, const double* filter, long long r0, int width,
+                  bool wide, fftw_complex* strip)
+{
+    for (int b = 0; b < width; ++b) {
+        const long long r = r0 + b;
+#if OTK_HAS_AVX2_PATHS
+        if (wide) {
+            productRowAvx2(g, spectrum, filter + r * g.Q, r, strip + b * g.sd);
+            continue;
+        }
+#else
+        (void)wide;
+#endif
+        productRow(g, spectrum, filter + r * g.Q, r, strip + b * g.sd);
     }
 }
 
@@ -329,92 +520,76 @@ inline double energyOf(const fftw_complex y)
     return std::sqrt(y[0] * y[0] + y[1] * y[1]);
 }
 
-void energy(const ResponseState& s, const Grid& g, const fftw_complex* work, double* out)
+void energyColumn(const fftw_complex* y, long long n, double* o)
 {
-    for (long long c = 0; c < s.nCols; ++c) {
-        const fftw_complex* y = work + c * g.P;
-        double* o = out + c * s.nRows;
-        long long r = 0;
+    long long r = 0;
 #if OTK_SSE2_ENERGY
-        if (reinterpret_cast<std::uintptr_t>(o) % 16 != 0 && s.nRows > 0) {
-            o[0] = energyOf(y[0]);
-            r = 1;
-        }
-        for (; r + 2 <= s.nRows; r += 2) {
-            const __m128d a = _mm_loadu_pd(y[r]);
-            const __m128d b = _mm_loadu_pd(y[r + 1]);
-            const __m128d re = _mm_unpacklo_pd(a, b);
-            const __m128d im = _mm_unpackhi_pd(a, b);
-            _mm_stream_pd(o + r, _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im))));
-        }
-#endif
-        for (; r < s.nRows; ++r) o[r] = energyOf(y[r]);
+    if (reinterpret_cast<std::uintptr_t>(o) % 16 != 0 && n > 0) {
+        o[0] = energyOf(y[0]);
+        r = 1;
     }
-#if OTK_SSE2_ENERGY
+    for (; r + 2 <= n; r += 2) {
+        const __m128d a = _mm_loadu_pd(y[r]);
+        const __m128d b = _mm_loadu_pd(y[r + 1]);
+        const __m128d re = _mm_unpacklo_pd(a, b);
+        const __m128d im = _mm_unpackhi_pd(a, b);
+        _mm_stream_pd(o + r, _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im))));
+    }
+#endif
+    for (; r < n; ++r) o[r] = energyOf(y[r]);
+}
+
+#if OTK_HAS_AVX2_PATHS
+// The same square roots four lanes at a time, where the processor has
+// AVX2: the same operations on the same operands, so the same bits (no
+// fused multiply-adds are formed from separate intrinsics).
+__attribute__((target("avx2"))) void energyColumnAvx2(const fftw_complex* y, long long n, double* o)
+{
+    long long r = 0;
+    for (; r < n && reinterpret_cast<std::uintptr_t>(o + r) % 32 != 0; ++r) o[r] = energyOf(y[r]);
+    for (; r + 4 <= n; r += 4) {
+        const __m256d a = _mm256_loadu_pd(y[r]);      // re0 im0 re1 im1
+        const __m256d b = _mm256_loadu_pd(y[r + 2]);  // re2 im2 re3 im3
+        const __m256d lo = _mm256_permute2f128_pd(a, b, 0x20);  // re0 im0 re2 im2
+        const __m256d hi = _mm256_permute2f128_pd(a, b, 0x31);  // re1 im1 re3 im3
+        const __m256d re = _mm256_unpacklo_pd(lo, hi);  // re0 re1 re2 re3
+        const __m256d im = _mm256_unpackhi_pd(lo, hi);
+        _mm256_stream_pd(o + r, _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(re, re), _mm256_mul_pd(im, im))));
+    }
+    for (; r < n; ++r) o[r] = energyOf(y[r]);
+}
+#endif
+
+// One orientation's responses of one image: along the rows strip by strip
+// (the product made on the way in), then down the image's columns, each
+// column's square roots taken as it is transformed.
+void responseOf(const ResponseState& s, const Grid& g, const Plans& plans, const fftw_complex* spectrum,
+                const double* filter, const Work& w, bool wide, double* out)
+{
+    for (long long r0 = 0; r0 < g.P; r0 += STRIP) {
+        const int width = static_cast<int>(std::min<long long>(STRIP, g.P - r0));
+        productStrip(g, spectrum, filter, r0, width, wide, w.strip);
+        fftw_execute_dft(plans.stripInverse, w.strip, w.transformed);
+        fromStrip(w.transformed, g.sd, s.nCols, r0, width, w.grid, g.ld);
+    }
+    for (long long c = 0; c < s.nCols; ++c) {
+        const fftw_complex* y = w.column;
+        fftw_execute_dft(plans.columnInverse, w.grid + c * g.ld, w.column);
+#if OTK_HAS_AVX2_PATHS
+        if (wide) {
+            energyColumnAvx2(y, s.nRows, out + c * s.nRows);
+            continue;
+        }
+#else
+        (void)wide;
+#endif
+        energyColumn(y, s.nRows, out + c * s.nRows);
+    }
+#if OTK_SSE2_ENERGY || OTK_HAS_AVX2_PATHS
     // The streamed lines are in memory before the chunk is done.
     _mm_sfence();
 #endif
 }
-
-#if OTK_HAS_AVX2_PATHS
-// The same products and square roots four lanes at a time, where the
-// processor has AVX2: the same operations on the same operands, so the
-// same bits (no fused multiply-adds are formed from separate intrinsics).
-__attribute__((target("avx2"))) void filterProductAvx2(const Grid& g, const fftw_complex* spectrum,
-                                                        const double* filter, fftw_complex* work)
-{
-    const __m256d conjugate = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
-    for (long long c = 0; c < g.Q; ++c) {
-        const fftw_complex* x = spectrum + c * g.half;
-        const fftw_complex* mirror = spectrum + ((g.Q - c) % g.Q) * g.half;
-        const double* f = filter + c * g.P;
-        fftw_complex* y = work + c * g.P;
-        long long r = 0;
-        for (; r + 2 <= g.half; r += 2) {
-            const __m256d v = _mm256_loadu_pd(x[r]);
-            const __m256d w = _mm256_permute4x64_pd(_mm256_castpd128_pd256(_mm_loadu_pd(f + r)), 0x50);
-            _mm256_storeu_pd(y[r], _mm256_mul_pd(v, w));
-        }
-        for (; r < g.half; ++r) {
-            y[r][0] = x[r][0] * f[r];
-            y[r][1] = x[r][1] * f[r];
-        }
-        for (; r + 2 <= g.P; r += 2) {
-            // Entries P-r and P-r-1 of the mirrored column, in that order.
-            const __m256d v = _mm256_permute2f128_pd(_mm256_loadu_pd(mirror[g.P - r - 1]),
-                                                     _mm256_loadu_pd(mirror[g.P - r - 1]), 0x01);
-            const __m256d w = _mm256_permute4x64_pd(_mm256_castpd128_pd256(_mm_loadu_pd(f + r)), 0x50);
-            _mm256_storeu_pd(y[r], _mm256_xor_pd(_mm256_mul_pd(v, w), conjugate));
-        }
-        for (; r < g.P; ++r) {
-            y[r][0] = mirror[g.P - r][0] * f[r];
-            y[r][1] = -(mirror[g.P - r][1] * f[r]);
-        }
-    }
-}
-
-__attribute__((target("avx2"))) void energyAvx2(const ResponseState& s, const Grid& g, const fftw_complex* work,
-                                                double* out)
-{
-    for (long long c = 0; c < s.nCols; ++c) {
-        const fftw_complex* y = work + c * g.P;
-        double* o = out + c * s.nRows;
-        long long r = 0;
-        for (; r < s.nRows && reinterpret_cast<std::uintptr_t>(o + r) % 32 != 0; ++r) o[r] = energyOf(y[r]);
-        for (; r + 4 <= s.nRows; r += 4) {
-            const __m256d a = _mm256_loadu_pd(y[r]);      // re0 im0 re1 im1
-            const __m256d b = _mm256_loadu_pd(y[r + 2]);  // re2 im2 re3 im3
-            const __m256d lo = _mm256_permute2f128_pd(a, b, 0x20);  // re0 im0 re2 im2
-            const __m256d hi = _mm256_permute2f128_pd(a, b, 0x31);  // re1 im1 re3 im3
-            const __m256d re = _mm256_unpacklo_pd(lo, hi);  // re0 re1 re2 re3
-            const __m256d im = _mm256_unpackhi_pd(lo, hi);
-            _mm256_stream_pd(o + r, _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(re, re), _mm256_mul_pd(im, im))));
-        }
-        for (; r < s.nRows; ++r) o[r] = energyOf(y[r]);
-    }
-    _mm_sfence();
-}
-#endif
 
 struct Call {
     const ResponseState& s;
@@ -433,7 +608,7 @@ void filterChunk(void* context, long long k)
     Call& call = *static_cast<Call*>(context);
     const int w = call.work->claim();
     filterSpectrum(call.s, call.g, call.plans, static_cast<int>(k), call.work->at(w),
-                   call.filters + k * call.g.complexCount());
+                   call.filters + k * call.g.filterCount());
     call.work->release(w);
 }
 
@@ -457,36 +632,39 @@ void responseChunk(void* context, long long chunk)
     const long long image = call.firstImage + i;
     const long long mapSize = static_cast<long long>(s.nRows) * s.nCols;
     const int w = call.work->claim();
-    fftw_complex* work = call.work->at(w);
-    for (int k = first; k < last; ++k) {
-        const double* filter = call.filters + k * call.g.complexCount();
-        double* out = s.responses + (k + s.N * image) * mapSize;
-#if OTK_HAS_AVX2_PATHS
-        if (call.wide) {
-            filterProductAvx2(call.g, call.spectra[i], filter, work);
-            fftw_execute_dft(call.plans.inverse, work, work);
-            energyAvx2(s, call.g, work, out);
-            continue;
-        }
-#endif
-        filterProduct(call.g, call.spectra[i], filter, work);
-        fftw_execute_dft(call.plans.inverse, work, work);
-        energy(s, call.g, work, out);
-    }
+    const Work work = call.work->at(w);
+    for (int k = first; k < last; ++k)
+        responseOf(s, call.g, call.plans, call.spectra[i], call.filters + k * call.g.filterCount(), work, call.wide,
+                   s.responses + (k + s.N * image) * mapSize);
     call.work->release(w);
 }
 
 int responseThreads(const ResponseState& s, const Grid& g)
 {
-    const double work = static_cast<double>(s.nImages) * s.N * static_cast<double>(g.complexCount());
+    const double work = static_cast<double>(s.nImages) * s.N * static_cast<double>(g.P * g.Q);
     return std::min(threadsFor(work, RESPONSE_PER_THREAD), WorkArrays::MOST);
 }
+
+// The padded lengths no larger length beats for the cost of a square
+// grid's transforms, as the plans above take them (bench/probes/fft_lengths
+// with FFTW 3.3.10): padding to the first at or above a size is the
+// cheapest choice. The estimated plans of some lengths cost more than twice
+// those of a slightly larger one (270 against 280: 2.3 times for a grid),
+// so the smallest length with small factors is not the fastest. Beyond
+// the table, that smallest length.
+constexpr long long FAST_LENGTHS[] = {
+    1,    2,    3,    4,    5,    6,    7,    8,    10,   12,   14,   15,   16,   20,   28,   32,
+    48,   56,   64,   72,   80,   96,   100,  112,  128,  140,  160,  200,  224,  240,  256,  280,
+    320,  400,  448,  512,  560,  640,  686,  768,  800,  1024, 1280, 1440, 1536, 1568, 1600, 1960,
+    2048, 2240, 2560, 2800, 3072, 3136, 3200, 3360, 3500, 3584, 3920, 4000, 4032, 4480, 4536};
 
 }  // namespace
 
 long long paddedLength(long long n, int halfSize)
 {
     long long m = std::max(1LL, n + halfSize);
+    for (long long length : FAST_LENGTHS)
+        if (length >= m) return length;
     for (;; ++m) {
         long long rest = m;
         for (long long p : {2, 3, 5, 7})
@@ -502,9 +680,10 @@ void requireResponseMemory(const ResponseState& s)
     // FFTW takes int sizes.
     if (g.P > 2147483647LL || g.Q > 2147483647LL)
         outOfMemoryError("the padded grid %lld x %lld is beyond the sizes FFTW takes", g.P, g.Q);
-    // The filters, a work array per thread and the spectra of a group.
-    const double complexes = static_cast<double>(g.complexCount());
-    const double bytes = complexes * (8.0 * s.N + 16.0 * responseThreads(s, g)) +
+    // The filters, the arrays of each thread and the spectra of a group.
+    const double perThread = 16.0 * static_cast<double>(g.gridCount() + 2 * g.stripCount() + g.columnCount()) +
+                             8.0 * static_cast<double>(g.realCount());
+    const double bytes = 8.0 * s.N * static_cast<double>(g.filterCount()) + perThread * responseThreads(s, g) +
                          16.0 * std::min(IMAGE_GROUP, s.nImages) * static_cast<double>(g.spectrumCount());
     if (bytes > static_cast<double>(allocationBudget()))
         outOfMemoryError("the transforms of %d orientations on a padded grid of %lld x %lld need %.0f bytes, more "
@@ -524,17 +703,23 @@ bool computeResponses(const ResponseState& s)
     const Grid& g = call.g;
     const int threads = responseThreads(s, g);
     const int group = std::min(IMAGE_GROUP, s.nImages);
-    // Blocks: the filters, then a work array per thread, then the spectra.
-    Blocks blocks(1 + threads + group);
-    blocks.size(0, sizeof(double) * g.complexCount() * s.N);
-    for (int t = 0; t < threads; ++t) blocks.size(1 + t, sizeof(fftw_complex) * g.complexCount());
-    for (int i = 0; i < group; ++i) blocks.size(1 + threads + i, sizeof(fftw_complex) * g.spectrumCount());
+    const int firstSpectrum = 1 + ARRAYS_PER_THREAD * threads;
+    Blocks blocks(static_cast<std::size_t>(firstSpectrum + group));
+    blocks.size(0, sizeof(double) * g.filterCount() * s.N);
+    sizeThreadArrays(blocks, g, 1, threads);
+    for (int i = 0; i < group; ++i) blocks.size(firstSpectrum + i, sizeof(fftw_complex) * g.spectrumCount());
     if (!blocks.take()) return false;
     fftw_complex* spectra[IMAGE_GROUP] = {};
-    for (int i = 0; i < group; ++i) spectra[i] = static_cast<fftw_complex*>(blocks[1 + threads + i]);
-    makePlans(g, static_cast<fftw_complex*>(blocks[1]), spectra[0], call.plans);
-    if (!call.plans.made()) return false;
+    for (int i = 0; i < group; ++i) spectra[i] = static_cast<fftw_complex*>(blocks[firstSpectrum + i]);
     WorkArrays work(blocks, 1, threads);
+    // A strip's lanes beyond the last rows are transformed and never used:
+    // zeros, rather than whatever the block held.
+    for (int t = 0; t < threads; ++t) {
+        fftw_complex* strip = work.at(t).strip;
+        std::fill(&strip[0][0], &strip[0][0] + 2 * g.stripCount(), 0.0);
+    }
+    makePlans(g, work.at(0), call.plans);
+    if (!call.plans.made()) return false;
     call.work = &work;
     call.filters = static_cast<double*>(blocks[0]);
     call.spectra = spectra;
@@ -556,24 +741,30 @@ bool computeResponses(const ResponseState& s)
 bool transformsOnly(const ResponseState& s)
 {
     const Grid g = gridFor(s);
-    Blocks blocks(3);
+    Blocks blocks(1 + ARRAYS_PER_THREAD);
     Plans plans;
-    blocks.size(0, sizeof(fftw_complex) * g.complexCount());
-    blocks.size(1, sizeof(fftw_complex) * g.complexCount());
-    blocks.size(2, sizeof(fftw_complex) * g.spectrumCount());
+    blocks.size(0, sizeof(fftw_complex) * g.spectrumCount());
+    sizeThreadArrays(blocks, g, 1, 1);
     if (!blocks.take()) return false;
-    fftw_complex* padded = static_cast<fftw_complex*>(blocks[0]);
-    fftw_complex* work = static_cast<fftw_complex*>(blocks[1]);
-    fftw_complex* spectrum = static_cast<fftw_complex*>(blocks[2]);
-    makePlans(g, padded, spectrum, plans);
+    fftw_complex* spectrum = static_cast<fftw_complex*>(blocks[0]);
+    WorkArrays work(blocks, 1, 1);
+    const Work w = work.at(0);
+    makePlans(g, w, plans);
     if (!plans.made()) return false;
-    // The padding and the products are left out: only what FFTW does, on
-    // an image and a work array filled once.
-    imageSpectrum(s, g, plans, 0, padded, spectrum);
-    std::fill(&work[0][0], &work[0][0] + 2 * g.complexCount(), 0.0);
+    // The copies, the padding, the products and the square roots are left
+    // out: only what FFTW does, on arrays filled once.
+    std::fill(&w.grid[0][0], &w.grid[0][0] + 2 * g.gridCount(), 0.0);
+    std::fill(&w.strip[0][0], &w.strip[0][0] + 2 * g.stripCount(), 0.0);
+    std::fill(&spectrum[0][0], &spectrum[0][0] + 2 * g.spectrumCount(), 0.0);
+    std::fill(w.real, w.real + g.realCount(), 0.0);
     for (int i = 0; i < s.nImages; ++i) {
-        fftw_execute_dft_r2c(plans.forwardImage, reinterpret_cast<double*>(padded), spectrum);
-        for (int k = 0; k < s.N; ++k) fftw_execute_dft(plans.inverse, work, work);
+        for (long long c = 0; c < s.nCols; ++c) fftw_execute_dft_r2c(plans.columnReal, w.real, w.grid + c * g.hld);
+        for (long long r0 = 0; r0 < g.half; r0 += STRIP)
+            fftw_execute_dft(plans.stripForward, w.strip, spectrum + r0 * g.sd);
+        for (int k = 0; k < s.N; ++k) {
+            for (long long r0 = 0; r0 < g.P; r0 += STRIP) fftw_execute_dft(plans.stripInverse, w.strip, w.transformed);
+            for (long long c = 0; c < s.nCols; ++c) fftw_execute_dft(plans.columnInverse, w.grid + c * g.ld, w.column);
+        }
     }
     return true;
 }

@@ -38,8 +38,9 @@ struct ResponseState {
 };
 
 // The length a dimension of n pixels is padded to for a kernel of the
-// given half size: the smallest number >= n + halfSize whose prime factors
-// are all 2, 3, 5 or 7. Depends on the sizes alone.
+// given half size: a number >= n + halfSize whose prime factors are all 2,
+// 3, 5 or 7, the one whose transforms were measured cheapest (up to 4536;
+// beyond, the smallest). Depends on the sizes alone.
 long long paddedLength(long long n, int halfSize);
 
 // Raises "<Function>:outOfMemory" when the transforms of s cannot be held;
@@ -57,6 +58,8 @@ bool useWideResponses(bool wide);
 
 // The transforms a call cannot avoid and nothing else, for the benchmarks'
 // floor: for each image one real-to-complex transform of the padded image
-// and N complex transforms of the padded size, on one thread, with the
-// plans the call uses. Writes nothing of s but reads s.images.
+// and N complex inverse transforms of the padded size, on one thread, with
+// the plans the call uses and taken as it takes them (down the columns,
+// then along the rows a strip at a time), without the copies, products and
+// square roots around them. Writes nothing of s but reads s.images.
 void responseTransformsOnly(const ResponseState& s);

@@ -135,16 +135,30 @@ protected:
 
 TEST_F(Responses, PaddedLengthsHaveSmallFactorsOnly)
 {
-    EXPECT_EQ(paddedLength(256, 7), 270);  // 263..269 have a factor above 7
+    EXPECT_EQ(paddedLength(256, 7), 280);  // 270's plans cost more than 280's
+    EXPECT_EQ(paddedLength(249, 7), 256);
     EXPECT_EQ(paddedLength(0, 0), 1);
     EXPECT_EQ(paddedLength(1, 0), 1);
     EXPECT_EQ(paddedLength(11, 0), 12);
     EXPECT_EQ(paddedLength(40, 7), 48);
+    EXPECT_EQ(paddedLength(4530, 7), 4608);  // beyond the measured lengths: the smallest
+    // Never below the size, only small factors, and never shorter for a
+    // larger size.
+    long long previous = 0;
+    for (long long n = 1; n <= 5000; ++n) {
+        const long long m = paddedLength(n, 0);
+        long long rest = m;
+        for (long long p : {2, 3, 5, 7})
+            while (rest % p == 0) rest /= p;
+        ASSERT_TRUE(m >= n && rest == 1 && m >= previous) << n << " padded to " << m;
+        previous = m;
+    }
 }
 
 // Sizes odd and even, smaller than the kernel, a single row, kernels of
 // half size 0 (all zero) and larger than the image, more images than a
-// group and orientations not a multiple of a block.
+// group, orientations not a multiple of a block, and grids padded to 256
+// rows or columns (whose strides are moved off a multiple of 2 kB).
 TEST_F(Responses, EqualTheDirectSums)
 {
     struct Case {
@@ -154,7 +168,8 @@ TEST_F(Responses, EqualTheDirectSums)
     const Case cases[] = {{2, 5, 23, 17, {6, 3, 1.5, 7}},   {1, 1, 1, 1, {6, 3, 1.5, 7}},
                           {3, 3, 1, 19, {6, 3, 1.5, 7}},    {1, 6, 12, 9, {4, 2, 1, 3}},
                           {2, 2, 8, 8, {6, 3, 1.5, 0}},     {1, 4, 6, 5, {10, 6, 3, 12}},
-                          {10, 6, 9, 7, {6, 3, 1.5, 4}}};
+                          {10, 6, 9, 7, {6, 3, 1.5, 4}},    {1, 3, 249, 5, {6, 3, 1.5, 7}},
+                          {2, 2, 6, 249, {6, 3, 1.5, 7}}};
     unsigned seed = 17;
     for (const Case& t : cases) {
         const std::vector<double> images =
