@@ -15,7 +15,9 @@
 %                 transforms once for the batch (even + i*odd, padded to
 %                 nRows + 2*HalfSize), per image one fft2 and per
 %                 orientation one ifft2 of the product, the 'same' part
-%                 and its abs; on FFT_IMAGES of the images
+%                 and its abs; on FFT_IMAGES of the images, with the
+%                 host's FFTW on one thread (fftw('threads', 1); Octave
+%                 may start with more)
 %   otk 1 thread  otk_oriented_responses on the whole batch, one thread
 %   otk 2 threads the same on two threads (OTK_NUM_THREADS)
 %   floor         floor_responses: the call's own plans and nothing but
@@ -109,6 +111,7 @@ seed = 34;
 rand('state', seed);
 images = 255 * rand(SIDE, SIDE, N_IMAGES);
 previous = getenv('OTK_NUM_THREADS');
+fftwThreads = fftw('threads');
 
 % The routes agree (and every function is loaded before the timing).
 set_threads(1);
@@ -129,7 +132,9 @@ unwind_protect
   for round = 1:ROUNDS
     set_threads(1);
     [wall(round, 1), cpu(round, 1)] = timed(@() conv2_route(images(:, :, 1:CONV_IMAGES), N));
+    fftw('threads', 1);
     [wall(round, 2), cpu(round, 2)] = timed(@() fft2_route(images(:, :, 1:FFT_IMAGES), N));
+    fftw('threads', fftwThreads);
     [wall(round, 3), cpu(round, 3)] = timed(@() otk_oriented_responses(images, N));
     set_threads(2);
     [wall(round, 4), cpu(round, 4)] = timed(@() otk_oriented_responses(images, N));
@@ -138,6 +143,7 @@ unwind_protect
     [wall(round, 6), cpu(round, 6)] = timed(@() zeros(SIDE, SIDE, N, N_IMAGES));
   end
 unwind_protect_cleanup
+  fftw('threads', fftwThreads);
   if isempty(previous)
     unsetenv('OTK_NUM_THREADS');
   else

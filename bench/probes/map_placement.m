@@ -1,0 +1,68 @@
+% MAP_PLACEMENT  Question: does a search read one numeric array slower than
+% the same maps on a cell grid (at 255^2 and above), or is the gap the sweep
+% shows at times (bench/sweep.m) the measurement's? Figure: the array /
+% cells range of Wendlow in docs/performance.md (Map sizes).
+%
+%   OTK_NUM_THREADS=1 octave-cli --norc --path build/mex bench/probes/map_placement.m
+%
+% The same batch (16 images of 255^2 x 16, 60 elements, shifts and
+% orientations 1 either side) searched by Wendlow in six trials, each on a
+% fresh batch: as the array; as its cell grid, built as the sweep builds
+% it, whose maps are the host's views into the array (the very addresses
+% the array route reads: the same kernel on the same memory); and as a copy
+% of the array (the same numbers and layout, other memory). Processor time
+% per element and image, medians of 20 rounds of one call of each, one
+% after another. Timed in groups of calls instead, a route timed after
+% another on memory that was just made may read faster or slower as the
+% machine's memory settles (a fresh batch's calls here went from 2.7 to 1.6
+% ms over 40 calls): then array and cells part by up to 1.7 either way.
+
+1;
+
+function tpl = randomTemplate(n, N, K)
+  r = 0.4 * n * sqrt(rand(1, K));
+  a = 2 * pi * rand(1, K);
+  tpl = otk_template(floor(rand(1, K) * N), round(n / 2 + r .* cos(a)), round(n / 2 + r .* sin(a)), ...
+                     0.5 + 1.5 * rand(1, K), 0.2 * rand(1, K));
+end
+
+function t = perCall(f, calls)
+  c0 = cputime;
+  for q = 1:calls
+    f();
+  end
+  t = (cputime - c0) / calls;
+end
+
+seed = 1;
+rand('state', seed);
+N = 16; K = 60; n = 255; nImages = 16;
+tpl = randomTemplate(n, N, K);
+s = zeros(nImages, 1); dx = NaN(nImages, 1); dy = dx; dori = dx;
+search = @(maps) Wendlow(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, tpl.column, tpl.weight, ...
+                         tpl.bias, {}, {}, 1, 1, 1, K, Inf, s, 0, 0, 0, 0, 0, dx, dy, dori);
+printf('map_placement: %d images of %dx%dx%d, %d elements, seed %d; ns per element and image\n', ...
+       nImages, n, n, N, K, seed);
+printf('%6s %10s %10s %12s %8s %10s\n', 'trial', 'array', 'cells', 'array copy', 'a/c', 'copy/c');
+held = {};
+for trial = 1:6
+  stack = rand(n, n, N, nImages);
+  grid = cell(nImages, N);
+  for i = 1:nImages
+    for o = 1:N
+      grid{i, o} = stack(:, :, o, i);
+    end
+  end
+  copy = stack;
+  copy(1) = stack(1);  % its own memory now
+  t = zeros(20, 3);
+  for r = 1:20
+    t(r, :) = [perCall(@() search(stack), 1), perCall(@() search(grid), 1), perCall(@() search(copy), 1)];
+  end
+  m = 1e9 * median(t, 1) / (nImages * K);
+  printf('%6d %10.1f %10.1f %12.1f %8.2f %10.2f\n', trial, m, m(1) / m(2), m(3) / m(2));
+  % Some batches stay taken, so that later trials get other memory.
+  if mod(trial, 2) == 0
+    held{end + 1} = stack; %#ok<AGROW>
+  end
+end
