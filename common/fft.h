@@ -16,8 +16,11 @@
 extern "C" {
 typedef double fftw_complex[2];
 typedef struct fftw_plan_s* fftw_plan;
-fftw_plan fftw_plan_dft_2d(int n0, int n1, fftw_complex* in, fftw_complex* out, int sign, unsigned flags);
-fftw_plan fftw_plan_dft_r2c_2d(int n0, int n1, double* in, fftw_complex* out, unsigned flags);
+fftw_plan fftw_plan_dft_1d(int n, fftw_complex* in, fftw_complex* out, int sign, unsigned flags);
+fftw_plan fftw_plan_many_dft(int rank, const int* n, int howmany, fftw_complex* in, const int* inembed, int istride,
+                             int idist, fftw_complex* out, const int* onembed, int ostride, int odist, int sign,
+                             unsigned flags);
+fftw_plan fftw_plan_dft_r2c_1d(int n, double* in, fftw_complex* out, unsigned flags);
 void fftw_execute_dft(const fftw_plan p, fftw_complex* in, fftw_complex* out);
 void fftw_execute_dft_r2c(const fftw_plan p, double* in, fftw_complex* out);
 void fftw_destroy_plan(fftw_plan p);
