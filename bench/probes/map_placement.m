@@ -12,10 +12,11 @@
 % the array route reads: the same kernel on the same memory); and as a copy
 % of the array (the same numbers and layout, other memory). Processor time
 % per element and image, medians of 20 rounds of one call of each, one
-% after another. Timed in groups of calls instead, a route timed after
-% another on memory that was just made may read faster or slower as the
-% machine's memory settles (a fresh batch's calls here went from 2.7 to 1.6
-% ms over 40 calls): then array and cells part by up to 1.7 either way.
+% after another. A batch read call after call gets faster for a while here
+% (a fresh batch's calls went from 2.7 to 1.6 ms over 40 calls), so a route
+% timed later on a batch than the other looks the faster: the sweep, which
+% timed the array first in every round, gave array / cells 1.3-2.0, and
+% 0.6-0.8 with the order turned round; it now turns it every round.
 
 1;
 
