@@ -117,8 +117,8 @@ long long strideFor(long long n)
 // The grid is held by columns (stride ld) while it is transformed down
 // them; an image's half spectrum and the filters, read row by row by the
 // strips, are held by rows (stride sd, Q values each), in the layout a
-// strip has, so that the forward transforms along the rows run on them in
-// place and the products read them in order.
+// strip has, so that the forward transforms along the rows write straight
+// into them and the products read them in order.
 struct Grid {
     long long P, Q;
     long long half;  // P/2 + 1: the rows of a real column's half spectrum

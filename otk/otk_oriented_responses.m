@@ -36,15 +36,17 @@
 %     'HalfSize'     half side of the kernels, in pixels: they are
 %                    (2*HalfSize+1) x (2*HalfSize+1), a whole number >= 0 [7]
 %
-%   The convolutions are computed with FFTW on a grid padded by HalfSize
-%   (to a length whose factors are 2, 3, 5 and 7), so that they equal the
-%   direct sums up to rounding: within about 1e-15 of the largest
-%   response. The plans are fixed (no timing, no wisdom, no threads of
-%   FFTW's own), so MAPS is the same bits for any thread count (see
-%   otk_threads), any split of a batch into calls and any order of calls.
+%   The convolutions are computed with FFTW on a grid padded by at least
+%   HalfSize (to a length whose factors are 2, 3, 5 and 7, the one whose
+%   transforms run fastest: a side of 256 pads to 280 at HalfSize 7), so
+%   that they equal the direct sums up to rounding: within about 1e-15 of
+%   the largest response. The plans are fixed (no timing, no wisdom, no
+%   threads of FFTW's own), so MAPS is the same bits for any thread count
+%   (see otk_threads), any split of a batch into calls and any order of
+%   calls.
 %   The filters are transformed once per call and shared by its images;
 %   batches of many images pay for them once. A call holds them, 8*N*P*Q
-%   bytes for the padded size P x Q (about 9 MB for 256 x 256 at N = 16),
+%   bytes for the padded size P x Q (about 10 MB for 256 x 256 at N = 16),
 %   16*P*Q bytes more for each thread and 8*P*Q for each of the up to 8
 %   images it transforms at once.
 %
