@@ -20,6 +20,9 @@
 %                 may start with more)
 %   otk 1 thread  otk_oriented_responses on the whole batch, one thread
 %   otk 2 threads the same on two threads (OTK_NUM_THREADS)
+%   otk 1 a call  otk_oriented_responses on one image a call, FFT_IMAGES
+%                 calls, one thread: each call finds the filters' spectra
+%                 the call before it kept
 %   floor         floor_responses: the call's own plans and nothing but
 %                 its transforms, one real-to-complex forward per image
 %                 and N complex inverse transforms per image, one thread
@@ -97,6 +100,12 @@ function [wall, cpu] = timed(f)
   cpu = cputime() - c0;
 end
 
+function one_a_call(images, N)
+  for i = 1:size(images, 3)
+    otk_oriented_responses(images(:, :, i), N);
+  end
+end
+
 function set_threads(n)
   setenv('OTK_NUM_THREADS', sprintf('%d', n));
 end
@@ -124,8 +133,8 @@ printf('responses_timing: %d images of %dx%d, N = %d, %d rounds; seed %d\n', N_I
 printf('  largest difference to the compiled maps, over the largest response: conv2 %.1e, fft2 %.1e\n', dConv, dFft);
 clear compiled;
 
-names = {'conv2 route', 'fft2 route', 'otk 1 thread', 'otk 2 threads', 'floor', 'result array'};
-perImage = [CONV_IMAGES, FFT_IMAGES, N_IMAGES, N_IMAGES, N_IMAGES, N_IMAGES];
+names = {'conv2 route', 'fft2 route', 'otk 1 thread', 'otk 2 threads', 'floor', 'result array', 'otk 1 a call'};
+perImage = [CONV_IMAGES, FFT_IMAGES, N_IMAGES, N_IMAGES, N_IMAGES, N_IMAGES, FFT_IMAGES];
 wall = zeros(ROUNDS, numel(names));
 cpu = zeros(ROUNDS, numel(names));
 unwind_protect
@@ -141,6 +150,7 @@ unwind_protect
     set_threads(1);
     [wall(round, 5), cpu(round, 5)] = timed(@() floor_responses(images, N));
     [wall(round, 6), cpu(round, 6)] = timed(@() zeros(SIDE, SIDE, N, N_IMAGES));
+    [wall(round, 7), cpu(round, 7)] = timed(@() one_a_call(images(:, :, 1:FFT_IMAGES), N));
   end
 unwind_protect_cleanup
   fftw('threads', fftwThreads);

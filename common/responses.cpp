@@ -191,14 +191,29 @@ void makePlans(const Grid& g, const Work& w, Plans& plans)
     plans.columnReal = fftw_plan_dft_r2c_1d(P, w.real, w.grid, FFTW_ESTIMATE);
 }
 
+// Where the system offers huge pages for memory that asks for them
+// (Linux's transparent huge pages), the whole 2 MB pages inside the given
+// range ask: a call's arrays are tens of megabytes written once, and on a
+// virtual machine faulting them in 4 kB pages cost more than their
+// transforms.
+void askHugePages(void* start, std::size_t bytes)
+{
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t HUGE = std::uintptr_t(1) << 21;
+    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t first = (p + HUGE - 1) / HUGE * HUGE;
+    const std::uintptr_t end = (p + bytes) / HUGE * HUGE;
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
+}
+
 // The arrays of a call, carved from one block of fftw_malloc released when
 // the call ends. Every array starts at a multiple of 64 bytes from a
 // 64-byte boundary, so all have the alignment the plans were made with,
-// whatever SIMD width FFTW uses. Where the system offers huge pages for
-// blocks that ask for them (Linux's transparent huge pages), the block
-// asks: a call's arrays are tens of megabytes written once, and on a
-// virtual machine faulting them in 4 kB pages cost more than their
-// transforms.
+// whatever SIMD width FFTW uses. The block asks for huge pages.
 class Blocks {
 public:
     explicit Blocks(std::size_t n) : n_(n), offsets_(new std::size_t[n + 1]()) {}
@@ -225,18 +240,6 @@ public:
 
 private:
     static constexpr std::size_t ALIGN = 64;
-    static void askHugePages(char* p, std::size_t bytes)
-    {
-#if defined(MADV_HUGEPAGE)
-        constexpr std::uintptr_t HUGE = std::uintptr_t(1) << 21;
-        const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(p) + HUGE - 1) / HUGE * HUGE;
-        const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) / HUGE * HUGE;
-        if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-#else
-        (void)p;
-        (void)bytes;
-#endif
-    }
     std::size_t n_;
     std::size_t* offsets_;
     void* block_ = nullptr;
@@ -695,6 +698,56 @@ namespace {
 
 std::atomic<bool> wideChosen{processorHasAvx2()};
 
+// The filters' spectra of the last call, kept for the next one with the
+// same grid and filters: of a one-image call at 256^2 they were half the
+// time. Kept up to FILTER_CACHE_BYTES, and given back when the plug-in is
+// unloaded. Only the calling thread finds or replaces them (calls of one
+// plug-in do not overlap), and they count only once a call has made every
+// one; the same spectra are made the same way every time, so a call that
+// finds them gives the bits of one that makes them.
+constexpr std::size_t FILTER_CACHE_BYTES = std::size_t(64) << 20;
+
+struct FilterKey {
+    long long P, Q;
+    int N, halfSize;
+    double wavelength, sigmaAlong, sigmaAcross;
+    bool operator==(const FilterKey& o) const
+    {
+        return P == o.P && Q == o.Q && N == o.N && halfSize == o.halfSize && wavelength == o.wavelength &&
+               sigmaAlong == o.sigmaAlong && sigmaAcross == o.sigmaAcross;
+    }
+};
+
+class FilterCache {
+public:
+    FilterCache() = default;
+    FilterCache(const FilterCache&) = delete;
+    FilterCache& operator=(const FilterCache&) = delete;
+    ~FilterCache() { fftw_free(spectra_); }
+    double* find(const FilterKey& key) const { return whole_ && key == key_ ? spectra_ : nullptr; }
+    // An array for the spectra of key, the kept ones given back first;
+    // nullptr where they are not to be kept or the system refused.
+    double* replace(const FilterKey& key, std::size_t bytes)
+    {
+        fftw_free(spectra_);
+        spectra_ = nullptr;
+        whole_ = false;
+        if (bytes > FILTER_CACHE_BYTES) return nullptr;
+        spectra_ = static_cast<double*>(fftw_malloc(bytes));
+        if (spectra_ != nullptr) askHugePages(spectra_, bytes);
+        key_ = key;
+        return spectra_;
+    }
+    void made() { whole_ = spectra_ != nullptr; }
+
+private:
+    double* spectra_ = nullptr;
+    FilterKey key_ = {};
+    bool whole_ = false;
+};
+
+FilterCache filterCache;
+
 // False when the blocks or plans could not be had; everything taken is
 // released before this returns.
 bool computeResponses(const ResponseState& s)
@@ -704,8 +757,12 @@ bool computeResponses(const ResponseState& s)
     const int threads = responseThreads(s, g);
     const int group = std::min(IMAGE_GROUP, s.nImages);
     const int firstSpectrum = 1 + ARRAYS_PER_THREAD * threads;
+    const std::size_t filterBytes = sizeof(double) * static_cast<std::size_t>(g.filterCount()) * s.N;
+    const FilterKey key = {g.P, g.Q, s.N, s.halfSize, s.wavelength, s.sigmaAlong, s.sigmaAcross};
+    double* const kept = filterCache.find(key);
+    double* const keeping = kept == nullptr ? filterCache.replace(key, filterBytes) : nullptr;
     Blocks blocks(static_cast<std::size_t>(firstSpectrum + group));
-    blocks.size(0, sizeof(double) * g.filterCount() * s.N);
+    blocks.size(0, kept == nullptr && keeping == nullptr ? filterBytes : 0);
     sizeThreadArrays(blocks, g, 1, threads);
     for (int i = 0; i < group; ++i) blocks.size(firstSpectrum + i, sizeof(fftw_complex) * g.spectrumCount());
     if (!blocks.take()) return false;
@@ -721,13 +778,17 @@ bool computeResponses(const ResponseState& s)
     makePlans(g, work.at(0), call.plans);
     if (!call.plans.made()) return false;
     call.work = &work;
-    call.filters = static_cast<double*>(blocks[0]);
+    call.filters = kept != nullptr ? kept : keeping != nullptr ? keeping : static_cast<double*>(blocks[0]);
     call.spectra = spectra;
     call.blocks = (s.N + ORIENTATION_BLOCK - 1) / ORIENTATION_BLOCK;
 
     // A pass that did not run all its chunks ends the call: what follows
-    // would read what it left unwritten.
-    if (!runChunks(s.N, threads, filterChunk, &call)) return true;
+    // would read what it left unwritten. Spectra a stopped call left half
+    // made are not kept.
+    if (kept == nullptr) {
+        if (!runChunks(s.N, threads, filterChunk, &call)) return true;
+        if (keeping != nullptr && !chunksStopped()) filterCache.made();
+    }
     for (int first = 0; first < s.nImages; first += group) {
         call.firstImage = first;
         call.groupImages = std::min(group, s.nImages - first);

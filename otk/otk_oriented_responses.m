@@ -44,11 +44,14 @@
 %   threads of FFTW's own), so MAPS is the same bits for any thread count
 %   (see otk_threads), any split of a batch into calls and any order of
 %   calls.
-%   The filters are transformed once per call and shared by its images;
-%   batches of many images pay for them once. A call holds them, 8*N*P*Q
-%   bytes for the padded size P x Q (about 10 MB for 256 x 256 at N = 16),
-%   16*P*Q bytes more for each thread and 8*P*Q for each of the up to 8
-%   images it transforms at once.
+%   The filters are transformed once per call and shared by its images,
+%   8*N*P*Q bytes for the padded size P x Q (about 10 MB for 256 x 256 at
+%   N = 16); up to 64 MB of them are kept for the next call with the same
+%   sizes, N and filter options (a call of one image then costs about half
+%   as much), until the next call that differs or until the plug-in is
+%   cleared (clear otk_oriented_responses). A call also holds 16*P*Q bytes
+%   for each thread and 8*P*Q for each of the up to 8 images it transforms
+%   at once.
 %
 %   Through the frequency domain every pixel of an image reaches every
 %   response of it: a NaN or Inf in an image (or values so large that the

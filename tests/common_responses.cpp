@@ -128,6 +128,12 @@ struct ThreadSetting {
     ~ThreadSetting() { unsetenv(THREADS_VARIABLE); }
 };
 
+int stopAfterQuestions = 0;
+bool stopAtQuestion()
+{
+    return --stopAfterQuestions <= 0;
+}
+
 class Responses : public ::testing::Test {
 protected:
     void TearDown() override { standin::releaseAllocations(); }
@@ -157,8 +163,10 @@ TEST_F(Responses, PaddedLengthsHaveSmallFactorsOnly)
 
 // Sizes odd and even, smaller than the kernel, a single row, kernels of
 // half size 0 (all zero) and larger than the image, more images than a
-// group, orientations not a multiple of a block, and grids padded to 256
-// rows or columns (whose strides are moved off a multiple of 2 kB).
+// group, orientations not a multiple of a block, grids padded to 256 rows
+// or columns (whose strides are moved off a multiple of 2 kB), and calls
+// one after another that differ in one filter setting alone (the filters'
+// spectra of a call are kept for the next one like it).
 TEST_F(Responses, EqualTheDirectSums)
 {
     struct Case {
@@ -168,7 +176,9 @@ TEST_F(Responses, EqualTheDirectSums)
     const Case cases[] = {{2, 5, 23, 17, {6, 3, 1.5, 7}},   {1, 1, 1, 1, {6, 3, 1.5, 7}},
                           {3, 3, 1, 19, {6, 3, 1.5, 7}},    {1, 6, 12, 9, {4, 2, 1, 3}},
                           {2, 2, 8, 8, {6, 3, 1.5, 0}},     {1, 4, 6, 5, {10, 6, 3, 12}},
-                          {10, 6, 9, 7, {6, 3, 1.5, 4}},    {1, 3, 249, 5, {6, 3, 1.5, 7}},
+                          {10, 6, 9, 7, {6, 3, 1.5, 4}},    {10, 6, 9, 7, {5, 3, 1.5, 4}},
+                          {10, 6, 9, 7, {5, 2, 1.5, 4}},    {10, 6, 9, 7, {5, 2, 1, 4}},
+                          {1, 3, 249, 5, {6, 3, 1.5, 7}},
                           {2, 2, 6, 249, {6, 3, 1.5, 7}}};
     unsigned seed = 17;
     for (const Case& t : cases) {
@@ -250,6 +260,19 @@ TEST_F(Responses, SameBitsWhateverTheThreadsSplitOrPlannerState)
     useWideResponses(true);
     EXPECT_TRUE(sameBits(one, narrow)) << "AVX2 on this processor: " << wide << ", seed " << seed;
     EXPECT_TRUE(sameBits(one, narrowOne)) << "AVX2 on this processor: " << wide << ", seed " << seed;
+
+    // A call stopped while it made the filters' spectra leaves none for the
+    // next call like it to find.
+    {
+        ThreadSetting t(1);
+        fftResponses(images, nImages, N + 1, nRows, nCols, f);  // other spectra kept
+        stopAfterQuestions = 3;
+        setStopPoll(stopAtQuestion);
+        fftResponses(images, nImages, N, nRows, nCols, f);
+        EXPECT_TRUE(chunksStopped());
+        setStopPoll(nullptr);
+    }
+    EXPECT_TRUE(sameBits(one, fftResponses(images, nImages, N, nRows, nCols, f))) << "seed " << seed;
 }
 
 TEST_F(Responses, EmptyBatchesWriteNothing)
