@@ -26,6 +26,9 @@
 
 1;
 
+% bench_template, bench_grid
+addpath(fullfile(fileparts(mfilename('fullpath')), 'shared'));
+
 % Seconds per call of f(prepare()) at the given thread count, repeated for
 % some 20 ms; prepare() runs outside the timing.
 function t = perCall(f, prepare, threads)
@@ -99,25 +102,6 @@ function s = ifelse_(c, a, b)
     s = a;
   else
     s = b;
-  end
-end
-
-% Elements at integer positions inside a disc of radius 0.4*n about the
-% centre, orientations uniform, weights 0.5 to 2, biases 0 to 0.2.
-function tpl = randomTemplate(n, N, K)
-  r = 0.4 * n * sqrt(rand(1, K));
-  a = 2 * pi * rand(1, K);
-  tpl = otk_template(floor(rand(1, K) * N), round(n / 2 + r .* cos(a)), round(n / 2 + r .* sin(a)), ...
-                     0.5 + 1.5 * rand(1, K), 0.2 * rand(1, K));
-end
-
-function maps = asGrid(stack)
-  [~, ~, N, nImages] = size(stack);
-  maps = cell(nImages, N);
-  for i = 1:nImages
-    for o = 1:N
-      maps{i, o} = stack(:, :, o, i);
-    end
   end
 end
 
@@ -243,7 +227,7 @@ printf('%-44s %9s %9s %9s %6s %6s %9s %6s\n', 'case', '1 thread', '2 threads', '
 % shiftRange 1, oriRange 1, Halvery with patchHalf 3; maps as one array.
 c = struct('n', 128, 'N', 16, 'nImages', 32, 'shiftRange', 1, 'oriRange', 1, 'patchHalf', 3);
 c.stack = rand(c.n, c.n, c.N, c.nImages);
-c.tpl = randomTemplate(c.n, c.N, 60);
+c.tpl = bench_template(c.n, c.N, 60);
 c.patches = rand(7, 7, c.N);
 K = numel(c.tpl.orientation);
 ours = {@(a) halveryCall(@Halvery, c, a), @() halveryResults(c, K)};
@@ -288,13 +272,13 @@ row(out, 'host', 'Mundle, 4 x 16 x 256^2, array', ...
 % Each otk_ function against the raw plug-in call underneath, with its
 % arguments prepared beforehand as an expert keeps them (fresh result
 % arrays made outside the timing): maps as one array, then as cells.
-grid = asGrid(c.stack);
+grid = bench_grid(c.stack);
 tpl = c.tpl;
 for asCells = [false true]
   if asCells
     kind = 'cells'; maps = grid; renders = @() zeroGrid(c.nImages, 1, c.n); patches = repmat({1}, c.N, 1);
     mapsM = num2cell(M, [1 2])(:); toM = @() zeroGrid(N, 1, n);
-    mapsS = asGrid(S); toS = @() zeroGrid(4, N, n);
+    mapsS = bench_grid(S); toS = @() zeroGrid(4, N, n);
   else
     kind = 'array'; maps = c.stack; renders = @() zeros(c.n, c.n, c.nImages); patches = ones(1, 1, c.N);
     mapsM = M; toM = @() zeros(n, n, N);

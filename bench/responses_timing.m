@@ -37,23 +37,30 @@
 
 1;
 
-function R = conv2_route(images, N)
+% The default filter pair of orientation k of N (HalfSize 7, SigmaAlong 3,
+% SigmaAcross 1.5, Wavelength 6), as the demo defines it.
+function [even, odd] = gabor_pair(k, N)
   half = 7;
   sigmaAlong = 3;
   sigmaAcross = 1.5;
   wavelength = 6;
   [c, r] = meshgrid(-half:half, -half:half);
+  theta = pi * k / N;
+  along = r * cos(theta) + c * sin(theta);
+  across = -r * sin(theta) + c * cos(theta);
+  envelope = exp(-(along.^2 / (2 * sigmaAlong^2) + across.^2 / (2 * sigmaAcross^2)));
+  even = envelope .* cos(2 * pi * across / wavelength);
+  even = even - envelope * (sum(even(:)) / sum(envelope(:)));
+  odd = envelope .* sin(2 * pi * across / wavelength);
+end
+
+% The demo's loop: the filters made for every image, as it made them.
+function R = conv2_route(images, N)
   R = zeros(size(images, 1), size(images, 2), N, size(images, 3));
   for i = 1:size(images, 3)
     img = images(:, :, i);
     for k = 0:N-1
-      theta = pi * k / N;
-      along = r * cos(theta) + c * sin(theta);
-      across = -r * sin(theta) + c * cos(theta);
-      envelope = exp(-(along.^2 / (2 * sigmaAlong^2) + across.^2 / (2 * sigmaAcross^2)));
-      even = envelope .* cos(2 * pi * across / wavelength);
-      even = even - envelope * (sum(even(:)) / sum(envelope(:)));
-      odd = envelope .* sin(2 * pi * across / wavelength);
+      [even, odd] = gabor_pair(k, N);
       R(:, :, k + 1, i) = sqrt(conv2(img, even, 'same').^2 + conv2(img, odd, 'same').^2);
     end
   end
@@ -61,22 +68,12 @@ end
 
 function R = fft2_route(images, N)
   half = 7;
-  sigmaAlong = 3;
-  sigmaAcross = 1.5;
-  wavelength = 6;
   [nRows, nCols, nImages] = size(images);
   P = nRows + 2 * half;
   Q = nCols + 2 * half;
-  [c, r] = meshgrid(-half:half, -half:half);
   H = zeros(P, Q, N);
   for k = 0:N-1
-    theta = pi * k / N;
-    along = r * cos(theta) + c * sin(theta);
-    across = -r * sin(theta) + c * cos(theta);
-    envelope = exp(-(along.^2 / (2 * sigmaAlong^2) + across.^2 / (2 * sigmaAcross^2)));
-    even = envelope .* cos(2 * pi * across / wavelength);
-    even = even - envelope * (sum(even(:)) / sum(envelope(:)));
-    odd = envelope .* sin(2 * pi * across / wavelength);
+    [even, odd] = gabor_pair(k, N);
     H(:, :, k + 1) = fft2(even + 1i * odd, P, Q);
   end
   R = zeros(nRows, nCols, N, nImages);

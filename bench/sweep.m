@@ -36,15 +36,8 @@
 
 1;
 
-function maps = asGrid(stack)
-  [~, ~, N, nImages] = size(stack);
-  maps = cell(nImages, N);
-  for i = 1:nImages
-    for o = 1:N
-      maps{i, o} = stack(:, :, o, i);
-    end
-  end
-end
+% bench_template, bench_grid
+addpath(fullfile(fileparts(mfilename('fullpath')), 'shared'));
 
 function list = asList(stack)
   n = size(stack, 3);
@@ -59,15 +52,6 @@ function grid = zeroGrid(rows, cols, nRows, nCols)
   for k = 1:numel(grid)
     grid{k} = zeros(nRows, nCols);
   end
-end
-
-% Elements at whole positions inside a disc of radius 0.4*n about the
-% centre, orientations uniform, weights 0.5 to 2, biases 0 to 0.2.
-function tpl = randomTemplate(n, N, K)
-  r = 0.4 * n * sqrt(rand(1, K));
-  a = 2 * pi * rand(1, K);
-  tpl = otk_template(floor(rand(1, K) * N), round(n / 2 + r .* cos(a)), round(n / 2 + r .* sin(a)), ...
-                     0.5 + 1.5 * rand(1, K), 0.2 * rand(1, K));
 end
 
 % Images of N maps of n^2 that hold about mb megabytes.
@@ -130,8 +114,8 @@ end
 function [calls, units] = halveryJob(n, mb)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
-  stack = rand(n, n, N, nImages); grid = asGrid(stack);
-  tpl = randomTemplate(n, N, K);
+  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
+  tpl = bench_template(n, N, K);
   patchesGrid = repmat({1}, N, 1); patchesArray = ones(1, 1, N);
   rendersGrid = zeroGrid(nImages, 1, n, n); rendersArray = zeros(n, n, nImages);
   scores = zeros(nImages, 1); pooled = zeros(nImages, K);
@@ -144,8 +128,8 @@ end
 function [calls, units] = wendlowJob(n, mb)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
-  stack = rand(n, n, N, nImages); grid = asGrid(stack);
-  tpl = randomTemplate(n, N, K);
+  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
+  tpl = bench_template(n, N, K);
   s = zeros(nImages, 1); dx = NaN(nImages, 1); dy = dx; dori = dx;
   call = @(maps) Wendlow(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, tpl.column, ...
       tpl.weight, tpl.bias, {}, {}, 1, 1, 1, K, Inf, s, 0, 0, 0, 0, 0, dx, dy, dori);
@@ -166,7 +150,7 @@ end
 function [calls, units] = mundleJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
-  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
   to = zeros(n, n, N, nImages); toGrid = zeroGrid(nImages, N, n, n);
   dX = mod(0:nImages - 1, 5) - 2; dY = mod(0:nImages - 1, 3) - 1; dO = mod(3 * (0:nImages - 1), N);
   calls = {@() Mundle(nImages, N, stack, to, n, n, dX, dY, dO), ...
@@ -179,7 +163,7 @@ end
 function [calls, units] = fenwoldJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
-  stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
+  stack = 2 * rand(n, n, N, nImages); grid = bench_grid(stack);
   calls = {@() Fenwold(nImages, N, stack, n, n, 0.7), @() Fenwold(nImages, N, grid, n, n, 0.7)};
   units = nImages * N * n * n;
 end
@@ -187,7 +171,7 @@ end
 function [calls, units] = porrithJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
-  stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
+  stack = 2 * rand(n, n, N, nImages); grid = bench_grid(stack);
   h = zeros(1, 20);
   calls = {@() Porrith(nImages, N, stack, 2, n, n, 0.05, 20, h, 1), ...
                   @() Porrith(nImages, N, grid, 2, n, n, 0.05, 20, h, 1)};
@@ -197,8 +181,8 @@ end
 function [calls, units] = scoreJob(n, mb)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
-  stack = rand(n, n, N, nImages); grid = asGrid(stack);
-  tpl = randomTemplate(n, N, K);
+  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
+  tpl = bench_template(n, N, K);
   calls = {@() scoreTwo(stack, tpl), @() scoreTwo(grid, tpl)};
   units = nImages * K;
 end
@@ -210,8 +194,8 @@ end
 function [calls, units] = searchJob(n, mb)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
-  stack = rand(n, n, N, nImages); grid = asGrid(stack);
-  tpl = randomTemplate(n, N, K);
+  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
+  tpl = bench_template(n, N, K);
   calls = {@() otk_search_transform(stack, tpl, 'ShiftRange', 1, 'OriRange', 1), ...
                   @() otk_search_transform(grid, tpl, 'ShiftRange', 1, 'OriRange', 1)};
   units = nImages * K;
@@ -228,7 +212,7 @@ end
 function [calls, units] = warpStacksJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
-  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
   dX = mod(0:nImages - 1, 5) - 2; dY = mod(0:nImages - 1, 3) - 1; dO = mod(3 * (0:nImages - 1), N);
   calls = {@() otk_warp_stacks(stack, dX, dY, dO), @() otk_warp_stacks(grid, dX, dY, dO)};
   units = nImages * N * n * n;
@@ -237,7 +221,7 @@ end
 function [calls, units] = saturateJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
-  stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
+  stack = 2 * rand(n, n, N, nImages); grid = bench_grid(stack);
   calls = {@() otk_saturate(stack, 0.7), @() otk_saturate(grid, 0.7)};
   units = nImages * N * n * n;
 end
@@ -245,7 +229,7 @@ end
 function [calls, units] = densityJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
-  stack = 2 * rand(n, n, N, nImages); grid = asGrid(stack);
+  stack = 2 * rand(n, n, N, nImages); grid = bench_grid(stack);
   calls = {@() otk_response_density(stack, 'Margin', 2, 'BinWidth', 0.05), ...
                   @() otk_response_density(grid, 'Margin', 2, 'BinWidth', 0.05)};
   units = nImages * N * n * n;
@@ -266,7 +250,7 @@ end
 function [calls, units] = learnJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
-  stack = rand(n, n, N, nImages); grid = asGrid(stack);
+  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
   calls = {@() otk_learn_template(stack, 40), @() otk_learn_template(grid, 40)};
   units = nImages * N * n * n;
 end
@@ -275,8 +259,8 @@ end
 function [calls, units] = scoreMapJob(n, mb)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
-  stack = rand(n, n, N, nImages); grid = asGrid(stack);
-  tpl = randomTemplate(n, N, K);
+  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
+  tpl = bench_template(n, N, K);
   calls = {@() otk_score_map(stack, tpl), @() otk_score_map(grid, tpl)};
   units = nImages * K * n * n;
 end
@@ -293,7 +277,7 @@ function [calls, units] = pointsJob(n, mb) %#ok<INUSD>
 end
 
 function [calls, units] = moveTemplateJob(n, mb) %#ok<INUSD>
-  tpl = randomTemplate(n, 16, 16 * n);
+  tpl = bench_template(n, 16, 16 * n);
   move = struct('rowShift', 1, 'columnShift', -1, 'rotation', 4, 'orientations', 16, ...
                 'centre', [floor(n / 2), floor(n / 2)]);
   f = @() otk_transform_template(tpl, move);

@@ -125,7 +125,7 @@ struct Grid {
     long long ld;    // column stride of a P x Q complex grid
     long long hld;   // column stride of a half spectrum while it is made
     long long sd;    // row stride of a strip and of a half spectrum
-    long long gridCount() const { return std::max(ld * Q, hld * Q); }
+    long long gridCount() const { return ld * Q; }  // holds a half spectrum by columns too: hld <= ld
     // Whole strips, so that the last one's lanes lie in the array.
     long long spectrumCount() const { return (half + STRIP - 1) / STRIP * STRIP * sd; }
     long long stripCount() const { return STRIP * sd; }

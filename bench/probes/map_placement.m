@@ -20,25 +20,20 @@
 
 1;
 
-function tpl = randomTemplate(n, N, K)
-  r = 0.4 * n * sqrt(rand(1, K));
-  a = 2 * pi * rand(1, K);
-  tpl = otk_template(floor(rand(1, K) * N), round(n / 2 + r .* cos(a)), round(n / 2 + r .* sin(a)), ...
-                     0.5 + 1.5 * rand(1, K), 0.2 * rand(1, K));
-end
+% bench_template, bench_grid
+addpath(fullfile(fileparts(fileparts(mfilename('fullpath'))), 'shared'));
 
-function t = perCall(f, calls)
+% Processor seconds of one call of f.
+function t = cpuOf(f)
   c0 = cputime;
-  for q = 1:calls
-    f();
-  end
-  t = (cputime - c0) / calls;
+  f();
+  t = cputime - c0;
 end
 
 seed = 1;
 rand('state', seed);
 N = 16; K = 60; n = 255; nImages = 16;
-tpl = randomTemplate(n, N, K);
+tpl = bench_template(n, N, K);
 s = zeros(nImages, 1); dx = NaN(nImages, 1); dy = dx; dori = dx;
 search = @(maps) Wendlow(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, tpl.column, tpl.weight, ...
                          tpl.bias, {}, {}, 1, 1, 1, K, Inf, s, 0, 0, 0, 0, 0, dx, dy, dori);
@@ -48,17 +43,12 @@ printf('%6s %10s %10s %12s %8s %10s\n', 'trial', 'array', 'cells', 'array copy',
 held = {};
 for trial = 1:6
   stack = rand(n, n, N, nImages);
-  grid = cell(nImages, N);
-  for i = 1:nImages
-    for o = 1:N
-      grid{i, o} = stack(:, :, o, i);
-    end
-  end
+  grid = bench_grid(stack);
   copy = stack;
   copy(1) = stack(1);  % its own memory now
   t = zeros(20, 3);
   for r = 1:20
-    t(r, :) = [perCall(@() search(stack), 1), perCall(@() search(grid), 1), perCall(@() search(copy), 1)];
+    t(r, :) = [cpuOf(@() search(stack)), cpuOf(@() search(grid)), cpuOf(@() search(copy))];
   end
   m = 1e9 * median(t, 1) / (nImages * K);
   printf('%6d %10.1f %10.1f %12.1f %8.2f %10.2f\n', trial, m, m(1) / m(2), m(3) / m(2));
