@@ -15,9 +15,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#define OTK_SSE2_ENERGY 1
+#define OTK_SSE2_PATHS 1
 #else
-#define OTK_SSE2_ENERGY 0
+#define OTK_SSE2_PATHS 0
 #endif
 #include "cpu.h"
 #if OTK_HAS_AVX2_PATHS
@@ -432,7 +432,7 @@ void imageSpectrum(const ResponseState& s, const Grid& g, const Plans& plans, in
 // symmetry: the entry at (P - r, Q - c) mod the grid, conjugated. SSE2 (part
 // of every x86-64) takes a complex value per operation; the operations are
 // the scalar ones, so are their bits.
-#if OTK_SSE2_ENERGY
+#if OTK_SSE2_PATHS
 inline void productRow(const Grid& g, const fftw_complex* spectrum, const double* f, long long r, fftw_complex* y)
 {
     if (r < g.half) {
@@ -526,7 +526,7 @@ inline double energyOf(const fftw_complex y)
 void energyColumn(const fftw_complex* y, long long n, double* o)
 {
     long long r = 0;
-#if OTK_SSE2_ENERGY
+#if OTK_SSE2_PATHS
     if (reinterpret_cast<std::uintptr_t>(o) % 16 != 0 && n > 0) {
         o[0] = energyOf(y[0]);
         r = 1;
@@ -588,7 +588,7 @@ void responseOf(const ResponseState& s, const Grid& g, const Plans& plans, const
 #endif
         energyColumn(y, s.nRows, out + c * s.nRows);
     }
-#if OTK_SSE2_ENERGY || OTK_HAS_AVX2_PATHS
+#if OTK_SSE2_PATHS || OTK_HAS_AVX2_PATHS
     // The streamed lines are in memory before the chunk is done.
     _mm_sfence();
 #endif
