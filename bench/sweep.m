@@ -21,13 +21,30 @@
 % three sizes and both routes alternate, ROUNDS rounds of a few
 % milliseconds per call, so that the load of the machine moves them alike
 % (timeRoutes says how no route is favoured by its place in a round).
-% The table shows medians in ns per unit, the ratio array / cells, and
-% flags:
+% Every size's batch and template are drawn from the same seed, so that
+% sizes differ in their layout and not in where a template's elements fall.
+% The table shows each call's fastest round (other work on a shared
+% machine only ever adds time; the median moved by some 15 % between runs
+% here, the fastest by a few per cent) in ns per unit, the ratio
+% array / cells, and flags:
 %   a  array costs more than 1.05x cells at this size;
-%   N  numeric-array cost above 1.15x the mean of its two neighbouring
-%      sizes (in this table's order; the outer sides of a group are
-%      compared with a size of the next group, timed apart);
+%   N  numeric-array cost above 1.15x the mean of its neighbouring sizes
+%      one pixel either side (a power of two against 2^k-1 and 2^k+1;
+%      2^k-1 and 2^k+1 against 2^k alone: the cost of a unit may grow
+%      with the size, 129 and 255 are not neighbours);
 %   C  the same for cells.
+% Functions that return new maps are timed with the host's allocator:
+% glibc serves a block of 16 to 32 MB from reused memory or from fresh
+% pages (a page fault each 4 kB) by a threshold that moves with what was
+% freed last, so that one size of three paid the faults and the others did
+% not, and one route of two where both made the same call. Run the sweep
+% with the threshold held at its highest and freed memory kept,
+%   GLIBC_TUNABLES=glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=268435456
+% in front (tools/bench.sh --sweep does), so that every result of the
+% sweep comes from reused memory and the table shows the kernels. (Held
+% at its lowest instead, every array result paid its faults and every
+% cell grid of small maps none: array / cells 1.5-2.6 for the warps and
+% the saturation, all of it the host's.)
 % OTK_NUM_THREADS, when set, is the plug-ins' thread count; at 1 the sweep
 % times the process's processor time, the steadiest figure on a busy
 % machine (OTK_SWEEP_CLOCK=wall or cpu to choose). OTK_SWEEP_ONLY, a
@@ -59,7 +76,7 @@ function nImages = imagesFor(mb, N, n)
   nImages = max(1, round(mb * 2^20 / (8 * N * n * n)));
 end
 
-% Median seconds per call of each route: the routes alternate, and each
+% Fastest seconds per call of each route: the routes alternate, and each
 % round repeats a call often enough to last about 3 ms (measured once).
 % A batch read call after call gets faster for a while here (a search on a
 % fresh 64 MB batch went from 2.7 to 1.6 ms over 40 calls), and the cell
@@ -105,7 +122,7 @@ function t = timeRoutes(calls, rounds)
       end
     end
   end
-  t = median(all, 1);
+  t = min(all, [], 1);
 end
 
 % The jobs: each returns [array, cells] seconds per call and the units of
@@ -298,9 +315,18 @@ function groups = groupsOf(sides)
   end
 end
 
+% The mean cost of the sizes one pixel either side of sides(k) that the
+% sweep has; [] when it has neither.
+function around = neighboursOf(sides, cost, k)
+  near = find(abs(sides - sides(k)) == 1);
+  around = [];
+  if ~isempty(near)
+    around = mean(cost(near, :), 1);
+  end
+end
+
 % ------------------------------------------------------------------------
 
-rand('state', 33);
 which = getenv('OTK_SWEEP');
 if strcmp(which, 'quick')
   sides = [127 128 129 255 256 257];
@@ -309,7 +335,7 @@ elseif ~isempty(which)
 else
   sides = [15 16 17 31 32 33 63 64 65 127 128 129 255 256 257 511 512 513];
 end
-rounds = 6;
+rounds = 10;
 % Megabytes of maps per call: the search and scoring batches of the README
 % (32 images of 16 maps of 128^2), warps and saturation a quarter of that.
 jobs = {
@@ -347,8 +373,12 @@ if ~isempty(clock)
   useCpu = strcmp(clock, 'cpu');
 end
 clockNames = {'wall clock', 'processor time'};
-printf('sweep: %d rounds, medians of %s, threads: %s, load at start: %s', rounds, clockNames{1 + useCpu}, ...
-       threads, fileread('/proc/loadavg'));
+tunables = getenv('GLIBC_TUNABLES');
+if isempty(strfind(tunables, 'mmap_threshold'))
+  tunables = [tunables ' (no mmap_threshold held: see the help)'];
+end
+printf('sweep: %d rounds, fastest of %s, threads: %s, GLIBC_TUNABLES=%s, load at start: %s', rounds, ...
+       clockNames{1 + useCpu}, threads, tunables, fileread('/proc/loadavg'));
 printf('%-23s %5s %10s %10s %6s  %s\n', 'function', 'side', 'array ns', 'cells ns', 'a/c', 'flags');
 flagged = 0;
 for j = 1:rows(jobs)
@@ -365,6 +395,7 @@ for j = 1:rows(jobs)
     calls = {};
     units = zeros(1, numel(group));
     for k = 1:numel(group)
+      rand('state', 33);
       [c, units(k)] = jobs{j, 2}(group(k), jobs{j, 4});
       calls = [calls, c]; %#ok<AGROW>
     end
@@ -377,8 +408,8 @@ for j = 1:rows(jobs)
     if jobs{j, 4} > 0 && cost(k, 1) > 1.05 * cost(k, 2)
       flags = [flags 'a'];
     end
-    if k > 1 && k < numel(sides)
-      around = (cost(k - 1, :) + cost(k + 1, :)) / 2;
+    around = neighboursOf(sides, cost, k);
+    if ~isempty(around)
       if cost(k, 1) > 1.15 * around(1)
         flags = [flags 'N'];
       end
