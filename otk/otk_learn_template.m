@@ -159,6 +159,14 @@ error('otk:notBuilt', ...
 %! otk_threads(before);
 
 %!test
+%! ## Enough picks that the later ones lie past the part of the order the
+%! ## call sorts first.
+%! seed = 12;  rand('seed', seed);
+%! maps = rand(40, 40, 2);
+%! ref = learn_reference(maps, 60, 0, 0, 1, Inf, Inf, 5, 0.5);
+%! assert (isequal (otk_learn_template(maps, 60, 'ShiftRange', 0, 'OriRange', 0, 'Separation', 5), ref), 'seed %d', seed);
+
+%!test
 %! ## One example, no pooling: the demo's pick_template's elements.
 %! seed = 13;  rand('seed', seed);
 %! stack = rand(64, 64, 16);
