@@ -13,6 +13,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "host.h"
 
@@ -23,6 +26,46 @@ namespace {
 // the record.
 std::vector<void*> callBlocks;
 bool recording = false;
+
+// Blocks of 32 MB and more come straight from the system, on 2 MB pages
+// where it offers them, and go back when the call ends. glibc serves every
+// block of that size (the most its threshold for reusing freed memory
+// rises to) with fresh 4 kB pages, each a page fault when first written:
+// the 32 MB of a score map's pooled maps at 512^2 x 16 took some 24 ms to
+// fault in, on 2 MB pages 2-4 ms. Smaller blocks glibc serves from memory
+// it has used before, with no faults at all. Octave only, where a call
+// record always sees the call end; MATLAB builds keep to mxCalloc, which
+// MATLAB frees itself.
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && !defined(MATLAB_MEX_FILE) && !defined(TOOLBOX_STANDIN)
+#define OTK_MAPPED_BLOCKS 1
+constexpr std::size_t MAPPED_BYTES = std::size_t(32) << 20;
+constexpr std::size_t LARGE_PAGE = std::size_t(1) << 21;
+
+struct Mapping {
+    void* start;
+    std::size_t length;
+};
+std::vector<Mapping> mappings;
+
+// A zeroed block of at least bytes, or nullptr where the system refused.
+// Each block of a call starts a little further into its first large page
+// (a line more than a 4 kB page each), so that two blocks' elements of one
+// index do not share cache sets.
+void* mapBlock(std::size_t bytes)
+{
+    const std::size_t stagger = (mappings.size() % 16) * (4096 + 64);
+    const std::size_t length = (bytes + stagger + LARGE_PAGE - 1) / LARGE_PAGE * LARGE_PAGE + LARGE_PAGE;
+    mappings.reserve(mappings.size() + 1);
+    void* start = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (start == MAP_FAILED) return nullptr;
+    mappings.push_back({start, length});
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(start) + LARGE_PAGE - 1) / LARGE_PAGE * LARGE_PAGE;
+    madvise(reinterpret_cast<void*>(first), length - LARGE_PAGE, MADV_HUGEPAGE);  // a hint only
+    return reinterpret_cast<void*>(first + stagger);
+}
+#else
+#define OTK_MAPPED_BLOCKS 0
+#endif
 
 // The tighter of a limit and the budget so far; RLIM_INFINITY leaves it.
 #if defined(__unix__) || defined(__APPLE__)
@@ -112,6 +155,12 @@ void* allocZeroed(std::size_t count, std::size_t size)
 {
     if (count == 0 || size == 0) return nullptr;
     requireAllocatable(count, size, nullptr);
+#if OTK_MAPPED_BLOCKS
+    if (recording && count >= MAPPED_BYTES / size) {
+        void* mapped = mapBlock(count * size);
+        if (mapped != nullptr) return mapped;
+    }
+#endif
     void* block = mxCalloc(count, size);
     if (block == nullptr) outOfMemory(nullptr, count, size, "were refused by the host");
     if (recording) callBlocks.push_back(block);
@@ -153,6 +202,10 @@ CallBlocks::~CallBlocks()
     if (!owner) return;
     for (void* block : callBlocks) mxFree(block);
     callBlocks.clear();
+#if OTK_MAPPED_BLOCKS
+    for (const Mapping& m : mappings) munmap(m.start, m.length);
+    mappings.clear();
+#endif
     recording = false;
 }
 #endif

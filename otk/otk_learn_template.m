@@ -167,6 +167,14 @@ error('otk:notBuilt', ...
 %! assert (isequal (otk_learn_template(maps, 60, 'ShiftRange', 0, 'OriRange', 0, 'Separation', 5), ref), 'seed %d', seed);
 
 %!test
+%! ## A mean of 32 MB (512^2 x 16), which the call holds in a block of its
+%! ## own from the system: the plain rule's template.
+%! seed = 14;  rand('seed', seed);
+%! maps = rand(512, 512, 16);
+%! ref = learn_reference(maps, 8, 0, 0, 1, Inf, Inf, 3, 0.5);
+%! assert (isequal (otk_learn_template(maps, 8, 'ShiftRange', 0, 'OriRange', 0), ref), 'seed %d', seed);
+
+%!test
 %! ## One example, no pooling: the demo's pick_template's elements.
 %! seed = 13;  rand('seed', seed);
 %! stack = rand(64, 64, 16);
