@@ -1,6 +1,7 @@
 #include "args.h"
 
 #include "alloc.h"
+#include "pages.h"
 #include "threads.h"
 
 #include <cmath>
@@ -9,10 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace {
 
@@ -25,21 +22,12 @@ namespace {
 // other storage of the host is touched; nothing is copied or waited for (the
 // request costs some 0.3 us), and where the system has no such request, or
 // refuses it, nothing changes.
-constexpr std::uintptr_t LARGE_PAGE = std::uintptr_t(1) << 21;
 constexpr long long LARGE_PAGE_ARRAY_BYTES = 8LL << 21;
 
-void adviseLargePages(const double* data, long long count)
+void adviseLargeMaps(const double* data, long long count)
 {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (data == nullptr || count < LARGE_PAGE_ARRAY_BYTES / static_cast<long long>(sizeof(double))) return;
-    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t begin = (first + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
-    const std::uintptr_t end = (first + static_cast<std::uintptr_t>(count) * sizeof(double)) & ~(LARGE_PAGE - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
-#else
-    (void)data;
-    (void)count;
-#endif
+    adviseLargePages(const_cast<double*>(data), static_cast<std::size_t>(count) * sizeof(double));
 }
 
 std::string argLabel(const Gateway& g, int pos)
@@ -209,7 +197,7 @@ MapGrid readMapGrid(const Gateway& g, int pos, int R, int C, long long minElems)
                      "must hold %d x %d maps of %lld elements each, one after another (it has %lld elements)", R, C,
                      minElems, have);
         double* base = hostDoubles(a);
-        adviseLargePages(base, have);
+        adviseLargeMaps(base, have);
         return mapsInArray(base, R, C, minElems);
     }
     if (a == nullptr || !mxIsCell(a))

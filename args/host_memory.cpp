@@ -16,8 +16,8 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
-
 #include "host.h"
+#include "pages.h"
 
 namespace {
 
@@ -39,7 +39,6 @@ bool recording = false;
 #if defined(__linux__) && defined(MADV_HUGEPAGE) && !defined(MATLAB_MEX_FILE) && !defined(TOOLBOX_STANDIN)
 #define OTK_MAPPED_BLOCKS 1
 constexpr std::size_t MAPPED_BYTES = std::size_t(32) << 20;
-constexpr std::size_t LARGE_PAGE = std::size_t(1) << 21;
 
 struct Mapping {
     void* start;
@@ -54,13 +53,15 @@ std::vector<Mapping> mappings;
 void* mapBlock(std::size_t bytes)
 {
     const std::size_t stagger = (mappings.size() % 16) * (4096 + 64);
-    const std::size_t length = (bytes + stagger + LARGE_PAGE - 1) / LARGE_PAGE * LARGE_PAGE + LARGE_PAGE;
+    const std::size_t length = (bytes + stagger + LARGE_PAGE_BYTES - 1) / LARGE_PAGE_BYTES * LARGE_PAGE_BYTES +
+                               LARGE_PAGE_BYTES;
     mappings.reserve(mappings.size() + 1);
     void* start = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (start == MAP_FAILED) return nullptr;
     mappings.push_back({start, length});
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(start) + LARGE_PAGE - 1) / LARGE_PAGE * LARGE_PAGE;
-    madvise(reinterpret_cast<void*>(first), length - LARGE_PAGE, MADV_HUGEPAGE);  // a hint only
+    adviseLargePages(start, length);
+    const std::uintptr_t first =
+        (reinterpret_cast<std::uintptr_t>(start) + LARGE_PAGE_BYTES - 1) / LARGE_PAGE_BYTES * LARGE_PAGE_BYTES;
     return reinterpret_cast<void*>(first + stagger);
 }
 #else

@@ -108,8 +108,8 @@ long long pickCandidates(LearnState& s, const double* mean)
     const PoolState& pool = s.pool;
     const long long nRows = pool.nRows, nCols = pool.nCols;
     const long long nPix = mapElements(pool.nRows, pool.nCols);
-    // Each position's best orientation (the first of equal ones); -1 where
-    // the position takes no part or has left. Orientation by orientation,
+    // Each position's best orientation (the first of equal ones); below 0
+    // where the position takes no part or has left. Orientation by orientation,
     // each position seeing them in order: a position's N values lie a map
     // apart, and at 512^2 all of them in one set of each cache.
     constexpr int OUTSIDE = -2;
@@ -133,8 +133,6 @@ long long pickCandidates(LearnState& s, const double* mean)
             }
         }
     }
-    for (long long p = 0; p < nPix; ++p)
-        if (bestOri[p] == OUTSIDE) bestOri[p] = -1;
     // The positions in the order the steps would take them: largest value
     // first, of equal ones the first in the array's order (a total order,
     // so any sort gives this sequence). Each step's pick is the first of

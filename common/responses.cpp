@@ -1,9 +1,6 @@
 #include "responses.h"
 
 #include <dlfcn.h>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 #include <algorithm>
 #include <atomic>
@@ -26,6 +23,7 @@
 
 #include "alloc.h"
 #include "fft.h"
+#include "pages.h"
 #include "threads.h"
 
 namespace {
@@ -191,25 +189,6 @@ void makePlans(const Grid& g, const Work& w, Plans& plans)
     plans.columnReal = fftw_plan_dft_r2c_1d(P, w.real, w.grid, FFTW_ESTIMATE);
 }
 
-// Where the system offers huge pages for memory that asks for them
-// (Linux's transparent huge pages), the whole 2 MB pages inside the given
-// range ask: a call's arrays are tens of megabytes written once, and on a
-// virtual machine faulting them in 4 kB pages cost more than their
-// transforms.
-void askHugePages(void* start, std::size_t bytes)
-{
-#if defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t HUGE = std::uintptr_t(1) << 21;
-    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(start);
-    const std::uintptr_t first = (p + HUGE - 1) / HUGE * HUGE;
-    const std::uintptr_t end = (p + bytes) / HUGE * HUGE;
-    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-#else
-    (void)start;
-    (void)bytes;
-#endif
-}
-
 // The arrays of a call, carved from one block of fftw_malloc released when
 // the call ends. Every array starts at a multiple of 64 bytes from a
 // 64-byte boundary, so all have the alignment the plans were made with,
@@ -233,7 +212,7 @@ public:
         block_ = fftw_malloc(offsets_[n_] + ALIGN);
         if (block_ == nullptr) return false;
         base_ = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(block_) + ALIGN - 1) / ALIGN * ALIGN);
-        askHugePages(base_, offsets_[n_]);
+        adviseLargePages(base_, offsets_[n_]);  // tens of megabytes written once
         return true;
     }
     void* operator[](std::size_t k) const { return base_ + offsets_[k]; }
@@ -528,28 +507,26 @@ inline double energyOf(const fftw_complex y)
 // usual. Each column streamed part of a shared line, which then went to
 // memory as a partial write, once for each part: maps of 15, 17, 31 and 33
 // rows cost 1.6 to 1.9 times those of 16 and 32 per pixel, which share no
-// lines. The elements of o before its first whole line:
-inline long long headOf(const double* o, long long n)
-{
-    constexpr std::uintptr_t LINE = 64;
-    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(o);
-    return std::min<long long>(n, static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double)));
-}
+// lines. The whole lines of o[0..n-1] are o[head..end-1].
+struct WholeLines {
+    long long head, end;
+};
 
-// And the elements from there to the end of its last whole line.
-inline long long wholeLinesOf(const double* o, long long n)
+inline WholeLines wholeLinesOf(const double* o, long long n)
 {
-    constexpr long long LINE_DOUBLES = 8;
-    return (n - headOf(o, n)) / LINE_DOUBLES * LINE_DOUBLES;
+    constexpr std::uintptr_t LINE = LINE_DOUBLES * sizeof(double);
+    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(o);
+    const long long head = std::min<long long>(n, static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double)));
+    return {head, head + (n - head) / LINE_DOUBLES * LINE_DOUBLES};
 }
 
 void energyColumn(const fftw_complex* y, long long n, double* o)
 {
     long long r = 0;
 #if OTK_SSE2_PATHS
-    const long long head = headOf(o, n), end = head + wholeLinesOf(o, n);
-    for (; r < head; ++r) o[r] = energyOf(y[r]);
-    for (; r < end; r += 2) {
+    const WholeLines lines = wholeLinesOf(o, n);
+    for (; r < lines.head; ++r) o[r] = energyOf(y[r]);
+    for (; r < lines.end; r += 2) {
         const __m128d a = _mm_loadu_pd(y[r]);
         const __m128d b = _mm_loadu_pd(y[r + 1]);
         const __m128d re = _mm_unpacklo_pd(a, b);
@@ -567,9 +544,9 @@ void energyColumn(const fftw_complex* y, long long n, double* o)
 __attribute__((target("avx2"))) void energyColumnAvx2(const fftw_complex* y, long long n, double* o)
 {
     long long r = 0;
-    const long long head = headOf(o, n), end = head + wholeLinesOf(o, n);
-    for (; r < head; ++r) o[r] = energyOf(y[r]);
-    for (; r < end; r += 4) {
+    const WholeLines lines = wholeLinesOf(o, n);
+    for (; r < lines.head; ++r) o[r] = energyOf(y[r]);
+    for (; r < lines.end; r += 4) {
         const __m256d a = _mm256_loadu_pd(y[r]);      // re0 im0 re1 im1
         const __m256d b = _mm256_loadu_pd(y[r + 2]);  // re2 im2 re3 im3
         const __m256d lo = _mm256_permute2f128_pd(a, b, 0x20);  // re0 im0 re2 im2
@@ -753,7 +730,7 @@ public:
         whole_ = false;
         if (bytes > FILTER_CACHE_BYTES) return nullptr;
         spectra_ = static_cast<double*>(fftw_malloc(bytes));
-        if (spectra_ != nullptr) askHugePages(spectra_, bytes);
+        if (spectra_ != nullptr) adviseLargePages(spectra_, bytes);
         key_ = key;
         return spectra_;
     }
