@@ -21,6 +21,12 @@ void buildShiftTables(PoolState& s, long long maxCached)
     }
     s.sinTheta = sinTheta;
     s.cosTheta = cosTheta;
+    const std::size_t nMaps = static_cast<std::size_t>(s.nImages) * n;
+    const double** byImage = static_cast<const double**>(allocZeroed(nMaps, sizeof(double*)));
+    for (int o = 0; o < s.N; ++o)
+        for (int i = 0; i < s.nImages; ++i)
+            byImage[static_cast<std::size_t>(i) * n + o] = s.responseMaps[i + static_cast<std::size_t>(s.nImages) * o];
+    s.byImage = byImage;
     s.shiftX = s.shiftY = nullptr;
     s.shiftAt = nullptr;
 

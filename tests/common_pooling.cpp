@@ -39,7 +39,7 @@ struct Pool {
         maps.assign(nImages * N, std::vector<double>(nRows * nCols, 0.0));
         for (auto& m : maps) table.push_back(m.data());
         s = {nImages, N, nRows, nCols, shiftRange, oriRange, shiftStep, saturation, table.data(),
-             nullptr, nullptr, nullptr, nullptr, nullptr};
+             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
         buildShiftTables(s, maxCached);
     }
     ~Pool() { standin::releaseAllocations(); }
@@ -573,7 +573,7 @@ TEST(LearnTemplate, PicksTheLargestFirstInArrayOrderAndDropsItsNeighbours)
     at(3, 3, 0) = NAN;
     double rows[4], cols[4], oris[4], means[4];
     LearnState s;
-    s.pool = {1, 2, 5, 5, 0, 0, 1, 1.0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    s.pool = {1, 2, 5, 5, 0, 0, 1, 1.0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     s.K = 4;
     s.radius = 2.9;
     s.separation = 2;
