@@ -34,6 +34,10 @@
 % the wall clock. The ratios asked of the compiled call are printed at the
 % end, from the medians and once more from each row's fastest round: fft2 route / otk 1 thread (at least 5), otk 1 thread / floor (at
 % most 1.3), otk 1 thread / otk 2 threads (at least 1.7). Octave-only.
+% The result array is half the call on the 4 kB pages glibc gives a new
+% array; with GLIBC_TUNABLES=glibc.malloc.hugetlb=1 in front (the host's
+% arrays on 2 MB pages from their first touch) a quarter of that. The
+% header prints the setting; tools/bench.sh --host runs both.
 
 1;
 
@@ -126,7 +130,8 @@ largest = max(compiled(:));
 dConv = max(abs(reshape(conv2_route(images(:, :, 1), N) - compiled(:, :, :, 1), [], 1))) / largest;
 dFft = max(abs(reshape(fft2_route(images(:, :, 1:2), N) - compiled, [], 1))) / largest;
 floor_responses(images(:, :, 1), N);
-printf('responses_timing: %d images of %dx%d, N = %d, %d rounds; seed %d\n', N_IMAGES, SIDE, SIDE, N, ROUNDS, seed);
+printf('responses_timing: %d images of %dx%d, N = %d, %d rounds; seed %d; GLIBC_TUNABLES=%s\n', N_IMAGES, SIDE, SIDE, N, ...
+       ROUNDS, seed, getenv('GLIBC_TUNABLES'));
 printf('  largest difference to the compiled maps, over the largest response: conv2 %.1e, fft2 %.1e\n', dConv, dFft);
 clear compiled;
 
