@@ -183,7 +183,7 @@ TEST(WarpColumns, EverySideAndAlignmentWritesTheDefinedSamples)
     // a single tile) and results starting on every double of a cache line:
     // streamed or not, each element is the source at the defined position.
     const WarpParams p = {1, -2, 3};
-    for (int sx : {17, 31, 33, 65}) {
+    for (int sx : {17, 31, 33, 63, 65, 95}) {
         const int sy = 9, N = 16;
         const long long count = static_cast<long long>(sx) * sy;
         std::vector<double> source(static_cast<std::size_t>(count));
@@ -245,6 +245,33 @@ TEST(PrepareWarp, LongRunsOfOneTransformAreSplitIntoGroupsThatCanBeStopped)
         std::vector<double> expected(static_cast<std::size_t>(side) * side);
         warpColumns(g, 0, side, values(sources[k]).data(), expected.data(), false);
         EXPECT_TRUE(sameBits(values(results[k]), expected)) << "map " << k;
+    }
+}
+
+TEST(PrepareWarp, GroupedMapsOfEveryTileShapeAreEachMapWarpedAlone)
+{
+    // Sides of one tile (33, 63), of a last tile taking a short remainder
+    // (65: 32 + 33 rows; 95: 32 + 63), maps of one transform sharing their
+    // offsets, and results beyond 8 MB, which go past the caches.
+    for (int side : {33, 63, 65, 95}) {
+        const long long plane = static_cast<long long>(side) * side;
+        const int n = static_cast<int>((8.5 * (1 << 20)) / (8.0 * plane)) + 1;
+        std::vector<Array> sources, results;
+        for (int k = 0; k < n; ++k) {
+            std::vector<double> v(static_cast<std::size_t>(plane));
+            for (std::size_t e = 0; e < v.size(); ++e) v[e] = static_cast<double>((e * 7 + k) % 101);
+            sources.push_back(matrix(side, side, v));
+            results.push_back(zeros(side, side));
+        }
+        Prepared p(cellOf(n, 1, sources), cellOf(n, 1, results), std::vector<double>(n, 3.0), side);
+        ASSERT_LT(p.s.groups, n) << "side " << side;
+        warpAllOn(p.s, 1);
+        const SampleGeometry g = sampleGeometry(4, side, side, WarpParams{3, 0, 0});
+        std::vector<double> expected(static_cast<std::size_t>(plane));
+        for (int k = 0; k < n; k += 7) {
+            warpColumns(g, 0, side, values(sources[k]).data(), expected.data(), false);
+            EXPECT_TRUE(sameBits(values(results[k]), expected)) << "side " << side << ", map " << k;
+        }
     }
 }
 
