@@ -188,6 +188,19 @@ inline long long sourceOffset(double r, double c, long long sx, long long sy)
     return in ? row + sx * col : -1;
 }
 
+// The lines o[0..n-1] holds whole: o[head..end-1].
+struct WholeLines {
+    long long head, end;
+};
+
+inline WholeLines wholeLinesOf(const double* o, long long n)
+{
+    constexpr std::uintptr_t LINE = LINE_DOUBLES * sizeof(double);
+    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(o);
+    const long long head = std::min<long long>(n, static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double)));
+    return {head, head + (n - head) / LINE_DOUBLES * LINE_DOUBLES};
+}
+
 // Writes length values to dst by stores that bypass the caches (for calls
 // whose results are far larger than they are: a normal store first reads
 // the line it writes, a third of a warp's memory traffic). Made visible by
@@ -205,10 +218,21 @@ inline void streamOne(double* dst, double value)
 }
 #endif
 
-inline void streamSegment(double* dst, const double* values, long long length)
+// With `whole`, only the lines dst holds whole go past the caches, the
+// parts of lines at either end are stored as usual: for segments whose
+// ends lie on line boundaries but at the ends of a column, whose first and
+// last lines the columns beside it share (see Tiling).
+inline void streamSegment(double* dst, const double* values, long long length, bool whole)
 {
 #if defined(__SSE2__) && defined(__x86_64__)
     long long e = 0;
+    if (whole) {
+        const WholeLines lines = wholeLinesOf(dst, length);
+        for (; e < lines.head; ++e) dst[e] = values[e];
+        for (; e < lines.end; e += 2) _mm_stream_pd(dst + e, _mm_loadu_pd(values + e));
+        for (; e < length; ++e) dst[e] = values[e];
+        return;
+    }
     if (length > 0 && (reinterpret_cast<std::uintptr_t>(dst) & 15) != 0) {
         streamOne(dst, values[0]);
         e = 1;
@@ -216,6 +240,7 @@ inline void streamSegment(double* dst, const double* values, long long length)
     for (; e + 1 < length; e += 2) _mm_stream_pd(dst + e, _mm_loadu_pd(values + e));
     if (e < length) streamOne(dst + e, values[e]);
 #else
+    (void)whole;
     for (long long e = 0; e < length; ++e) dst[e] = values[e];
 #endif
 }
@@ -254,27 +279,52 @@ long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Use u
 // the first-level cache, so neighbouring result columns reuse it.
 constexpr long long TILE_ROWS = SEGMENT;
 
-// The tiles of an sx-row map: from row tx to tileEnd(tx, sx), TILE_ROWS
-// rows, the last tile taking a shorter remainder with it (so from 1 to
-// 2 * TILE_ROWS - 1 rows), and as many columns as fill BLOCK elements of
-// the tallest. Streamed results are written tile by tile, and a tile of a
-// few rows (the last row of a 2^k + 1 map) left a part of a line between
-// the tiles above and below it: each such part went to memory on its own,
-// and maps of 33 to 48 rows cost 1.3-1.5 times 32 per element (Sabrel and
-// Mundle, through the host).
-inline long long tileEnd(long long tx, long long sx)
+// The tiles of an sx-row map: TILE_ROWS rows, the last tile taking a
+// shorter remainder with it, and as many columns as fill BLOCK elements of
+// the tallest. Streamed results are written tile by tile. A tile of a few
+// rows (the last row of a 2^k + 1 map) left a part of a line between the
+// tiles above and below it, and each such part went to memory on its own:
+// maps of 33 to 48 rows cost 1.3-1.5 times 32 per element (Sabrel and
+// Mundle, through the host). Where every column of the result starts at the
+// same place in a line (sx a multiple of a line's doubles), the breaks
+// between tiles lie on line boundaries, the first tile taking the lead
+// rows before the first boundary: the host puts a large array 16 bytes
+// past a page, and 256^2 results there cost 1.35-1.5 times those starting
+// on a line (build/bench/warp_placement). Only a column's first and last
+// lines are then shared, and stored as usual (streamSegment's `whole`).
+struct Tiling {
+    long long sx;
+    long long lead;  // rows before the first line boundary of every column
+    bool aligned;    // the breaks lie on line boundaries
+};
+
+inline Tiling tilingOf(long long sx, const double* result)
 {
-    return sx - tx < 2 * TILE_ROWS ? sx : tx + TILE_ROWS;
+    constexpr std::uintptr_t LINE = LINE_DOUBLES * sizeof(double);
+    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(result);
+    if (sx % LINE_DOUBLES != 0 || p % sizeof(double) != 0) return {sx, 0, false};
+    return {sx, static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double)), true};
 }
 
-inline long long tallestTile(long long sx)
+inline long long tileEnd(const Tiling& t, long long tx)
 {
-    return sx < 2 * TILE_ROWS ? sx : TILE_ROWS + sx % TILE_ROWS;
+    const long long next = (tx == 0 ? t.lead : tx) + TILE_ROWS;
+    return t.sx - next < TILE_ROWS ? t.sx : next;
 }
 
-inline long long tileColumns(long long sx)
+// Below 2 * TILE_ROWS + LINE_DOUBLES rows.
+inline long long tallestTile(const Tiling& t)
 {
-    return std::max(1LL, BLOCK / tallestTile(sx));
+    long long tallest = 0;
+    for (long long tx = 0; tx < t.sx; tx = tileEnd(t, tx)) tallest = std::max(tallest, tileEnd(t, tx) - tx);
+    return tallest;
+}
+
+constexpr long long MAX_TILE_ROWS = 2 * TILE_ROWS + LINE_DOUBLES;
+
+inline long long tileColumns(const Tiling& t)
+{
+    return std::max(1LL, BLOCK / tallestTile(t));
 }
 
 }  // namespace
@@ -368,23 +418,26 @@ long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, lon
 void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result,
                  bool stream)
 {
-    const long long rows = g.sx, tc = tileColumns(rows);
+    const Tiling t = tilingOf(g.sx, result);
+    const long long rows = g.sx, tc = tileColumns(t);
     const long long sx = g.sx, sy = g.sy;
+    double buffer[MAX_TILE_ROWS];
     for (long long ty = y0; ty < y1; ty += tc)
-        for (long long tx = 0; tx < rows; tx = tileEnd(tx, rows))
+        for (long long tx = 0; tx < rows; tx = tileEnd(t, tx)) {
+            const long long tx1 = tileEnd(t, tx);
             for (long long y = ty; y < std::min(ty + tc, y1); ++y) {
                 double* column = result + rows * y;
-                walkColumn(g, y, tx, tileEnd(tx, rows), [&](long long x, int length, const double* r, const double* c) {
-                    double buffer[SEGMENT];
-                    double* values = stream ? buffer : column + x;
+                double* values = stream ? buffer : column + tx;
+                walkColumn(g, y, tx, tx1, [&](long long x, int length, const double* r, const double* c) {
                     for (int j = 0; j < length; ++j) {
                         const long long from = sourceOffset(r[j], c[j], sx, sy);
                         const double v = source[from >= 0 ? from : 0];
-                        values[j] = from >= 0 ? v : 0.0;
+                        values[x - tx + j] = from >= 0 ? v : 0.0;
                     }
-                    if (stream) streamSegment(column + x, values, length);
                 });
+                if (stream) streamSegment(column + tx, buffer, tx1 - tx, t.aligned);
             }
+        }
     streamed(stream);
 }
 
@@ -410,13 +463,14 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1, boo
         warpColumns(geo, y0, y1, s.sI[i], s.rI[i], stream);
         return;
     }
-    const long long rows = s.sx, tc = tileColumns(rows);
+    const Tiling t = tilingOf(s.sx, s.rI[s.order[first]]);
+    const long long rows = s.sx, tc = tileColumns(t);
     const long long sx = s.sx, sy = s.sy;
     long long offsets[BLOCK];
     for (long long ty = y0; ty < y1; ty += tc) {
         const long long ty1 = std::min(ty + tc, y1);
-        for (long long tx = 0; tx < rows; tx = tileEnd(tx, rows)) {
-            const long long tx1 = tileEnd(tx, rows), height = tx1 - tx;
+        for (long long tx = 0; tx < rows; tx = tileEnd(t, tx)) {
+            const long long tx1 = tileEnd(t, tx), height = tx1 - tx;
             for (long long y = ty; y < ty1; ++y) {
                 long long* column = offsets + (y - ty) * height;
                 walkColumn(geo, y, tx, tx1, [&](long long x, int length, const double* r, const double* c) {
@@ -430,10 +484,10 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1, boo
                     double* result = s.rI[i + n * k];
                     for (long long y = ty; y < ty1; ++y) {
                         const long long* o = offsets + (y - ty) * height;
-                        double buffer[2 * TILE_ROWS];
+                        double buffer[MAX_TILE_ROWS];
                         double* values = stream ? buffer : result + tx + rows * y;
                         for (long long j = 0; j < height; ++j) values[j] = o[j] >= 0 ? source[o[j]] : 0.0;
-                        if (stream) streamSegment(result + tx + rows * y, values, height);
+                        if (stream) streamSegment(result + tx + rows * y, values, height, t.aligned);
                     }
                 }
             }
