@@ -245,6 +245,30 @@ inline void streamSegment(double* dst, const double* values, long long length, b
 #endif
 }
 
+// streamSegment from the last value to the first.
+inline void streamSegmentBackwards(double* dst, const double* values, long long length, bool whole)
+{
+#if defined(__SSE2__) && defined(__x86_64__)
+    long long e = length;
+    if (whole) {
+        const WholeLines lines = wholeLinesOf(dst, length);
+        for (; e > lines.end; --e) dst[e - 1] = values[e - 1];
+        for (; e > lines.head; e -= 2) _mm_stream_pd(dst + e - 2, _mm_loadu_pd(values + e - 2));
+        for (; e > 0; --e) dst[e - 1] = values[e - 1];
+        return;
+    }
+    if (e > 0 && (reinterpret_cast<std::uintptr_t>(dst + e) & 15) != 0) {
+        streamOne(dst + e - 1, values[e - 1]);
+        --e;
+    }
+    for (; e > 1; e -= 2) _mm_stream_pd(dst + e - 2, _mm_loadu_pd(values + e - 2));
+    if (e > 0) streamOne(dst, values[0]);
+#else
+    (void)whole;
+    for (long long e = length; e > 0; --e) dst[e - 1] = values[e - 1];
+#endif
+}
+
 // Orders the streamed stores of this thread before whatever follows (the
 // end of a chunk, which another thread then relies on).
 inline void streamed(bool stream)
@@ -443,6 +467,72 @@ void warpColumns(const SampleGeometry& g, long long y0, long long y1, const doub
 
 namespace {
 
+// Whether transform g samples every element at (x + dX, y + dY): no turn,
+// and a margin that leaves the closed form in charge everywhere. The closed
+// form's floor argument is then x + dX + 0.5 exactly, half a unit from any
+// integer, so walkColumn would find the same positions one by one.
+bool onlyShifts(const SampleGeometry& g)
+{
+    return g.p.dO == 0 && g.margin < 0.5;
+}
+
+// Whether a copy from `from` to `to` goes from its end backwards. A load
+// whose address matches a waiting store's in its last 12 bits waits for
+// that store: copying forwards, every load trails the stores just made by
+// (to - from) mod 4096 bytes, and where that is short it waits on each.
+// Backwards, the stores just made lie above the loads.
+inline bool copiesBackwards(const double* to, const double* from)
+{
+    const std::uintptr_t ahead = (reinterpret_cast<std::uintptr_t>(to) - reinterpret_cast<std::uintptr_t>(from)) % 4096;
+    return ahead != 0 && ahead < 2048;
+}
+
+// Columns y0..y1-1 of one result map moved by (dX, dY) from its source:
+// each column a run of its source column, zeros beyond the map. What
+// warpColumns gives for such a transform, as copies, with no positions.
+void shiftColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result,
+                  bool stream)
+{
+    const long long sx = g.sx, sy = g.sy, dX = g.p.dX, dY = g.p.dY;
+    const bool whole = tilingOf(sx, result).aligned;
+    // Rows x0..x1-1 read rows x0 + dX.. of the source column; the rest are 0.
+    const long long x0 = std::min(sx, std::max(0LL, -dX)), x1 = std::max(x0, std::min(sx, sx - dX));
+    const bool backwards = copiesBackwards(result, source + sx * dY + dX);
+    double zeros[MAX_TILE_ROWS] = {};
+    auto put = [&](double* to, const double* from, long long length) {
+        if (from == nullptr) {
+            for (long long done = 0; done < length;) {
+                const long long part = std::min(length - done, MAX_TILE_ROWS);
+                double* at = backwards ? to + length - done - part : to + done;
+                if (stream) (backwards ? streamSegmentBackwards : streamSegment)(at, zeros, part, whole);
+                else std::fill(at, at + part, 0.0);
+                done += part;
+            }
+        } else if (stream) {
+            (backwards ? streamSegmentBackwards : streamSegment)(to, from, length, whole);
+        } else if (backwards) {
+            for (long long e = length; e > 0; --e) to[e - 1] = from[e - 1];
+        } else {
+            std::memcpy(to, from, static_cast<std::size_t>(length) * sizeof(double));
+        }
+    };
+    for (long long q = y0; q < y1; ++q) {
+        const long long y = backwards ? y1 - 1 - (q - y0) : q;
+        double* column = result + sx * y;
+        const long long ys = y + dY;
+        if (ys < 0 || ys >= sy) {
+            put(column, nullptr, sx);
+            continue;
+        }
+        // The column's parts in the order of the copy.
+        const double* from = source + sx * ys + dX;
+        put(backwards ? column + x1 : column, nullptr, backwards ? sx - x1 : x0);
+        put(column + x0, from + x0, x1 - x0);
+        put(backwards ? column : column + x1, nullptr, backwards ? x0 : sx - x1);
+    }
+    streamed(stream);
+}
+
 // The source channel that result channel k of an image turned by dO reads.
 inline int sourceChannel(const WarpState& s, int k, int dO)
 {
@@ -458,6 +548,14 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1, boo
     const WarpParams p = s.params[s.order[first]];
     const SampleGeometry geo = sampleGeometry(s.N, s.sx, s.sy, p);
     const long long n = s.n;
+    if (onlyShifts(geo)) {
+        for (int v = first; v < last; ++v)
+            for (int k = 0; k < s.channels; ++k) {
+                const long long i = s.order[v];
+                shiftColumns(geo, y0, y1, s.sI[i + n * sourceChannel(s, k, 0)], s.rI[i + n * k], stream);
+            }
+        return;
+    }
     if (last - first == 1 && s.channels == 1) {
         const int i = s.order[first];
         warpColumns(geo, y0, y1, s.sI[i], s.rI[i], stream);

@@ -58,11 +58,13 @@ struct Prepared {
     std::vector<Array> in;
     std::vector<const mxArray*> prhs;
     WarpState s;
-    Prepared(const Array& sources, const Array& results, const std::vector<double>& deltaX, int side = 2)
+    Prepared(const Array& sources, const Array& results, const std::vector<double>& deltaX, int side = 2,
+             std::vector<double> deltaY = {})
     {
         const double n = static_cast<double>(deltaX.size());
         const std::vector<double> zero(deltaX.size(), 0.0);
-        in = {scalar(n), scalar(4), sources, results, scalar(side), scalar(side), column(deltaX), column(zero), column(zero)};
+        if (deltaY.empty()) deltaY = zero;
+        in = {scalar(n), scalar(4), sources, results, scalar(side), scalar(side), column(deltaX), column(deltaY), column(zero)};
         for (auto& a : in) prhs.push_back(a.get());
         const Gateway g = {"Tester", static_cast<int>(prhs.size()), prhs.data(), warpArgNames};
         readWarpCall(g, WARP_SINGLE_MAPS, s);
@@ -274,6 +276,44 @@ TEST(PrepareWarp, GroupedMapsOfEveryTileShapeAreEachMapWarpedAlone)
         for (int k = 0; k < n; k += 7) {
             warpColumns(g, 0, side, values(sources[k]).data(), expected.data(), false);
             EXPECT_TRUE(sameBits(values(results[k]), expected)) << "side " << side << ", map " << k;
+        }
+    }
+}
+
+TEST(PrepareWarp, ShiftsAloneAreTheDefinedSamples)
+{
+    // Transforms with no turn are copied a column at a time: shifts either
+    // way along both axes, past the map and none, on sides of whole lines
+    // and not, written in place and past the caches (the 8 MB batch).
+    const std::vector<std::pair<int, int>> shifts = {{3, 0}, {-2, 5}, {0, -7}, {0, 0}, {70, 1}, {-70, 0}, {1, 70}, {2, -70}};
+    for (int side : {31, 64, 65}) {
+        const long long plane = static_cast<long long>(side) * side;
+        for (bool big : {false, true}) {
+            const int n = big ? static_cast<int>((8.5 * (1 << 20)) / (8.0 * plane)) + 1 : static_cast<int>(shifts.size());
+            std::vector<Array> sources, results;
+            std::vector<double> dX, dY;
+            for (int k = 0; k < n; ++k) {
+                std::vector<double> v(static_cast<std::size_t>(plane));
+                for (std::size_t e = 0; e < v.size(); ++e) v[e] = static_cast<double>(e + 1 + k);
+                sources.push_back(matrix(side, side, v));
+                results.push_back(matrix(side, side, std::vector<double>(v.size(), -1.0)));
+                dX.push_back(shifts[k % shifts.size()].first);
+                dY.push_back(shifts[k % shifts.size()].second);
+            }
+            Prepared p(cellOf(n, 1, sources), cellOf(n, 1, results), dX, side, dY);
+            warpAllOn(p.s, 1);
+            for (int k = 0; k < n; k += big ? 13 : 1) {
+                const WarpParams w = {static_cast<int>(dX[k]), static_cast<int>(dY[k]), 0};
+                const Positions d = defined(4, side, side, w, 0, plane);
+                const std::vector<double>& from = values(sources[k]);
+                std::vector<double> expected(static_cast<std::size_t>(plane));
+                for (long long e = 0; e < plane; ++e) {
+                    const bool in = d.rows[e] >= 0 && d.rows[e] < side && d.cols[e] >= 0 && d.cols[e] < side;
+                    expected[e] = in ? from[d.rows[e] + side * d.cols[e]] : 0.0;
+                }
+                EXPECT_EQ(values(results[k]), expected) << "side " << side << ", shift " << w.dX << ", " << w.dY
+                                                        << (big ? ", streamed" : "");
+            }
         }
     }
 }
