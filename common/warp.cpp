@@ -297,54 +297,65 @@ long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Use u
     return recomputed;
 }
 
-// A rotation reads the source along slanted lines: a result column touches
-// a new cache line of the source at nearly every element. Tiles of some
-// TILE_ROWS rows and BLOCK elements keep a tile's source footprint within
-// the first-level cache, so neighbouring result columns reuse it.
+// Results are written tile by tile: BLOCK elements of a few neighbouring
+// columns, whose offsets are worked out once for every map of a group. A
+// rotation reads the source along slanted lines, and neighbouring result
+// columns reuse the source lines the tile before brought in.
+//
+// A streamed result's column of up to BLOCK rows is one tile's height: the
+// tiles then write the map in storage order, and every line shared between
+// two columns is written whole, its two parts one after the other. Tiles
+// of 32 rows had left parts of lines between the tiles above and below,
+// each going to memory on its own: Mundle on a turned 257^2 image of 16
+// channels took 1.70-1.80 ns a pixel, 1.17-1.20 with whole columns; 513^2
+// 2.13-2.25, 1.54-1.74; 512^2 2.06, 1.79-1.82 (bench_sizes_Mundle, one
+// thread). Results the caches hold keep square tiles, whose sources the
+// first-level cache holds (127^2 to 256^2 cost some 10 % more in columns).
+//
+// Other tiles are TILE_ROWS rows, the last taking a shorter remainder with
+// it (a last tile of one row had made 33^2 to 48^2 cost 1.3-1.5 times 32^2). Where every column starts at the same place in a line
+// (sx a multiple of a line's doubles) the breaks lie on line boundaries,
+// the first tile taking the lead rows before the first boundary, so that
+// only a column's first and last lines are shared, stored as usual
+// (streamSegment's `whole`): the host puts a large array 16 bytes past a
+// page, and results there had cost 1.35-1.5 times those starting on a line.
 constexpr long long TILE_ROWS = SEGMENT;
 
-// The tiles of an sx-row map: TILE_ROWS rows, the last tile taking a
-// shorter remainder with it, and as many columns as fill BLOCK elements of
-// the tallest. Streamed results are written tile by tile. A tile of a few
-// rows (the last row of a 2^k + 1 map) left a part of a line between the
-// tiles above and below it, and each such part went to memory on its own:
-// maps of 33 to 48 rows cost 1.3-1.5 times 32 per element (Sabrel and
-// Mundle, through the host). Where every column of the result starts at the
-// same place in a line (sx a multiple of a line's doubles), the breaks
-// between tiles lie on line boundaries, the first tile taking the lead
-// rows before the first boundary: the host puts a large array 16 bytes
-// past a page, and 256^2 results there cost 1.35-1.5 times those starting
-// on a line (build/bench/warp_placement). Only a column's first and last
-// lines are then shared, and stored as usual (streamSegment's `whole`).
 struct Tiling {
     long long sx;
     long long lead;  // rows before the first line boundary of every column
-    bool aligned;    // the breaks lie on line boundaries
+    bool aligned;    // every column starts at the same place in a line
+    bool columns;    // a tile's height is the column's
 };
 
-inline Tiling tilingOf(long long sx, const double* result)
+inline Tiling tilingOf(long long sx, const double* result, bool stream)
 {
     constexpr std::uintptr_t LINE = LINE_DOUBLES * sizeof(double);
     const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(result);
-    if (sx % LINE_DOUBLES != 0 || p % sizeof(double) != 0) return {sx, 0, false};
-    return {sx, static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double)), true};
+    const bool columns = stream && sx <= BLOCK;
+    if (sx % LINE_DOUBLES != 0 || p % sizeof(double) != 0) return {sx, 0, false, columns};
+    return {sx, static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double)), true, columns};
 }
 
 inline long long tileEnd(const Tiling& t, long long tx)
 {
+    if (t.columns) return t.sx;
     const long long next = (tx == 0 ? t.lead : tx) + TILE_ROWS;
     return t.sx - next < TILE_ROWS ? t.sx : next;
 }
 
-// Below 2 * TILE_ROWS + LINE_DOUBLES rows.
 inline long long tallestTile(const Tiling& t)
 {
+    if (t.columns) return t.sx;
     long long tallest = 0;
     for (long long tx = 0; tx < t.sx; tx = tileEnd(t, tx)) tallest = std::max(tallest, tileEnd(t, tx) - tx);
     return tallest;
 }
 
-constexpr long long MAX_TILE_ROWS = 2 * TILE_ROWS + LINE_DOUBLES;
+constexpr long long MAX_TILE_ROWS = BLOCK;  // above 2 * TILE_ROWS + LINE_DOUBLES
+
+// Zeros a shifted column's rows beyond the map are streamed from, a run at a time.
+constexpr long long ZERO_RUN = 64;
 
 // Offsets of a tile between two requests for the next map's lines.
 constexpr long long AHEAD_STEP = 4;
@@ -445,7 +456,7 @@ long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, lon
 void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result,
                  bool stream)
 {
-    const Tiling t = tilingOf(g.sx, result);
+    const Tiling t = tilingOf(g.sx, result, stream);
     const long long rows = g.sx, tc = tileColumns(t);
     const long long sx = g.sx, sy = g.sy;
     double buffer[MAX_TILE_ROWS];
@@ -497,15 +508,15 @@ void shiftColumns(const SampleGeometry& g, long long y0, long long y1, const dou
                   bool stream)
 {
     const long long sx = g.sx, sy = g.sy, dX = g.p.dX, dY = g.p.dY;
-    const bool whole = tilingOf(sx, result).aligned;
+    const bool whole = tilingOf(sx, result, stream).aligned;
     // Rows x0..x1-1 read rows x0 + dX.. of the source column; the rest are 0.
     const long long x0 = std::min(sx, std::max(0LL, -dX)), x1 = std::max(x0, std::min(sx, sx - dX));
     const bool backwards = copiesBackwards(result, source + sx * dY + dX);
-    double zeros[MAX_TILE_ROWS] = {};
+    double zeros[ZERO_RUN] = {};
     auto put = [&](double* to, const double* from, long long length) {
         if (from == nullptr) {
             for (long long done = 0; done < length;) {
-                const long long part = std::min(length - done, MAX_TILE_ROWS);
+                const long long part = std::min(length - done, ZERO_RUN);
                 double* at = backwards ? to + length - done - part : to + done;
                 if (stream) (backwards ? streamSegmentBackwards : streamSegment)(at, zeros, part, whole);
                 else std::fill(at, at + part, 0.0);
@@ -571,7 +582,7 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1, boo
         warpColumns(geo, y0, y1, s.sI[i], s.rI[i], stream);
         return;
     }
-    const Tiling t = tilingOf(s.sx, s.rI[s.order[first]]);
+    const Tiling t = tilingOf(s.sx, s.rI[s.order[first]], stream);
     const long long rows = s.sx, tc = tileColumns(t);
     const long long sx = s.sx, sy = s.sy;
     long long offsets[BLOCK];

@@ -2,6 +2,7 @@
 // table, and the preparation that separates a call's reads from its writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -181,12 +182,13 @@ TEST(SampleOffsets, OutsideIsMinusOneAndZeroWhateverTheResultHeld)
 
 TEST(WarpColumns, EverySideAndAlignmentWritesTheDefinedSamples)
 {
-    // Sides that leave a short last piece of a column (2^k + 1, 2^k - 1,
-    // a single tile), sides of whole lines (64, 96: tiles break on line
-    // boundaries) and results starting on every double of a cache line:
-    // streamed or not, each element is the source at the defined position.
+    // Sides of one tile a column (up to 1024 rows), sides of tiles of 32
+    // rows whose last one takes a remainder (1025) or whose breaks lie on
+    // line boundaries (1064, whole lines a column), and results starting on
+    // every double of a cache line: streamed or not, each element is the
+    // source at the defined position.
     const WarpParams p = {1, -2, 3};
-    for (int sx : {17, 31, 33, 63, 64, 65, 95, 96}) {
+    for (int sx : {17, 31, 33, 64, 65, 1024, 1025, 1064}) {
         const int sy = 9, N = 16;
         const long long count = static_cast<long long>(sx) * sy;
         std::vector<double> source(static_cast<std::size_t>(count));
@@ -253,14 +255,11 @@ TEST(PrepareWarp, LongRunsOfOneTransformAreSplitIntoGroupsThatCanBeStopped)
 
 TEST(PrepareWarp, GroupedMapsOfEveryTileShapeAreEachMapWarpedAlone)
 {
-    // Sides of one tile (33, 63, 64), of a last tile taking a short
-    // remainder (65: 32 + 33 rows; 95: 32 + 63), of tiles breaking on line
-    // boundaries wherever each map starts (200), maps of one transform
-    // sharing their offsets, and results beyond 8 MB, which go past the
-    // caches.
-    for (int side : {33, 63, 64, 65, 95, 200}) {
+    // Sides of one tile a column, maps of one transform sharing their
+    // offsets, and results beyond 8 MB, which go past the caches.
+    for (int side : {33, 64, 65, 200}) {
         const long long plane = static_cast<long long>(side) * side;
-        const int n = static_cast<int>((8.5 * (1 << 20)) / (8.0 * plane)) + 1;
+        const int n = std::max(2, static_cast<int>((8.5 * (1 << 20)) / (8.0 * plane)) + 1);
         std::vector<Array> sources, results;
         for (int k = 0; k < n; ++k) {
             std::vector<double> v(static_cast<std::size_t>(plane));

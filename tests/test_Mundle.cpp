@@ -246,13 +246,21 @@ TEST(Mundle, CellsOneElementShortWriteNothing)
 
 TEST(Mundle, ResultsBeyondTheCachesAreWrittenAlike)
 {
-    // Two channels of 730 x 730, 8.5 MB of results: written with stores
-    // that bypass the caches.
-    WarpCall c = stacks(1, 2, 730);
-    c.deltaX = {3};
-    c.deltaY = {-2};
-    c.deltaOri = {3};
-    const auto expected = c.expected();
-    run(c.inputs());
-    for (int k = 0; k < 2; ++k) EXPECT_TRUE(sameBits(c.result(k), expected[k])) << k;
+    // Two channels of 8.5 MB or more of results, written with stores that
+    // bypass the caches: columns of one tile (730 rows), tiles of 32 rows
+    // whose breaks lie on line boundaries (1064) or whose last takes a
+    // remainder (1025), and a transform with no turn (copied).
+    const int cases[][5] = {{730, 730, 3, -2, 3}, {1064, 520, 3, -2, 3}, {1025, 540, -1, 2, 5}, {730, 730, 3, -2, 0}};
+    for (const auto& k : cases) {
+        WarpCall c = stacks(1, 2);
+        c.sx = k[0];
+        c.sy = k[1];
+        c.allocate();
+        c.deltaX = {static_cast<double>(k[2])};
+        c.deltaY = {static_cast<double>(k[3])};
+        c.deltaOri = {static_cast<double>(k[4])};
+        const auto expected = c.expected();
+        run(c.inputs());
+        for (int m = 0; m < 2; ++m) EXPECT_TRUE(sameBits(c.result(m), expected[m])) << k[0] << " x " << k[1] << ", map " << m;
+    }
 }
