@@ -24,6 +24,22 @@ inline bool processorHasAvx2()
 // a column.
 constexpr long long LINE_DOUBLES = 8;
 
+// The 64-byte lines o[0..n-1] holds whole: o[head..end-1]. Stores that
+// bypass the caches go only to whole lines: a part of a line streamed goes
+// to memory on its own, as a partial write.
+struct WholeLines {
+    long long head, end;
+};
+
+inline WholeLines wholeLinesOf(const double* o, long long n)
+{
+    constexpr unsigned long long LINE = LINE_DOUBLES * sizeof(double);
+    const unsigned long long p = reinterpret_cast<unsigned long long>(o);
+    const long long rest = static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double));
+    const long long head = rest < n ? rest : n;
+    return {head, head + (n - head) / LINE_DOUBLES * LINE_DOUBLES};
+}
+
 // Asks the memory system to bring the line holding *p close to the core,
 // without waiting for it; changes nothing. The request is prefetchnta.
 // Requests into the second level (prefetcht1) came to nothing whenever the

@@ -502,23 +502,12 @@ inline double energyOf(const fftw_complex y)
     return std::sqrt(y[0] * y[0] + y[1] * y[1]);
 }
 
-// Only the 64-byte lines a column holds whole are streamed: the column's
-// first and last lines, shared with the columns beside it, are stored as
-// usual. Each column streamed part of a shared line, which then went to
-// memory as a partial write, once for each part: maps of 15, 17, 31 and 33
-// rows cost 1.6 to 1.9 times those of 16 and 32 per pixel, which share no
-// lines. The whole lines of o[0..n-1] are o[head..end-1].
-struct WholeLines {
-    long long head, end;
-};
-
-inline WholeLines wholeLinesOf(const double* o, long long n)
-{
-    constexpr std::uintptr_t LINE = LINE_DOUBLES * sizeof(double);
-    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(o);
-    const long long head = std::min<long long>(n, static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double)));
-    return {head, head + (n - head) / LINE_DOUBLES * LINE_DOUBLES};
-}
+// Only the 64-byte lines a column holds whole are streamed (wholeLinesOf):
+// the column's first and last lines, shared with the columns beside it, are
+// stored as usual. Each column streamed part of a shared line, which then
+// went to memory as a partial write, once for each part: maps of 15, 17, 31
+// and 33 rows cost 1.6 to 1.9 times those of 16 and 32 per pixel, which
+// share no lines.
 
 void energyColumn(const fftw_complex* y, long long n, double* o)
 {

@@ -188,19 +188,6 @@ inline long long sourceOffset(double r, double c, long long sx, long long sy)
     return in ? row + sx * col : -1;
 }
 
-// The lines o[0..n-1] holds whole: o[head..end-1].
-struct WholeLines {
-    long long head, end;
-};
-
-inline WholeLines wholeLinesOf(const double* o, long long n)
-{
-    constexpr std::uintptr_t LINE = LINE_DOUBLES * sizeof(double);
-    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(o);
-    const long long head = std::min<long long>(n, static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double)));
-    return {head, head + (n - head) / LINE_DOUBLES * LINE_DOUBLES};
-}
-
 // Writes length values to dst by stores that bypass the caches (for calls
 // whose results are far larger than they are: a normal store first reads
 // the line it writes, a third of a warp's memory traffic). Made visible by
