@@ -320,7 +320,7 @@ inline Tiling tilingOf(long long sx, const double* result, bool stream)
     constexpr std::uintptr_t LINE = LINE_DOUBLES * sizeof(double);
     const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(result);
     const bool columns = stream && sx <= BLOCK;
-    if (sx % LINE_DOUBLES != 0 || p % sizeof(double) != 0) return {sx, 0, false, columns};
+    if (columns || sx % LINE_DOUBLES != 0 || p % sizeof(double) != 0) return {sx, 0, false, columns};
     return {sx, static_cast<long long>((LINE - p % LINE) % LINE / sizeof(double)), true, columns};
 }
 
