@@ -41,7 +41,9 @@
 % with the threshold held at its highest and freed memory kept,
 %   GLIBC_TUNABLES=glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=268435456
 % in front (tools/bench.sh --sweep does), so that every result of the
-% sweep comes from reused memory and the table shows the kernels. (Held
+% sweep comes from reused memory and the table shows the kernels (but for
+% results of 32 MB or more, beyond any threshold glibc takes: add
+% :glibc.malloc.hugetlb=1 to have their fresh pages 2 MB ones). (Held
 % at its lowest instead, every array result paid its faults and every
 % cell grid of small maps none: array / cells 1.5-2.6 for the warps and
 % the saturation, all of it the host's.)
