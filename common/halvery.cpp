@@ -223,7 +223,7 @@ void scoreAndDraw(const HalveryState& s, long long e, int i, double v, const Max
 void testElement(const HalveryState& s, long long e, int i, double* pooled, double& score)
 {
     MaxRecord record;
-    const double v = poolElement(s, e, imageMaps(s.pool, i), record);
+    const double v = poolElement(s, e, imageMapsInRun(s.pool, i), record);
     scoreAndDraw(s, e, i, v, record, pooled, score);
 }
 
@@ -273,7 +273,7 @@ void prefetchDrawing(const HalveryState& s, int i, long long x, long long y)
 void prefetchElement(const HalveryState& s, long long e, int i)
 {
     const Element& el = s.elements[e];
-    prefetchPooling(s.pool, imageMaps(s.pool, i), el.ori, el.x, el.y, s.runs[e]);
+    prefetchPooling(s.pool, imageMapsInRun(s.pool, i), el.ori, el.x, el.y, s.runs[e]);
     prefetchDrawing(s, i, el.x, el.y);
 }
 
@@ -321,7 +321,7 @@ struct NextImage {
 void requestNext(const HalveryState& s, long long e, NextImage next)
 {
     if (next.image < 0 || !s.runs[e].whole) return;
-    const ImageMaps maps = imageMaps(s.pool, next.image);
+    const ImageMaps maps = imageMapsInRun(s.pool, next.image);
     const GatherPlace& g = s.places[e];
     for (int j = 0; j <= 2 * s.pool.oriRange; ++j) {
         const double* map = maps.maps[g.map[j]];
@@ -346,7 +346,7 @@ void requestNext(const HalveryState& s, long long e, NextImage next)
 void testImage(const HalveryState& s, int i, double* pooled, long long stride, NextImage next)
 {
     double score = s.scores[i];
-    const ImageMaps maps = imageMaps(s.pool, i);
+    const ImageMaps maps = imageMapsInRun(s.pool, i);
     double samples[POOL_BLOCK * GATHERED_SAMPLES];
     double values[POOL_BLOCK];
     MaxRecord records[POOL_BLOCK];

@@ -56,10 +56,10 @@ struct PoolState {
     const int* shiftY;              // column offsets, the same layout
     const std::ptrdiff_t* shiftAt;  // shiftX + nRows*shiftY, the same layout
     // The maps image by image (image i, orientation o at i*N + o), read by
-    // every pooling in place of the grid: with 512 images the grid's
-    // orientations of one image lie 4 kB apart, all in one cache set with
-    // the pooled values' column (4 kB apart too), and scoring 512 images
-    // cost 1.15-1.2 times 500 or 520.
+    // Halvery in place of the grid (imageMapsInRun): with 512 images the
+    // grid's orientations of one image lie 4 kB apart, all in one cache set
+    // with the pooled values' column (4 kB apart too), and scoring 512
+    // images cost 1.15-1.2 times 500 or 520.
     const double* const* byImage;
 };
 
@@ -131,6 +131,15 @@ struct ImageMaps {
 };
 
 inline ImageMaps imageMaps(const PoolState& s, int image)
+{
+    return {s.responseMaps + image, s.nImages};
+}
+
+// The same maps from byImage: what Halvery pools from, and what the places
+// of gatherPlaces count in. (The pooled maps of learning and the score map
+// read each map as a whole; read through byImage they took 8-9 % longer,
+// for no reason found.)
+inline ImageMaps imageMapsInRun(const PoolState& s, int image)
 {
     return {s.byImage + static_cast<std::ptrdiff_t>(image) * s.N, 1};
 }
@@ -319,7 +328,7 @@ inline void gatherInside(const PoolState& s, ImageMaps m, int ori, long long x, 
 
 // Where the samples of one inside pooling lie in the maps of any image:
 // the grid places of its orientations' maps counted from the image's first
-// (orientation o at o), and the offsets of its shifts within a
+// (orientation o at o in the run imageMapsInRun gives), and the offsets of its shifts within a
 // map. Worked out once a call, they leave the copy of each image's samples
 // nothing but its loads and stores (gatherPlaced).
 struct GatherPlace {

@@ -292,7 +292,7 @@ TEST(LocalMaximum, PlacedCopiesAreTheLoopsCopies)
         std::vector<GatherPlace> places(at.size());
         gatherPlaces(p.s, at.data(), runs.data(), static_cast<long long>(at.size()), places.data());
         std::vector<double> placed(places.size() * GATHERED_SAMPLES, -7.0);
-        gatherPlaced(p.s, imageMaps(p.s, 2), places.data(), runs.data(), static_cast<long long>(places.size()), placed.data());
+        gatherPlaced(p.s, imageMapsInRun(p.s, 2), places.data(), runs.data(), static_cast<long long>(places.size()), placed.data());
         const int count = (2 * oriRange + 1) * (2 * shiftRange + 1);
         for (std::size_t k = 0; k < places.size(); ++k) {
             const double* got = placed.data() + k * GATHERED_SAMPLES;
