@@ -300,12 +300,14 @@ long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Use u
 // first-level cache holds (127^2 to 256^2 cost some 10 % more in columns).
 //
 // Other tiles are TILE_ROWS rows, the last taking a shorter remainder with
-// it (a last tile of one row had made 33^2 to 48^2 cost 1.3-1.5 times 32^2). Where every column starts at the same place in a line
-// (sx a multiple of a line's doubles) the breaks lie on line boundaries,
-// the first tile taking the lead rows before the first boundary, so that
-// only a column's first and last lines are shared, stored as usual
-// (streamSegment's `whole`): the host puts a large array 16 bytes past a
-// page, and results there had cost 1.35-1.5 times those starting on a line.
+// it (a last tile of one row had made 33^2 to 48^2 cost 1.3-1.5 times
+// 32^2). Where a streamed result's taller columns all start at the same
+// place in a line (sx a multiple of a line's doubles) the breaks lie on
+// line boundaries, the first tile taking the lead rows before the first
+// boundary, so that only a column's first and last lines are shared, and
+// those are stored as usual (streamSegment's `whole`): the host puts a
+// large array 16 bytes past a page, and results there had cost 1.35-1.5
+// times those starting on a line.
 constexpr long long TILE_ROWS = SEGMENT;
 
 struct Tiling {
