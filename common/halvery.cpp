@@ -475,6 +475,7 @@ void testTemplate(HalveryState& s)
 {
     if (s.pool.nImages == 0 || s.nElements == 0) return;  // nothing to pool, nothing to set up
     buildShiftTables(s.pool, shiftCacheLimit(s.pool));
+    buildImageRuns(s.pool);
     ShiftRun* runs = static_cast<ShiftRun*>(allocZeroed(static_cast<std::size_t>(s.nElements), sizeof(ShiftRun)));
     // Where each element's samples lie, for the windows gatherPlaced knows,
     // while the table stays a modest part of the call's memory (64 bytes an

@@ -21,12 +21,6 @@ void buildShiftTables(PoolState& s, long long maxCached)
     }
     s.sinTheta = sinTheta;
     s.cosTheta = cosTheta;
-    const std::size_t nMaps = static_cast<std::size_t>(s.nImages) * n;
-    const double** byImage = static_cast<const double**>(allocZeroed(nMaps, sizeof(double*)));
-    for (int o = 0; o < s.N; ++o)
-        for (int i = 0; i < s.nImages; ++i)
-            byImage[static_cast<std::size_t>(i) * n + o] = s.responseMaps[i + static_cast<std::size_t>(s.nImages) * o];
-    s.byImage = byImage;
     s.shiftX = s.shiftY = nullptr;
     s.shiftAt = nullptr;
 
@@ -47,6 +41,17 @@ void buildShiftTables(PoolState& s, long long maxCached)
     s.shiftX = shiftX;
     s.shiftY = shiftY;
     s.shiftAt = shiftAt;
+}
+
+void buildImageRuns(PoolState& s)
+{
+    const std::size_t n = static_cast<std::size_t>(s.N);
+    const double** byImage =
+        static_cast<const double**>(allocZeroed(static_cast<std::size_t>(s.nImages) * n, sizeof(double*)));
+    for (int o = 0; o < s.N; ++o)
+        for (int i = 0; i < s.nImages; ++i)
+            byImage[static_cast<std::size_t>(i) * n + o] = s.responseMaps[i + static_cast<std::size_t>(s.nImages) * o];
+    s.byImage = byImage;
 }
 
 namespace {

@@ -55,8 +55,9 @@ struct PoolState {
     const int* shiftX;              // row offset of orientation k, shift i at k*(2*shiftRange+1) + i+shiftRange
     const int* shiftY;              // column offsets, the same layout
     const std::ptrdiff_t* shiftAt;  // shiftX + nRows*shiftY, the same layout
-    // The maps image by image (image i, orientation o at i*N + o), read by
-    // Halvery in place of the grid (imageMapsInRun): with 512 images the
+    // Filled by buildImageRuns: the maps image by image (image i,
+    // orientation o at i*N + o), read by Halvery in place of the grid
+    // (imageMapsInRun): with 512 images the
     // grid's orientations of one image lie 4 kB apart, all in one cache set
     // with the pooled values' column (4 kB apart too), and scoring 512
     // images cost 1.15-1.2 times 500 or 520.
@@ -83,11 +84,13 @@ struct ShiftRun {
 // floor(d*c + 0.5) as an int: one offset (|c| <= 1, so it fits).
 int shiftOffset(int d, double c);
 
-// Fills sinTheta, cosTheta, byImage and, while they hold at most maxCached
-// entries, the offset tables (host memory for this call); every pooling
-// reads them. Callers guarantee
+// Fills sinTheta, cosTheta and, while they hold at most maxCached entries,
+// the offset tables (host memory for this call); every pooling reads them. Callers guarantee
 // shiftRange >= 0, that shiftRange*|shiftStep| fits an int, and N >= 1.
 void buildShiftTables(PoolState& s, long long maxCached);
+
+// Fills byImage (host memory for this call), for imageMapsInRun.
+void buildImageRuns(PoolState& s);
 
 // Row and column offset of shift i (-shiftRange..shiftRange) of orientation k.
 inline void shiftOffsets(const PoolState& s, int k, long long i, long long& dx, long long& dy)

@@ -232,18 +232,11 @@ inline void streamSegment(double* dst, const double* values, long long length, b
 #endif
 }
 
-// streamSegment from the last value to the first.
-inline void streamSegmentBackwards(double* dst, const double* values, long long length, bool whole)
+// streamSegment (not `whole`) from the last value to the first.
+inline void streamSegmentBackwards(double* dst, const double* values, long long length)
 {
 #if defined(__SSE2__) && defined(__x86_64__)
     long long e = length;
-    if (whole) {
-        const WholeLines lines = wholeLinesOf(dst, length);
-        for (; e > lines.end; --e) dst[e - 1] = values[e - 1];
-        for (; e > lines.head; e -= 2) _mm_stream_pd(dst + e - 2, _mm_loadu_pd(values + e - 2));
-        for (; e > 0; --e) dst[e - 1] = values[e - 1];
-        return;
-    }
     if (e > 0 && (reinterpret_cast<std::uintptr_t>(dst + e) & 15) != 0) {
         streamOne(dst + e - 1, values[e - 1]);
         --e;
@@ -251,7 +244,6 @@ inline void streamSegmentBackwards(double* dst, const double* values, long long 
     for (; e > 1; e -= 2) _mm_stream_pd(dst + e - 2, _mm_loadu_pd(values + e - 2));
     if (e > 0) streamOne(dst, values[0]);
 #else
-    (void)whole;
     for (long long e = length; e > 0; --e) dst[e - 1] = values[e - 1];
 #endif
 }
@@ -340,8 +332,6 @@ inline long long tallestTile(const Tiling& t)
     for (long long tx = 0; tx < t.sx; tx = tileEnd(t, tx)) tallest = std::max(tallest, tileEnd(t, tx) - tx);
     return tallest;
 }
-
-constexpr long long MAX_TILE_ROWS = BLOCK;  // above 2 * TILE_ROWS + LINE_DOUBLES
 
 // Zeros a shifted column's rows beyond the map are streamed from, a run at a time.
 constexpr long long ZERO_RUN = 64;
@@ -448,7 +438,7 @@ void warpColumns(const SampleGeometry& g, long long y0, long long y1, const doub
     const Tiling t = tilingOf(g.sx, result, stream);
     const long long rows = g.sx, tc = tileColumns(t);
     const long long sx = g.sx, sy = g.sy;
-    double buffer[MAX_TILE_ROWS];
+    double buffer[BLOCK];
     for (long long ty = y0; ty < y1; ty += tc)
         for (long long tx = 0; tx < rows; tx = tileEnd(t, tx)) {
             const long long tx1 = tileEnd(t, tx);
@@ -493,11 +483,12 @@ inline bool copiesBackwards(const double* to, const double* from)
 // Columns y0..y1-1 of one result map moved by (dX, dY) from its source:
 // each column a run of its source column, zeros beyond the map. What
 // warpColumns gives for such a transform, as copies, with no positions.
+// The map is written in storage order (or its reverse), so a streamed
+// line shared by two columns goes out whole.
 void shiftColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result,
                   bool stream)
 {
     const long long sx = g.sx, sy = g.sy, dX = g.p.dX, dY = g.p.dY;
-    const bool whole = tilingOf(sx, result, stream).aligned;
     // Rows x0..x1-1 read rows x0 + dX.. of the source column; the rest are 0.
     const long long x0 = std::min(sx, std::max(0LL, -dX)), x1 = std::max(x0, std::min(sx, sx - dX));
     const bool backwards = copiesBackwards(result, source + sx * dY + dX);
@@ -507,12 +498,15 @@ void shiftColumns(const SampleGeometry& g, long long y0, long long y1, const dou
             for (long long done = 0; done < length;) {
                 const long long part = std::min(length - done, ZERO_RUN);
                 double* at = backwards ? to + length - done - part : to + done;
-                if (stream) (backwards ? streamSegmentBackwards : streamSegment)(at, zeros, part, whole);
+                if (stream && backwards) streamSegmentBackwards(at, zeros, part);
+                else if (stream) streamSegment(at, zeros, part, false);
                 else std::fill(at, at + part, 0.0);
                 done += part;
             }
+        } else if (stream && backwards) {
+            streamSegmentBackwards(to, from, length);
         } else if (stream) {
-            (backwards ? streamSegmentBackwards : streamSegment)(to, from, length, whole);
+            streamSegment(to, from, length, false);
         } else if (backwards) {
             for (long long e = length; e > 0; --e) to[e - 1] = from[e - 1];
         } else {
@@ -598,7 +592,7 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1, boo
                         if (next != nullptr)
                             for (long long j = 0; j < height; j += AHEAD_STEP)
                                 if (o[j] >= 0) requestLine(next + o[j]);
-                        double buffer[MAX_TILE_ROWS];
+                        double buffer[BLOCK];
                         double* values = stream ? buffer : result + tx + rows * y;
                         for (long long j = 0; j < height; ++j) values[j] = o[j] >= 0 ? source[o[j]] : 0.0;
                         if (stream) streamSegment(result + tx + rows * y, values, height, t.aligned);

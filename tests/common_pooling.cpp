@@ -41,6 +41,7 @@ struct Pool {
         s = {nImages, N, nRows, nCols, shiftRange, oriRange, shiftStep, saturation, table.data(),
              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
         buildShiftTables(s, maxCached);
+        buildImageRuns(s);
     }
     ~Pool() { standin::releaseAllocations(); }
     double& at(int image, int ori, int row, int col) { return maps[image + s.nImages * ori][(row - 1) + s.nRows * (col - 1)]; }

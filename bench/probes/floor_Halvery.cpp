@@ -81,6 +81,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     dataArg(g, ARG_POOLED_VALUES, static_cast<long long>(pool.nImages) * nElements);
 
     buildShiftTables(pool, shiftCacheLimit(pool));
+    buildImageRuns(pool);
     if (!gathersInside(pool)) gatewayError(g, "notInside", "the call's poolings are not copied as a window");
     for (long long e = 0; e < nElements; ++e) {
         const Element& el = elements[e];
@@ -99,7 +100,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
     const int threads = pool.nImages < configuredThreads() ? pool.nImages : configuredThreads();
     auto readImage = [&](long long i) {
-        const ImageMaps maps = imageMaps(pool, static_cast<int>(i));
+        const ImageMaps maps = imageMapsInRun(pool, static_cast<int>(i));
         constexpr long long BLOCK = 64;  // as Halvery's blocks
         double samples[BLOCK * GATHERED_SAMPLES];
         const int count = (2 * pool.oriRange + 1) * (2 * pool.shiftRange + 1);
