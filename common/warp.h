@@ -52,8 +52,8 @@ SampleGeometry sampleGeometry(int N, int sx, int sy, const WarpParams& p);
 long long samplePositions(const SampleGeometry& g, long long e0, long long e1, long long* rows, long long* cols);
 
 // The same as source offsets: offsets[e - e0] = row + sx*col, or -1 where
-// the position lies outside the map. Returns the recomputed count.
-long long sampleOffsets(const SampleGeometry& g, long long e0, long long e1, long long* offsets);
+// the position lies outside the map, as the warps read them.
+void sampleOffsets(const SampleGeometry& g, long long e0, long long e1, long long* offsets);
 
 // The positions are computed 4 at a time where the processor has AVX2 (the
 // default), otherwise 2 at a time, with the same bits. For the check program

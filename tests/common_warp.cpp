@@ -54,6 +54,25 @@ bool samePositions(const Positions& a, const Positions& b)
     return a.rows == b.rows && a.cols == b.cols;
 }
 
+// The source offsets of positions (row + sx*col, -1 outside the map), and
+// those sampleOffsets gives for the whole map.
+std::vector<long long> offsetsOf(const Positions& p, int sx, int sy)
+{
+    std::vector<long long> out;
+    for (std::size_t k = 0; k < p.rows.size(); ++k) {
+        const bool in = p.rows[k] >= 0 && p.rows[k] < sx && p.cols[k] >= 0 && p.cols[k] < sy;
+        out.push_back(in ? p.rows[k] + static_cast<long long>(sx) * p.cols[k] : -1);
+    }
+    return out;
+}
+
+std::vector<long long> sampledOffsets(int N, int sx, int sy, const WarpParams& p)
+{
+    std::vector<long long> out(static_cast<std::size_t>(sx) * sy, -9);
+    sampleOffsets(sampleGeometry(N, sx, sy, p), 0, static_cast<long long>(sx) * sy, out.data());
+    return out;
+}
+
 // A Sabrel-shaped call of n 2 x 2 maps, read and prepared.
 struct Prepared {
     std::vector<Array> in;
@@ -101,8 +120,9 @@ TEST(SamplePositions, ForcedRecomputationAndTheClosedFormAgree)
     // Every rotation of small N, odd and even sizes, shifts near and far:
     // recomputing every element (margin 1) gives the defining positions, and
     // so does the closed form with its derived margin, on the 2-lane and the
-    // 4-lane (AVX2) path alike.
-    const int sizes[][2] = {{1, 1}, {2, 3}, {5, 4}, {9, 9}, {16, 7}, {40, 3}};
+    // 4-lane (AVX2) path alike, as positions and as offsets (columns of 32
+    // rows and more take theirs from the closed form straight).
+    const int sizes[][2] = {{1, 1}, {2, 3}, {5, 4}, {9, 9}, {16, 7}, {40, 3}, {70, 2}};
     const int shifts[] = {0, -3, 1 << 20, INT_MAX - 9, INT_MIN + 3};
     for (bool wide : {false, true})
         for (const auto& size : sizes)
@@ -115,9 +135,12 @@ TEST(SamplePositions, ForcedRecomputationAndTheClosedFormAgree)
                         ASSERT_EQ(forced.recomputed, count);
                         useWideSampling(wide);
                         const Positions fast = positions(N, size[0], size[1], p);
+                        const std::vector<long long> offsets = sampledOffsets(N, size[0], size[1], p);
                         useWideSampling(true);
                         ASSERT_TRUE(samePositions(forced, fast)) << N << " " << dO << " " << shift << " " << size[0]
                                                                  << (wide ? " wide" : " plain");
+                        ASSERT_EQ(offsets, offsetsOf(forced, size[0], size[1]))
+                            << N << " " << dO << " " << shift << " " << size[0] << (wide ? " wide" : " plain");
                     }
 }
 
@@ -149,9 +172,13 @@ TEST(SamplePositions, NearIntegersDeferToTheDefiningTransform)
         const long long count = static_cast<long long>(c.sx) * c.sy;
         const Positions p = positions(c.N, c.sx, c.sy, c.p);
         recomputed += p.recomputed;
-        EXPECT_TRUE(samePositions(p, defined(c.N, c.sx, c.sy, c.p, 0, count))) << c.N << " " << c.sx;
+        const Positions d = defined(c.N, c.sx, c.sy, c.p, 0, count);
+        EXPECT_TRUE(samePositions(p, d)) << c.N << " " << c.sx;
+        EXPECT_EQ(sampledOffsets(c.N, c.sx, c.sy, c.p), offsetsOf(d, c.sx, c.sy)) << c.N << " " << c.sx;
     }
     EXPECT_GT(recomputed, 0);
+    // The turn of 2^31 - 1 steps over the whole map, as offsets.
+    EXPECT_EQ(sampledOffsets(3, 256, 256, huge), offsetsOf(defined(3, 256, 256, huge, 0, 256 * 256), 256, 256));
 }
 
 TEST(SamplePositions, MarginGrowsWithReachTurnAndCentre)
