@@ -207,8 +207,10 @@ inline long long sourceOffset(double r, double c, long long sx, long long sy)
 // 2.9-3.0 ns a pixel for the positions alone, against 1.9-2.2 for
 // warpAffine's whole warp).
 #if OTK_HAS_AVX2_PATHS
-__attribute__((target("avx2"))) long long offsetsAvx2(const SegmentStart& s, long long segments, double sxd,
-                                                      double syd, double limit, long long* offsets)
+template <bool GATHER>
+__attribute__((target("avx2"))) long long closedFormAvx2(const SegmentStart& s, long long segments, double sxd,
+                                                         double syd, double limit, long long* offsets,
+                                                         const double* source, long long wanted, double* values)
 {
     const __m256d rowBase = _mm256_set1_pd(s.rowBase), colBase = _mm256_set1_pd(s.colBase),
                   cosT = _mm256_set1_pd(s.cosT), sinT = _mm256_set1_pd(s.sinT), dvSin = _mm256_set1_pd(s.dvSin),
@@ -217,15 +219,13 @@ __attribute__((target("avx2"))) long long offsetsAvx2(const SegmentStart& s, lon
     const __m256d rows = _mm256_set1_pd(sxd), cols = _mm256_set1_pd(syd), within = _mm256_set1_pd(limit);
     const __m256d two52 = _mm256_set1_pd(4503599627370496.0), outside = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
     const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
-    // du0 + j for the lanes' j, each a whole number far below 2^53: exact,
-    // as in segmentBody, and stepped exactly.
-    __m256d j = _mm256_set_pd(3, 2, 1, 0);
-    const __m256d du0 = _mm256_set1_pd(s.du0);
+    const __m256i lanes = _mm256_set_epi64x(3, 2, 1, 0);
+    // du0 + j for the lanes' j: whole numbers far below 2^53, so stepping
+    // du by 4 gives exactly segmentBody's du0 + j.
+    __m256d du = _mm256_add_pd(_mm256_set1_pd(s.du0), _mm256_set_pd(3, 2, 1, 0));
     for (long long k = 0; k < segments; ++k) {
         __m256d near = zero;
-        long long* out = offsets + k * SEGMENT;
-        for (int q = 0; q < SEGMENT; q += 4, j = _mm256_add_pd(j, four)) {
-            const __m256d du = _mm256_add_pd(du0, j);
+        for (int q = 0; q < SEGMENT; q += 4, du = _mm256_add_pd(du, four)) {
             const __m256d vr = _mm256_add_pd(rowBase, _mm256_sub_pd(_mm256_mul_pd(du, cosT), dvSin));
             const __m256d vc = _mm256_add_pd(colBase, _mm256_add_pd(_mm256_mul_pd(du, sinT), dvCos));
             const __m256d r = _mm256_round_pd(_mm256_sub_pd(vr, half), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
@@ -238,8 +238,20 @@ __attribute__((target("avx2"))) long long offsetsAvx2(const SegmentStart& s, lon
                 _mm256_and_pd(_mm256_cmp_pd(c, zero, _CMP_GE_OQ), _mm256_cmp_pd(c, cols, _CMP_LT_OQ)));
             const __m256d at = _mm256_add_pd(_mm256_add_pd(r, _mm256_mul_pd(rows, c)), two52);
             const __m256i offset = _mm256_sub_epi64(_mm256_castpd_si256(at), _mm256_castpd_si256(two52));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + q),
-                                _mm256_castpd_si256(_mm256_blendv_pd(outside, _mm256_castsi256_pd(offset), in)));
+            const long long row = k * SEGMENT + q;
+            if (GATHER) {
+                // Only positions inside the map are read, and only the
+                // wanted rows written.
+                if (row >= wanted) continue;
+                const __m256d v = _mm256_mask_i64gather_pd(zero, source, offset, in, 8);
+                if (wanted - row >= 4)
+                    _mm256_storeu_pd(values + row, v);
+                else
+                    _mm256_maskstore_pd(values + row, _mm256_cmpgt_epi64(_mm256_set1_epi64x(wanted - row), lanes), v);
+            } else {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + row),
+                                    _mm256_castpd_si256(_mm256_blendv_pd(outside, _mm256_castsi256_pd(offset), in)));
+            }
         }
         if (_mm256_movemask_pd(near) != 0) return k;
     }
@@ -247,51 +259,101 @@ __attribute__((target("avx2"))) long long offsetsAvx2(const SegmentStart& s, lon
 }
 #endif
 
-// Calls use(x0', length, offsets) for consecutive segments of rows x0..x1-1
+// values[j] = source[o[j]], or 0 where o[j] < 0, for j < length.
+inline void gatherPlain(const double* source, const long long* o, long long length, double* values)
+{
+    for (long long j = 0; j < length; ++j) {
+        const long long from = o[j];
+        const double v = source[from >= 0 ? from : 0];
+        values[j] = from >= 0 ? v : 0.0;
+    }
+}
+
+#if OTK_HAS_AVX2_PATHS
+__attribute__((target("avx2"))) void gatherAvx2(const double* source, const long long* o, long long length,
+                                                double* values)
+{
+    long long j = 0;
+    const __m256i none = _mm256_set1_epi64x(-1);
+    for (; j + 4 <= length; j += 4) {
+        const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(o + j));
+        const __m256d in = _mm256_castsi256_pd(_mm256_cmpgt_epi64(at, none));
+        _mm256_storeu_pd(values + j, _mm256_mask_i64gather_pd(_mm256_setzero_pd(), source, at, in, 8));
+    }
+    gatherPlain(source, o + j, length - j, values + j);
+}
+#endif
+
+inline void gatherSamples(const double* source, const long long* o, long long length, double* values)
+{
+#if OTK_HAS_AVX2_PATHS
+    if (wideChosen) return gatherAvx2(source, o, length, values);
+#endif
+    gatherPlain(source, o, length, values);
+}
+
+// Rows x0..x1-1 of column y through the closed form: fast(s0, start,
+// segments) works out up to `segments` segments of SEGMENT rows from row s0
+// (start: their SegmentStart) and returns how many of them lie clear of
+// the integers (closedFormAvx2); slow(a, b) takes rows a..b-1 through
+// walkColumn, which recomputes what needs it. A last segment of fewer rows
+// is worked out whole and used in part: rows past x1 only add to what is
+// computed, and may send the segment to walkColumn without need. (Columns
+// in tiles of 32 rows from a line boundary begin and end with such pieces:
+// through walkColumn they had been a sixth of a 256^2 warp.) Without AVX2,
+// and where the map's offsets could pass 2^52 (never, for maps a host
+// holds), every row goes to slow.
+template <class Fast, class Slow>
+void walkClosedForm(const SampleGeometry& g, long long y, long long x0, long long x1, Fast fast, Slow slow)
+{
+    long long s0 = x0;
+#if OTK_HAS_AVX2_PATHS
+    const double dv = static_cast<double>(y - g.cy);
+    if (wideChosen && static_cast<double>(g.sx) * static_cast<double>(g.sy) < 4503599627370496.0)
+        while (s0 < x1) {
+            const long long segments = (std::min(x1 - s0, BLOCK) + SEGMENT - 1) / SEGMENT;
+            const SegmentStart start = {static_cast<double>(s0 - g.cx), g.rowBase, g.colBase, g.cosT, g.sinT,
+                                        dv * g.sinT, dv * g.cosT};
+            const long long clear = std::min(fast(s0, start, segments) * SEGMENT, x1 - s0);
+            s0 += clear;
+            if (s0 < x1 && clear < segments * SEGMENT) {
+                const long long end = std::min(s0 + SEGMENT, x1);
+                slow(s0, end);
+                s0 = end;
+            }
+        }
+#else
+    (void)fast;
+#endif
+    if (s0 < x1) slow(s0, x1);
+}
+
+// Calls use(x0', length, offsets) for consecutive pieces of rows x0..x1-1
 // of column y: offsets[j] is sourceOffset of row x0' + j's sampled
-// position, as walkColumn finds it. Segments of SEGMENT rows whose floor
-// arguments all lie clear of an integer take their offsets from the closed
-// form at once; the others, and shorter segments, go through walkColumn.
-// Where the map's offsets could pass 2^52 (never, for maps a host holds),
-// everything does.
+// position, as walkColumn finds it.
 template <class Use>
 void walkOffsets(const SampleGeometry& g, long long y, long long x0, long long x1, Use use)
 {
     const long long sx = g.sx, sy = g.sy;
     long long offsets[BLOCK];
-    auto recomputing = [&](long long a, long long b) {
+    auto fast = [&](long long s0, const SegmentStart& start, long long segments) {
+#if OTK_HAS_AVX2_PATHS
+        const long long clear = closedFormAvx2<false>(start, segments, static_cast<double>(sx), static_cast<double>(sy),
+                                                      0.5 - g.margin, offsets, nullptr, 0, nullptr);
+        const long long rows = std::min(clear * SEGMENT, x1 - s0);
+        if (rows > 0) use(s0, static_cast<int>(rows), offsets);
+        return clear;
+#else
+        (void)s0, (void)start;
+        return segments;
+#endif
+    };
+    walkClosedForm(g, y, x0, x1, fast, [&](long long a, long long b) {
         walkColumn(g, y, a, b, [&](long long x, int length, const double* r, const double* c) {
             for (int j = 0; j < length; ++j) offsets[j] = sourceOffset(r[j], c[j], sx, sy);
             use(x, length, offsets);
         });
-    };
-    long long s0 = x0;
-#if OTK_HAS_AVX2_PATHS
-    const double sxd = static_cast<double>(sx), syd = static_cast<double>(sy);
-    const double dv = static_cast<double>(y - g.cy);
-    // Offsets as whole doubles need the map's elements below 2^52.
-    // A last segment of fewer rows is worked out whole and used in part:
-    // rows past x1 only add to what is computed, and may send the segment
-    // to walkColumn without need. (Columns in tiles of 32 rows from a line
-    // boundary begin and end with such pieces: through walkColumn they had
-    // been a sixth of a 256^2 warp.)
-    if (wideChosen && sxd * syd < 4503599627370496.0)
-        while (s0 < x1) {
-            const long long segments = (std::min(x1 - s0, BLOCK) + SEGMENT - 1) / SEGMENT;
-            const SegmentStart start = {static_cast<double>(s0 - g.cx), g.rowBase, g.colBase, g.cosT, g.sinT,
-                                        dv * g.sinT, dv * g.cosT};
-            const long long clear = std::min(offsetsAvx2(start, segments, sxd, syd, 0.5 - g.margin, offsets) * SEGMENT,
-                                             x1 - s0);
-            if (clear > 0) use(s0, static_cast<int>(clear), offsets);
-            s0 += clear;
-            if (s0 < x1 && clear < segments * SEGMENT) {
-                const long long end = std::min(s0 + SEGMENT, x1);
-                recomputing(s0, end);
-                s0 = end;
-            }
-        }
-#endif
-    if (s0 < x1) recomputing(s0, x1);
+    });
 }
 
 // Writes length values to dst by stores that bypass the caches (for calls
@@ -547,6 +609,7 @@ void warpColumns(const SampleGeometry& g, long long y0, long long y1, const doub
 {
     const Tiling t = tilingOf(g.sx, result, stream);
     const long long rows = g.sx, tc = tileColumns(t);
+    const long long sx = g.sx, sy = g.sy;
     double buffer[BLOCK];
     for (long long ty = y0; ty < y1; ty += tc)
         for (long long tx = 0; tx < rows; tx = tileEnd(t, tx)) {
@@ -554,12 +617,21 @@ void warpColumns(const SampleGeometry& g, long long y0, long long y1, const doub
             for (long long y = ty; y < std::min(ty + tc, y1); ++y) {
                 double* column = result + rows * y;
                 double* values = stream ? buffer : column + tx;
-                walkOffsets(g, y, tx, tx1, [&](long long x, int length, const long long* o) {
-                    for (int j = 0; j < length; ++j) {
-                        const long long from = o[j];
-                        const double v = source[from >= 0 ? from : 0];
-                        values[x - tx + j] = from >= 0 ? v : 0.0;
-                    }
+                auto fast = [&](long long s0, const SegmentStart& start, long long segments) {
+#if OTK_HAS_AVX2_PATHS
+                    return closedFormAvx2<true>(start, segments, static_cast<double>(sx), static_cast<double>(sy),
+                                                0.5 - g.margin, nullptr, source, tx1 - s0, values + (s0 - tx));
+#else
+                    (void)s0, (void)start;
+                    return segments;
+#endif
+                };
+                walkClosedForm(g, y, tx, tx1, fast, [&](long long a, long long b) {
+                    walkColumn(g, y, a, b, [&](long long x, int length, const double* r, const double* c) {
+                        long long o[SEGMENT];
+                        for (int j = 0; j < length; ++j) o[j] = sourceOffset(r[j], c[j], sx, sy);
+                        gatherPlain(source, o, length, values + (x - tx));
+                    });
                 });
                 if (stream) streamSegment(column + tx, buffer, tx1 - tx, t.aligned);
             }
@@ -702,7 +774,7 @@ void warpGroupColumns(const WarpState& s, int g, long long y0, long long y1, boo
                                 if (o[j] >= 0) requestLine(next + o[j]);
                         double buffer[BLOCK];
                         double* values = stream ? buffer : result + tx + rows * y;
-                        for (long long j = 0; j < height; ++j) values[j] = o[j] >= 0 ? source[o[j]] : 0.0;
+                        gatherSamples(source, o, height, values);
                         if (stream) streamSegment(result + tx + rows * y, values, height, t.aligned);
                     }
                 }
