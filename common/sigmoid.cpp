@@ -1,11 +1,18 @@
 #include "sigmoid.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdint>
 
 #include "alloc.h"
+#include "cpu.h"
 #include "overlap.h"
 #include "threads.h"
+
+#if OTK_HAS_AVX2_PATHS
+#include <immintrin.h>
+#endif
 
 // Measured with bench_Fenwold's ThresholdProbe (the same elements in 4
 // chunks on 2 threads against 1 thread, real time, medians): under a load
@@ -36,17 +43,78 @@ int saturationThreads(double work)
     return threadsFor(work, SATURATION_PER_THREAD);
 }
 
+namespace {
+
+void saturatePlain(const double* from, double* to, long long n, double s)
+{
+    for (long long p = 0; p < n; ++p) to[p] = saturate(from[p], s);
+}
+
+#if OTK_HAS_AVX2_PATHS
+// saturate's steps for a block at a time where the processor has AVX2: its
+// two divisions four lanes at a time, the standard exp one value at a time
+// between them. The same operations on the same operands, so the same bits.
+// The plain loop (the divisions overlapping neighbouring exp calls) took
+// 1.15-1.26 times a bare exp loop over the same values (bench_Fenwold,
+// one thread); blocked with scalar divisions it had only added loads and
+// stores.
+constexpr long long SATURATION_BLOCK = 64;
+
+__attribute__((target("avx2"))) void saturateWide(const double* from, double* to, long long n, double s)
+{
+    const __m256d level = _mm256_set1_pd(s), minusTwo = _mm256_set1_pd(-2.0), two = _mm256_set1_pd(2.0),
+                  one = _mm256_set1_pd(1.0);
+    alignas(32) double x[SATURATION_BLOCK];
+    for (long long p0 = 0; p0 < n; p0 += SATURATION_BLOCK) {
+        const long long m = std::min(SATURATION_BLOCK, n - p0);
+        long long j = 0;
+        for (; j + 4 <= m; j += 4)
+            _mm256_store_pd(x + j, _mm256_div_pd(_mm256_mul_pd(minusTwo, _mm256_loadu_pd(from + p0 + j)), level));
+        for (; j < m; ++j) x[j] = (-2.0 * from[p0 + j]) / s;
+        for (j = 0; j < m; ++j) x[j] = std::exp(x[j]);
+        for (j = 0; j + 4 <= m; j += 4) {
+            const __m256d e = _mm256_load_pd(x + j);
+            _mm256_storeu_pd(to + p0 + j,
+                             _mm256_mul_pd(level, _mm256_sub_pd(_mm256_div_pd(two, _mm256_add_pd(e, one)), one)));
+        }
+        for (; j < m; ++j) to[p0 + j] = s * (2.0 / (x[j] + 1.0) - 1.0);
+    }
+}
+#endif
+
+std::atomic<bool> wideSaturation{processorHasAvx2()};
+
+// to may be from itself, or apart from it: a block is read whole before it
+// is written.
+void saturateSpan(const double* from, double* to, long long n, double s)
+{
+#if OTK_HAS_AVX2_PATHS
+    if (wideSaturation.load(std::memory_order_relaxed)) return saturateWide(from, to, n, s);
+#endif
+    saturatePlain(from, to, n, s);
+}
+
+}  // namespace
+
+bool useWideSaturation(bool wide)
+{
+    wideSaturation.store(wide && processorHasAvx2());
+    return wideSaturation.load();
+}
+
 void saturateRun(double* v, long long n, double s)
 {
-    // The plain loop: the divisions overlap the exp calls of neighbouring
-    // elements, and blocking the steps into separate passes only added
-    // loads and stores (measured slower).
-    for (long long p = 0; p < n; ++p) v[p] = saturate(v[p], s);
+    saturateSpan(v, v, n, s);
 }
 
 void saturateRunFrom(const double* from, double* to, long long n, double s)
 {
-    for (long long p = 0; p < n; ++p) to[p] = saturate(from[p], s);
+    // Storage that overlaps in part keeps the plain order of reads and writes.
+    const bool apart = from == to || from + n <= to || to + n <= from;
+    if (apart)
+        saturateSpan(from, to, n, s);
+    else
+        saturatePlain(from, to, n, s);
 }
 
 bool cellsShareStorage(const SaturationMaps& m)

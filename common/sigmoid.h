@@ -44,6 +44,11 @@ void saturateRun(double* v, long long n, double s);
 // to[p] = saturate(from[p], s) for p in 0..n-1.
 void saturateRunFrom(const double* from, double* to, long long n, double s);
 
+// Whether the runs take the AVX2 path where the processor has it (the
+// default) or the plain loop; returns whether they take it now. Both give
+// the same bits: tests run both.
+bool useWideSaturation(bool wide);
+
 // Elements p..p+n-1 of map k of m: in place, or from its source.
 inline void saturateMapRun(const SaturationMaps& m, long long k, long long p, long long n)
 {
