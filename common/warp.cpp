@@ -191,10 +191,12 @@ inline long long sourceOffset(double r, double c, long long sx, long long sy)
     return in ? row + sx * col : -1;
 }
 
-// The source offsets of consecutive rows from the closed form, SEGMENT at a
-// time, where the processor has AVX2: writes the offsets of up to
-// `segments` segments from s.du0 on and returns how many segments it wrote
-// before the first whose floor arguments do not all lie clear of an
+// The closed form over consecutive rows, SEGMENT at a time, where the
+// processor has AVX2: for up to `segments` segments from s.du0 on, works
+// out the first `wanted` rows (and the rest of their step of four), writes
+// their source offsets (sourceOffset's, -1 outside the map) or, with
+// GATHER, their samples (+0 outside), and returns how many segments it
+// wrote before the first whose floor arguments do not all lie clear of an
 // integer (that one's elements need walkColumn's recomputation). The
 // positions are segmentBody's, the same operations on the same operands,
 // so the same bits: rounding to nearest (vroundpd) gives what adding and
@@ -226,6 +228,10 @@ __attribute__((target("avx2"))) long long closedFormAvx2(const SegmentStart& s, 
     for (long long k = 0; k < segments; ++k) {
         __m256d near = zero;
         for (int q = 0; q < SEGMENT; q += 4, du = _mm256_add_pd(du, four)) {
+            // Rows past the wanted ones are not worked out (but for the
+            // rest of a step of four): a map of 2^k + 1 rows would pay
+            // a whole segment for its last row.
+            if (k * SEGMENT + q >= wanted) break;
             const __m256d vr = _mm256_add_pd(rowBase, _mm256_sub_pd(_mm256_mul_pd(du, cosT), dvSin));
             const __m256d vc = _mm256_add_pd(colBase, _mm256_add_pd(_mm256_mul_pd(du, sinT), dvCos));
             const __m256d r = _mm256_round_pd(_mm256_sub_pd(vr, half), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
@@ -244,7 +250,6 @@ __attribute__((target("avx2"))) long long closedFormAvx2(const SegmentStart& s, 
                 // reads the first element and keeps +0. Four loads: a
                 // masked vgatherqpd made Sabrel's warp 2.27-2.36 ns a pixel
                 // here, the loads 2.05-2.15 (build/bench/warp_floor).
-                if (row >= wanted) continue;
                 alignas(32) long long at4[4];
                 _mm256_store_si256(reinterpret_cast<__m256i*>(at4), _mm256_and_si256(offset, _mm256_castpd_si256(in)));
                 const __m256d v = _mm256_and_pd(_mm256_set_pd(source[at4[3]], source[at4[2]], source[at4[1]], source[at4[0]]), in);
@@ -347,7 +352,7 @@ void walkOffsets(const SampleGeometry& g, long long y, long long x0, long long x
     auto fast = [&](long long s0, const SegmentStart& start, long long segments) {
 #if OTK_HAS_AVX2_PATHS
         const long long clear = closedFormAvx2<false>(start, segments, static_cast<double>(sx), static_cast<double>(sy),
-                                                      0.5 - g.margin, offsets, nullptr, 0, nullptr);
+                                                      0.5 - g.margin, offsets, nullptr, x1 - s0, nullptr);
         const long long rows = std::min(clear * SEGMENT, x1 - s0);
         if (rows > 0) use(s0, static_cast<int>(rows), offsets);
         return clear;
