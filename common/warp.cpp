@@ -341,6 +341,18 @@ void walkClosedForm(const SampleGeometry& g, long long y, long long x0, long lon
     if (s0 < x1) slow(s0, x1);
 }
 
+// walkColumn's pieces of rows a..b-1 of column y as source offsets:
+// use(x0', length, offsets), offsets[j] = sourceOffset of row x0' + j.
+template <class Use>
+void recomputedOffsets(const SampleGeometry& g, long long y, long long a, long long b, Use use)
+{
+    long long offsets[SEGMENT];
+    walkColumn(g, y, a, b, [&](long long x, int length, const double* r, const double* c) {
+        for (int j = 0; j < length; ++j) offsets[j] = sourceOffset(r[j], c[j], g.sx, g.sy);
+        use(x, length, offsets);
+    });
+}
+
 // Calls use(x0', length, offsets) for consecutive pieces of rows x0..x1-1
 // of column y: offsets[j] is sourceOffset of row x0' + j's sampled
 // position, as walkColumn finds it.
@@ -361,12 +373,7 @@ void walkOffsets(const SampleGeometry& g, long long y, long long x0, long long x
         return segments;
 #endif
     };
-    walkClosedForm(g, y, x0, x1, fast, [&](long long a, long long b) {
-        walkColumn(g, y, a, b, [&](long long x, int length, const double* r, const double* c) {
-            for (int j = 0; j < length; ++j) offsets[j] = sourceOffset(r[j], c[j], sx, sy);
-            use(x, length, offsets);
-        });
-    });
+    walkClosedForm(g, y, x0, x1, fast, [&](long long a, long long b) { recomputedOffsets(g, y, a, b, use); });
 }
 
 // Writes length values to dst by stores that bypass the caches (for calls
@@ -440,20 +447,28 @@ inline void streamed(bool stream)
 #endif
 }
 
+// Calls f(y, first, x0, x1) for the rows x0..x1-1 of each column y that
+// elements e0..e1-1 (storage order) cover; first is the column's element 0.
+template <class F>
+void forEachColumnPiece(const SampleGeometry& g, long long e0, long long e1, F f)
+{
+    const long long rows = g.sx;
+    for (long long y = e0 / rows; y * rows < e1; ++y) {
+        const long long first = y * rows;
+        f(y, first, std::max(e0 - first, 0LL), std::min(e1 - first, rows));
+    }
+}
+
 // Elements e0..e1-1 in storage order, as use(e0', length, rows, cols).
 template <class Use>
 long long walkSamples(const SampleGeometry& g, long long e0, long long e1, Use use)
 {
     long long recomputed = 0;
-    const long long rows = g.sx;
-    for (long long y = e0 / rows; y * rows < e1; ++y) {
-        const long long first = y * rows;
-        const long long x0 = std::max(e0 - first, 0LL), x1 = std::min(e1 - first, rows);
-        recomputed += walkColumn(g, y, x0, x1,
-                                 [&](long long x, int length, const double* r, const double* c) {
-                                     use(first + x, length, r, c);
-                                 });
-    }
+    forEachColumnPiece(g, e0, e1, [&](long long y, long long first, long long x0, long long x1) {
+        recomputed += walkColumn(g, y, x0, x1, [&](long long x, int length, const double* r, const double* c) {
+            use(first + x, length, r, c);
+        });
+    });
     return recomputed;
 }
 
@@ -607,14 +622,11 @@ long long samplePositions(const SampleGeometry& g, long long e0, long long e1, l
 
 void sampleOffsets(const SampleGeometry& g, long long e0, long long e1, long long* offsets)
 {
-    const long long rows = g.sx;
-    for (long long y = e0 / rows; y * rows < e1; ++y) {
-        const long long first = y * rows;
-        const long long x0 = std::max(e0 - first, 0LL), x1 = std::min(e1 - first, rows);
+    forEachColumnPiece(g, e0, e1, [&](long long y, long long first, long long x0, long long x1) {
         walkOffsets(g, y, x0, x1, [&](long long x, int length, const long long* o) {
             std::copy(o, o + length, offsets + (first + x - e0));
         });
-    }
+    });
 }
 
 void warpColumns(const SampleGeometry& g, long long y0, long long y1, const double* source, double* result,
@@ -640,9 +652,7 @@ void warpColumns(const SampleGeometry& g, long long y0, long long y1, const doub
 #endif
                 };
                 walkClosedForm(g, y, tx, tx1, fast, [&](long long a, long long b) {
-                    walkColumn(g, y, a, b, [&](long long x, int length, const double* r, const double* c) {
-                        long long o[SEGMENT];
-                        for (int j = 0; j < length; ++j) o[j] = sourceOffset(r[j], c[j], sx, sy);
+                    recomputedOffsets(g, y, a, b, [&](long long x, int length, const long long* o) {
                         gatherPlain(source, o, length, values + (x - tx));
                     });
                 });
