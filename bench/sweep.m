@@ -2,7 +2,7 @@
 % function over map sizes, maps as one numeric array and as a cell grid,
 % through the host:
 %
-%   octave-cli --norc --path build/mex bench/sweep.m
+%   octave-cli --norc --path build/mex --path build/bench-mex bench/sweep.m
 %   OTK_SWEEP=quick octave-cli --norc --path build/mex bench/sweep.m
 %
 % Sizes are 15^2 to 513^2: every power of two from 16 to 512 and its two
@@ -47,6 +47,11 @@
 % at its lowest instead, every array result paid its faults and every
 % cell grid of small maps none: array / cells 1.5-2.6 for the warps and
 % the saturation, all of it the host's.)
+% Rows marked (floor) are probes, not functions: what a call's memory
+% traffic or the host's making of its result costs at each size, with
+% nothing computed, so that a step the probe shows too is read as the
+% memory's or the host's (Halvery's rows need build/bench-mex on the path,
+% as tools/bench.sh --sweep puts it).
 % OTK_NUM_THREADS, when set, is the plug-ins' thread count; at 1 the sweep
 % times the process's processor time, the steadiest figure on a busy
 % machine (OTK_SWEEP_CLOCK=wall or cpu to choose). OTK_SWEEP_ONLY, a
@@ -140,6 +145,26 @@ function [calls, units] = halveryJob(n, mb)
   scores = zeros(nImages, 1); pooled = zeros(nImages, K);
   call = @(maps, patches, renders) Halvery(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, ...
       tpl.column, tpl.weight, tpl.bias, patches, renders, 1, 1, 1, K, Inf, scores, pooled, 0, 0, 0, 0);
+  calls = {@() call(stack, patchesArray, rendersArray), @() call(grid, patchesGrid, rendersGrid)};
+  units = nImages * K;
+end
+
+% The floor of a Halvery call (bench/probes/floor_Halvery.cpp, built into
+% build/bench-mex): the same call's arguments read and every sample its
+% poolings read copied out as Halvery copies them ("reads"), and with each
+% render line a drawing raises read and written back ("+lines"), nothing
+% computed. A step between sizes in these rows is the memory's, which no
+% kernel that reads those samples and writes those lines avoids.
+function [calls, units] = halveryFloorJob(n, mb, lines)
+  N = 16; K = 60;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
+  tpl = bench_template(n, N, K);
+  patchesGrid = repmat({1}, N, 1); patchesArray = ones(1, 1, N);
+  rendersGrid = zeroGrid(nImages, 1, n, n); rendersArray = zeros(n, n, nImages);
+  scores = zeros(nImages, 1); pooled = zeros(nImages, K);
+  call = @(maps, patches, renders) floor_Halvery(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, ...
+      tpl.column, tpl.weight, tpl.bias, patches, renders, 1, 1, 1, K, Inf, scores, pooled, 0, 0, 0, 0, lines);
   calls = {@() call(stack, patchesArray, rendersArray), @() call(grid, patchesGrid, rendersGrid)};
   units = nImages * K;
 end
@@ -245,6 +270,21 @@ function [calls, units] = saturateJob(n, mb)
   units = nImages * N * n * n;
 end
 
+% The floor of a call that returns new maps: the host making the result
+% alone, as the compiled functions have it made (one zeros of the whole
+% result on the array route, one a map on the cell grid), beside an input
+% of the same size (otk_saturate's and otk_warp_stacks' batch), per pixel
+% as they count. glibc serves a block of 32 MB or more from fresh pages, a
+% fault each 4 kB, or from memory it kept, as what it holds at the time
+% decides; the maps of a cell grid come from reused memory.
+function [calls, units] = hostResultJob(n, mb)
+  N = 16;
+  nImages = imagesFor(mb, N, n);
+  stack = rand(n, n, N, nImages);
+  calls = {@() zeros(size(stack)), @() zeroGrid(nImages, N, n, n)};
+  units = numel(stack);
+end
+
 function [calls, units] = densityJob(n, mb)
   N = 16;
   nImages = imagesFor(mb, N, n);
@@ -342,6 +382,8 @@ rounds = 10;
 % (32 images of 16 maps of 128^2), warps and saturation a quarter of that.
 jobs = {
   'Halvery', @halveryJob, 'el.img', 64;
+  'Halvery reads (floor)', @(n, mb) halveryFloorJob(n, mb, 0), 'el.img', 64;
+  'Halvery +lines (floor)', @(n, mb) halveryFloorJob(n, mb, 1), 'el.img', 64;
   'Wendlow', @wendlowJob, 'el.img', 64;
   'Sabrel', @sabrelJob, 'pixel', 16;
   'Mundle', @mundleJob, 'pixel', 16;
@@ -352,6 +394,7 @@ jobs = {
   'otk_warp_maps', @warpMapsJob, 'pixel', 16;
   'otk_warp_stacks', @warpStacksJob, 'pixel', 16;
   'otk_saturate', @saturateJob, 'pixel', 16;
+  'host: new maps (floor)', @hostResultJob, 'pixel', 16;
   'otk_response_density', @densityJob, 'pixel', 16;
   'otk_oriented_responses', @responsesJob, 'pixel', 16;
   'otk_learn_template', @learnJob, 'pixel', 16;
@@ -388,12 +431,22 @@ for j = 1:rows(jobs)
   if ~isempty(only) && isempty(regexp(name, only, 'once'))
     continue;
   end
-  cost = zeros(numel(sides), 2);
+  if strncmp(name, 'Halvery ', 8) && exist('floor_Halvery') ~= 3
+    continue;  % the probe is built into build/bench-mex, not on the path
+  end
+  % The host's row times interpreted code a cell; only where a map takes
+  % long to make does that not show.
+  jobSides = sides;
+  if strncmp(name, 'host', 4)
+    jobSides = sides(sides >= 255);
+  end
+  probe = ~isempty(strfind(name, '(floor)'));
+  cost = zeros(numel(jobSides), 2);
   % Neighbouring sides (a power of two and its neighbours) are timed
   % together, their calls interleaved, so that the load of the machine
   % moves them alike; each group's batches are made, timed and released.
-  for g = groupsOf(sides)
-    group = sides(g{1});
+  for g = groupsOf(jobSides)
+    group = jobSides(g{1});
     calls = {};
     units = zeros(1, numel(group));
     for k = 1:numel(group)
@@ -405,12 +458,12 @@ for j = 1:rows(jobs)
     cost(g{1}, :) = 1e9 * reshape(t, 2, numel(group))' ./ units';
     clear calls c;
   end
-  for k = 1:numel(sides)
+  for k = 1:numel(jobSides)
     flags = '';
     if jobs{j, 4} > 0 && cost(k, 1) > 1.05 * cost(k, 2)
       flags = [flags 'a'];
     end
-    around = neighboursOf(sides, cost, k);
+    around = neighboursOf(jobSides, cost, k);
     if ~isempty(around)
       if cost(k, 1) > 1.15 * around(1)
         flags = [flags 'N'];
@@ -419,11 +472,11 @@ for j = 1:rows(jobs)
         flags = [flags 'C'];
       end
     end
-    flagged = flagged + ~isempty(flags);
-    printf('%-23s %5d %10.3f %10.3f %6.2f  %s\n', name, sides(k), cost(k, 1), cost(k, 2), ...
+    flagged = flagged + (~isempty(flags) && ~probe);
+    printf('%-23s %5d %10.3f %10.3f %6.2f  %s\n', name, jobSides(k), cost(k, 1), cost(k, 2), ...
            cost(k, 1) / cost(k, 2), flags);
   end
   printf('  (ns per %s)\n', jobs{j, 3});
   fflush(stdout);
 end
-printf('sweep: %d sizes flagged; load at end: %s', flagged, fileread('/proc/loadavg'));
+printf('sweep: %d sizes flagged (probes not counted); load at end: %s', flagged, fileread('/proc/loadavg'));
