@@ -209,59 +209,115 @@ inline long long sourceOffset(double r, double c, long long sx, long long sy)
 // 2.9-3.0 ns a pixel for the positions alone, against 1.9-2.2 for
 // warpAffine's whole warp).
 #if OTK_HAS_AVX2_PATHS
+// What every step of closedFormAvx2 works with, in lanes.
+struct ClosedFormLanes {
+    __m256d rowBase, colBase, cosT, sinT, dvSin, dvCos, rows, cols, within;
+};
+
+// Rows and columns of the positions whose du are the lanes of du
+// (segmentBody's operations), to be rounded: r = round(vr - 0.5).
+struct Positions {
+    __m256d vr, vc, r, c;
+};
+
+__attribute__((target("avx2"), always_inline)) inline Positions positionsAt(const ClosedFormLanes& l, __m256d du)
+{
+    const __m256d half = _mm256_set1_pd(0.5);
+    Positions p;
+    p.vr = _mm256_add_pd(l.rowBase, _mm256_sub_pd(_mm256_mul_pd(du, l.cosT), l.dvSin));
+    p.vc = _mm256_add_pd(l.colBase, _mm256_add_pd(_mm256_mul_pd(du, l.sinT), l.dvCos));
+    p.r = _mm256_round_pd(_mm256_sub_pd(p.vr, half), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    p.c = _mm256_round_pd(_mm256_sub_pd(p.vc, half), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    return p;
+}
+
+// All ones in the lanes whose position lies inside the map.
+__attribute__((target("avx2"), always_inline)) inline __m256d insideMap(const ClosedFormLanes& l, const Positions& p)
+{
+    const __m256d zero = _mm256_setzero_pd();
+    return _mm256_and_pd(
+        _mm256_and_pd(_mm256_cmp_pd(p.r, zero, _CMP_GE_OQ), _mm256_cmp_pd(p.r, l.rows, _CMP_LT_OQ)),
+        _mm256_and_pd(_mm256_cmp_pd(p.c, zero, _CMP_GE_OQ), _mm256_cmp_pd(p.c, l.cols, _CMP_LT_OQ)));
+}
+
+// Rows first..first+count-1 of one segment (count a multiple of 4, du the
+// first's): their offsets or samples written for rows below `wanted`, and
+// the lanes whose floor arguments lie near an integer returned. With
+// INSIDE every position is known to lie inside the map, and no lane is
+// tested or masked.
+template <bool GATHER, bool INSIDE>
+__attribute__((target("avx2"), always_inline)) inline __m256d segmentAvx2(const ClosedFormLanes& l, __m256d du,
+                                                                          long long first, long long count,
+                                                                          long long* offsets, const double* source,
+                                                                          long long wanted, double* values)
+{
+    const __m256d half = _mm256_set1_pd(0.5), four = _mm256_set1_pd(4.0);
+    const __m256d two52 = _mm256_set1_pd(4503599627370496.0), outside = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+    const __m256i lanes = _mm256_set_epi64x(3, 2, 1, 0);
+    __m256d near = _mm256_setzero_pd();
+    for (long long row = first; row < first + count; row += 4, du = _mm256_add_pd(du, four)) {
+        const Positions p = positionsAt(l, du);
+        const __m256d offRow = _mm256_and_pd(_mm256_sub_pd(_mm256_sub_pd(p.vr, p.r), half), magnitude);
+        const __m256d offCol = _mm256_and_pd(_mm256_sub_pd(_mm256_sub_pd(p.vc, p.c), half), magnitude);
+        near = _mm256_or_pd(near, _mm256_cmp_pd(_mm256_max_pd(offRow, offCol), l.within, _CMP_NLT_UQ));
+        const __m256d at = _mm256_add_pd(_mm256_add_pd(p.r, _mm256_mul_pd(l.rows, p.c)), two52);
+        const __m256i offset = _mm256_sub_epi64(_mm256_castpd_si256(at), _mm256_castpd_si256(two52));
+        if (GATHER) {
+            // Only the wanted rows are written; a lane outside the map
+            // reads the first element and keeps +0. Four loads: a masked
+            // vgatherqpd made Sabrel's warp 2.27-2.36 ns a pixel here, the
+            // loads 2.05-2.15 (build/bench/warp_floor).
+            alignas(32) long long at4[4];
+            __m256d v;
+            if (INSIDE) {
+                _mm256_store_si256(reinterpret_cast<__m256i*>(at4), offset);
+                v = _mm256_set_pd(source[at4[3]], source[at4[2]], source[at4[1]], source[at4[0]]);
+            } else {
+                const __m256d in = insideMap(l, p);
+                _mm256_store_si256(reinterpret_cast<__m256i*>(at4), _mm256_and_si256(offset, _mm256_castpd_si256(in)));
+                v = _mm256_and_pd(_mm256_set_pd(source[at4[3]], source[at4[2]], source[at4[1]], source[at4[0]]), in);
+            }
+            if (wanted - row >= 4)
+                _mm256_storeu_pd(values + row, v);
+            else
+                _mm256_maskstore_pd(values + row, _mm256_cmpgt_epi64(_mm256_set1_epi64x(wanted - row), lanes), v);
+        } else if (INSIDE) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + row), offset);
+        } else {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + row),
+                                _mm256_castpd_si256(_mm256_blendv_pd(outside, _mm256_castsi256_pd(offset), insideMap(l, p))));
+        }
+    }
+    return near;
+}
+
 template <bool GATHER>
 __attribute__((target("avx2"))) long long closedFormAvx2(const SegmentStart& s, long long segments, double sxd,
                                                          double syd, double limit, long long* offsets,
                                                          const double* source, long long wanted, double* values)
 {
-    const __m256d rowBase = _mm256_set1_pd(s.rowBase), colBase = _mm256_set1_pd(s.colBase),
-                  cosT = _mm256_set1_pd(s.cosT), sinT = _mm256_set1_pd(s.sinT), dvSin = _mm256_set1_pd(s.dvSin),
-                  dvCos = _mm256_set1_pd(s.dvCos);
-    const __m256d half = _mm256_set1_pd(0.5), zero = _mm256_setzero_pd(), four = _mm256_set1_pd(4.0);
-    const __m256d rows = _mm256_set1_pd(sxd), cols = _mm256_set1_pd(syd), within = _mm256_set1_pd(limit);
-    const __m256d two52 = _mm256_set1_pd(4503599627370496.0), outside = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
-    const __m256i lanes = _mm256_set_epi64x(3, 2, 1, 0);
-    // du0 + j for the lanes' j: whole numbers far below 2^53, so stepping
-    // du by 4 gives exactly segmentBody's du0 + j.
-    __m256d du = _mm256_add_pd(_mm256_set1_pd(s.du0), _mm256_set_pd(3, 2, 1, 0));
+    const ClosedFormLanes l = {_mm256_set1_pd(s.rowBase), _mm256_set1_pd(s.colBase), _mm256_set1_pd(s.cosT),
+                               _mm256_set1_pd(s.sinT),    _mm256_set1_pd(s.dvSin),   _mm256_set1_pd(s.dvCos),
+                               _mm256_set1_pd(sxd),       _mm256_set1_pd(syd),       _mm256_set1_pd(limit)};
     for (long long k = 0; k < segments; ++k) {
-        __m256d near = zero;
-        for (int q = 0; q < SEGMENT; q += 4, du = _mm256_add_pd(du, four)) {
-            // Rows past the wanted ones are not worked out (but for the
-            // rest of a step of four): a map of 2^k + 1 rows would pay
-            // a whole segment for its last row.
-            if (k * SEGMENT + q >= wanted) break;
-            const __m256d vr = _mm256_add_pd(rowBase, _mm256_sub_pd(_mm256_mul_pd(du, cosT), dvSin));
-            const __m256d vc = _mm256_add_pd(colBase, _mm256_add_pd(_mm256_mul_pd(du, sinT), dvCos));
-            const __m256d r = _mm256_round_pd(_mm256_sub_pd(vr, half), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-            const __m256d c = _mm256_round_pd(_mm256_sub_pd(vc, half), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-            const __m256d offRow = _mm256_and_pd(_mm256_sub_pd(_mm256_sub_pd(vr, r), half), magnitude);
-            const __m256d offCol = _mm256_and_pd(_mm256_sub_pd(_mm256_sub_pd(vc, c), half), magnitude);
-            near = _mm256_or_pd(near, _mm256_cmp_pd(_mm256_max_pd(offRow, offCol), within, _CMP_NLT_UQ));
-            const __m256d in = _mm256_and_pd(
-                _mm256_and_pd(_mm256_cmp_pd(r, zero, _CMP_GE_OQ), _mm256_cmp_pd(r, rows, _CMP_LT_OQ)),
-                _mm256_and_pd(_mm256_cmp_pd(c, zero, _CMP_GE_OQ), _mm256_cmp_pd(c, cols, _CMP_LT_OQ)));
-            const __m256d at = _mm256_add_pd(_mm256_add_pd(r, _mm256_mul_pd(rows, c)), two52);
-            const __m256i offset = _mm256_sub_epi64(_mm256_castpd_si256(at), _mm256_castpd_si256(two52));
-            const long long row = k * SEGMENT + q;
-            if (GATHER) {
-                // Only the wanted rows are written; a lane outside the map
-                // reads the first element and keeps +0. Four loads: a
-                // masked vgatherqpd made Sabrel's warp 2.27-2.36 ns a pixel
-                // here, the loads 2.05-2.15 (build/bench/warp_floor).
-                alignas(32) long long at4[4];
-                _mm256_store_si256(reinterpret_cast<__m256i*>(at4), _mm256_and_si256(offset, _mm256_castpd_si256(in)));
-                const __m256d v = _mm256_and_pd(_mm256_set_pd(source[at4[3]], source[at4[2]], source[at4[1]], source[at4[0]]), in);
-                if (wanted - row >= 4)
-                    _mm256_storeu_pd(values + row, v);
-                else
-                    _mm256_maskstore_pd(values + row, _mm256_cmpgt_epi64(_mm256_set1_epi64x(wanted - row), lanes), v);
-            } else {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + row),
-                                    _mm256_castpd_si256(_mm256_blendv_pd(outside, _mm256_castsi256_pd(offset), in)));
-            }
-        }
+        const long long first = k * SEGMENT;
+        if (first >= wanted) return segments;
+        // Rows past the wanted ones are not worked out (but for the rest of
+        // a step of four): a map of 2^k + 1 rows would pay a whole segment
+        // for its last row.
+        const long long count = std::min(SEGMENT, (wanted - first + 3) / 4 * 4);
+        // du0 + j for the lanes' j: whole numbers far below 2^53, so
+        // stepping du by 4 gives exactly segmentBody's du0 + j.
+        const __m256d du = _mm256_add_pd(_mm256_set1_pd(s.du0 + static_cast<double>(first)), _mm256_set_pd(3, 2, 1, 0));
+        // Along a segment the rounded row and column move one way only
+        // (each operation is monotone in du), so where its first and last
+        // positions lie inside the map, all do.
+        const __m256d ends = _mm256_add_pd(_mm256_set1_pd(s.du0 + static_cast<double>(first)),
+                                           _mm256_set_pd(static_cast<double>(count - 1), 0, static_cast<double>(count - 1), 0));
+        const bool inside = _mm256_movemask_pd(insideMap(l, positionsAt(l, ends))) == 0xF;
+        const __m256d near = inside ? segmentAvx2<GATHER, true>(l, du, first, count, offsets, source, wanted, values)
+                                    : segmentAvx2<GATHER, false>(l, du, first, count, offsets, source, wanted, values);
         if (_mm256_movemask_pd(near) != 0) return k;
     }
     return segments;
