@@ -125,9 +125,11 @@ fi
 
 rounds=$repetitions
 [ "$rounds" -lt 3 ] && rounds=3
+# run_octave SCRIPT NAME [THREADS]: the plug-ins' own thread count unless
+# THREADS is given.
 run_octave() {
   echo "## $1" | tee -a "$out/cpp.txt"
-  OTK_BENCH_OUT="$PWD/$out/$2.tsv" OTK_BENCH_ROUNDS=$rounds env -u OTK_NUM_THREADS \
+  OTK_BENCH_OUT="$PWD/$out/$2.tsv" OTK_BENCH_ROUNDS=$rounds env -u OTK_NUM_THREADS ${3:+OTK_NUM_THREADS=$3} \
     octave-cli --norc --quiet --no-history --path build-bench/mex --path build-bench/bench-mex "$1" \
     2>&1 | tee -a "$out/$2.txt"
 }
@@ -141,9 +143,10 @@ if [ "$want_host" = 1 ]; then
   GLIBC_TUNABLES=glibc.malloc.hugetlb=1 run_octave bench/responses_timing.m responses-2mb
   run_octave bench/detect_timing.m detect
 fi
-# Results of 16 to 32 MB come from fresh pages at every size, not as
-# glibc's moving threshold happens to stand (bench/sweep.m).
-[ "$want_sweep" = 1 ] && GLIBC_TUNABLES=glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=268435456 run_octave bench/sweep.m sweep
+# Results below 32 MB come from reused memory at every size, not as glibc's
+# moving threshold happens to stand; one thread, whose processor time is
+# the steadiest figure (bench/sweep.m).
+[ "$want_sweep" = 1 ] && GLIBC_TUNABLES=glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=268435456 run_octave bench/sweep.m sweep 1
 
 echo
 python3 tools/bench_table.py "$out" | tee "$out/table.txt"
