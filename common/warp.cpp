@@ -312,10 +312,12 @@ __attribute__((target("avx2"))) long long closedFormAvx2(const SegmentStart& s, 
         const __m256d du = _mm256_add_pd(_mm256_set1_pd(s.du0 + static_cast<double>(first)), _mm256_set_pd(3, 2, 1, 0));
         // Along a segment the rounded row and column move one way only
         // (each operation is monotone in du), so where its first and last
-        // positions lie inside the map, all do.
+        // positions lie inside the map, all do. Asking costs about what
+        // testing two steps does: pieces of a few rows (columns cut into
+        // tiles from a line boundary begin and end with them) do not ask.
         const __m256d ends = _mm256_add_pd(_mm256_set1_pd(s.du0 + static_cast<double>(first)),
                                            _mm256_set_pd(static_cast<double>(count - 1), 0, static_cast<double>(count - 1), 0));
-        const bool inside = _mm256_movemask_pd(insideMap(l, positionsAt(l, ends))) == 0xF;
+        const bool inside = count > 8 && _mm256_movemask_pd(insideMap(l, positionsAt(l, ends))) == 0xF;
         const __m256d near = inside ? segmentAvx2<GATHER, true>(l, du, first, count, offsets, source, wanted, values)
                                     : segmentAvx2<GATHER, false>(l, du, first, count, offsets, source, wanted, values);
         if (_mm256_movemask_pd(near) != 0) return k;
