@@ -151,10 +151,12 @@ end
 
 % The floor of a Halvery call (bench/probes/floor_Halvery.cpp, built into
 % build/bench-mex): the same call's arguments read and every sample its
-% poolings read copied out as Halvery copies them ("reads"), and with each
-% render line a drawing raises read and written back ("+lines"), nothing
-% computed. A step between sizes in these rows is the memory's, which no
-% kernel that reads those samples and writes those lines avoids.
+% poolings read copied out as Halvery copies them ("reads"), with each
+% render line a drawing raises read and written back ("+lines"), or with
+% the next image's sample lines asked for before an image is read
+% ("+ahead"), nothing computed. A step between sizes in these rows is the
+% memory's, which no kernel that reads those samples and writes those
+% lines avoids, asking ahead or not.
 function [calls, units] = halveryFloorJob(n, mb, lines)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
@@ -384,6 +386,7 @@ jobs = {
   'Halvery', @halveryJob, 'el.img', 64;
   'Halvery reads (floor)', @(n, mb) halveryFloorJob(n, mb, 0), 'el.img', 64;
   'Halvery +lines (floor)', @(n, mb) halveryFloorJob(n, mb, 1), 'el.img', 64;
+  'Halvery +ahead (floor)', @(n, mb) halveryFloorJob(n, mb, 2), 'el.img', 64;
   'Wendlow', @wendlowJob, 'el.img', 64;
   'Sabrel', @sabrelJob, 'pixel', 16;
   'Mundle', @mundleJob, 'pixel', 16;

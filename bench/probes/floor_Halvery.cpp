@@ -13,11 +13,15 @@
 // Built into build/bench-mex only; never shipped. Calls whose poolings are
 // not all inside the maps (the fast window) are refused.
 //
-// Given a 27th input that is not 0, it also reads and writes back, in every
-// render map, each cache line a patch of patchHalf centred on each element
-// covers: the lines a drawing must fetch and raise (Halvery centres a patch
-// on the winning sample, within a shift of the element, so the count is the
-// same, the lines nearly so). Then only the computing is left out.
+// Given a 27th input of 1, it also reads and writes back, in every render
+// map, each cache line a patch of patchHalf centred on each element covers:
+// the lines a drawing must fetch and raise (Halvery centres a patch on the
+// winning sample, within a shift of the element, so the count is the same,
+// the lines nearly so). Then only the computing is left out. Given 2, it
+// asks for the lines of the next image's samples before it reads an
+// image's (requestLine, as Halvery asks for them while it draws): whether
+// a step between map sizes is one of waiting for memory that asking ahead
+// hides.
 #include "alloc.h"
 #include "args.h"
 #include "pooling.h"
@@ -76,7 +80,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const long long side = 2LL * patchHalf + 1;
     readMapGrid(g, ARG_PATCHES, pool.N, 1, side * side);
     const MapGrid renders = readMapGrid(g, ARG_RENDER_MAPS, pool.nImages, 1, mapElements(pool.nRows, pool.nCols));
-    const bool touchRenders = nrhs > TEMPLATE_ARGS && rawArg(g, TEMPLATE_ARGS) != 0;
+    enum Mode { READS = 0, RENDER_LINES = 1, NEXT_REQUESTED = 2 };
+    const double mode = nrhs > TEMPLATE_ARGS ? rawArg(g, TEMPLATE_ARGS) : static_cast<double>(READS);
+    const bool touchRenders = mode == RENDER_LINES;
+    const bool requestNext = mode == NEXT_REQUESTED;
     double* scores = dataArg(g, ARG_SCORES, pool.nImages);
     dataArg(g, ARG_POOLED_VALUES, static_cast<long long>(pool.nImages) * nElements);
 
@@ -105,6 +112,13 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         double samples[BLOCK * GATHERED_SAMPLES];
         const int count = (2 * pool.oriRange + 1) * (2 * pool.shiftRange + 1);
         double sum = 0;
+        if (requestNext && places != nullptr && i + 1 < pool.nImages) {
+            const ImageMaps next = imageMapsInRun(pool, static_cast<int>(i + 1));
+            for (long long e = 0; e < nElements; ++e)
+                for (int j = 0; j <= 2 * pool.oriRange; ++j)
+                    for (int k = 0; k <= 2 * pool.shiftRange; ++k)
+                        requestLine(next.maps[places[e].map[j]] + places[e].at[k]);
+        }
         for (long long first = 0; first < nElements; first += BLOCK) {
             const long long n = nElements - first < BLOCK ? nElements - first : BLOCK;
             if (places != nullptr)
