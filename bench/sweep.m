@@ -135,7 +135,16 @@ end
 % The jobs: each returns [array, cells] seconds per call and the units of
 % work of one call.
 
-function [calls, units] = halveryJob(n, mb)
+% Halvery's batch, called through plugin with any further inputs after the
+% 26. The floor of a Halvery call (bench/probes/floor_Halvery.cpp, built
+% into build/bench-mex) takes the same call: its arguments read and every
+% sample its poolings read copied out as Halvery copies them ("reads"),
+% with each render line a drawing raises read and written back ("+lines",
+% a 27th input of 1), or with the next image's sample lines asked for
+% before an image is read ("+ahead", 2), nothing computed. A step between
+% sizes in these rows is the memory's, which no kernel that reads those
+% samples and writes those lines avoids, asking ahead or not.
+function [calls, units] = halveryJob(n, mb, plugin, varargin)
   N = 16; K = 60;
   nImages = imagesFor(mb, N, n);
   stack = rand(n, n, N, nImages); grid = bench_grid(stack);
@@ -143,30 +152,8 @@ function [calls, units] = halveryJob(n, mb)
   patchesGrid = repmat({1}, N, 1); patchesArray = ones(1, 1, N);
   rendersGrid = zeroGrid(nImages, 1, n, n); rendersArray = zeros(n, n, nImages);
   scores = zeros(nImages, 1); pooled = zeros(nImages, K);
-  call = @(maps, patches, renders) Halvery(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, ...
-      tpl.column, tpl.weight, tpl.bias, patches, renders, 1, 1, 1, K, Inf, scores, pooled, 0, 0, 0, 0);
-  calls = {@() call(stack, patchesArray, rendersArray), @() call(grid, patchesGrid, rendersGrid)};
-  units = nImages * K;
-end
-
-% The floor of a Halvery call (bench/probes/floor_Halvery.cpp, built into
-% build/bench-mex): the same call's arguments read and every sample its
-% poolings read copied out as Halvery copies them ("reads"), with each
-% render line a drawing raises read and written back ("+lines"), or with
-% the next image's sample lines asked for before an image is read
-% ("+ahead"), nothing computed. A step between sizes in these rows is the
-% memory's, which no kernel that reads those samples and writes those
-% lines avoids, asking ahead or not.
-function [calls, units] = halveryFloorJob(n, mb, lines)
-  N = 16; K = 60;
-  nImages = imagesFor(mb, N, n);
-  stack = rand(n, n, N, nImages); grid = bench_grid(stack);
-  tpl = bench_template(n, N, K);
-  patchesGrid = repmat({1}, N, 1); patchesArray = ones(1, 1, N);
-  rendersGrid = zeroGrid(nImages, 1, n, n); rendersArray = zeros(n, n, nImages);
-  scores = zeros(nImages, 1); pooled = zeros(nImages, K);
-  call = @(maps, patches, renders) floor_Halvery(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, ...
-      tpl.column, tpl.weight, tpl.bias, patches, renders, 1, 1, 1, K, Inf, scores, pooled, 0, 0, 0, 0, lines);
+  call = @(maps, patches, renders) plugin(nImages, N, maps, {}, 0, n, n, 0, tpl.orientation, tpl.row, ...
+      tpl.column, tpl.weight, tpl.bias, patches, renders, 1, 1, 1, K, Inf, scores, pooled, 0, 0, 0, 0, varargin{:});
   calls = {@() call(stack, patchesArray, rendersArray), @() call(grid, patchesGrid, rendersGrid)};
   units = nImages * K;
 end
@@ -383,10 +370,10 @@ rounds = 10;
 % Megabytes of maps per call: the search and scoring batches of the README
 % (32 images of 16 maps of 128^2), warps and saturation a quarter of that.
 jobs = {
-  'Halvery', @halveryJob, 'el.img', 64;
-  'Halvery reads (floor)', @(n, mb) halveryFloorJob(n, mb, 0), 'el.img', 64;
-  'Halvery +lines (floor)', @(n, mb) halveryFloorJob(n, mb, 1), 'el.img', 64;
-  'Halvery +ahead (floor)', @(n, mb) halveryFloorJob(n, mb, 2), 'el.img', 64;
+  'Halvery', @(n, mb) halveryJob(n, mb, @Halvery), 'el.img', 64;
+  'Halvery reads (floor)', @(n, mb) halveryJob(n, mb, @floor_Halvery, 0), 'el.img', 64;
+  'Halvery +lines (floor)', @(n, mb) halveryJob(n, mb, @floor_Halvery, 1), 'el.img', 64;
+  'Halvery +ahead (floor)', @(n, mb) halveryJob(n, mb, @floor_Halvery, 2), 'el.img', 64;
   'Wendlow', @wendlowJob, 'el.img', 64;
   'Sabrel', @sabrelJob, 'pixel', 16;
   'Mundle', @mundleJob, 'pixel', 16;

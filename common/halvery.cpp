@@ -321,12 +321,7 @@ struct NextImage {
 void requestNext(const HalveryState& s, long long e, NextImage next)
 {
     if (next.image < 0 || !s.runs[e].whole) return;
-    const ImageMaps maps = imageMapsInRun(s.pool, next.image);
-    const GatherPlace& g = s.places[e];
-    for (int j = 0; j <= 2 * s.pool.oriRange; ++j) {
-        const double* map = maps.maps[g.map[j]];
-        for (int i = 0; i <= 2 * s.pool.shiftRange; ++i) requestLine(map + g.at[i]);
-    }
+    requestPlaced(s.pool, imageMapsInRun(s.pool, next.image), s.places[e]);
     if (next.drawing) prefetchDrawing(s, next.image, s.elements[e].x, s.elements[e].y);
 }
 

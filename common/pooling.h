@@ -339,6 +339,16 @@ struct GatherPlace {
     std::ptrdiff_t at[5];
 };
 
+// Asks for the line of every sample a pooling from place g reads on the
+// image of m (requestLine): its misses in flight before it is copied.
+inline void requestPlaced(const PoolState& s, ImageMaps m, const GatherPlace& g)
+{
+    for (int j = 0; j <= 2 * s.oriRange; ++j) {
+        const double* map = m.maps[g.map[j]];
+        for (int i = 0; i <= 2 * s.shiftRange; ++i) requestLine(map + g.at[i]);
+    }
+}
+
 // Whether the call's windows have a size the loops unrolled when compiling
 // serve: 1 or 3 orientations, 3 or 5 shifts.
 inline bool fixedWindow(const PoolState& s)

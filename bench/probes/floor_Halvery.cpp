@@ -114,10 +114,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         double sum = 0;
         if (requestNext && places != nullptr && i + 1 < pool.nImages) {
             const ImageMaps next = imageMapsInRun(pool, static_cast<int>(i + 1));
-            for (long long e = 0; e < nElements; ++e)
-                for (int j = 0; j <= 2 * pool.oriRange; ++j)
-                    for (int k = 0; k <= 2 * pool.shiftRange; ++k)
-                        requestLine(next.maps[places[e].map[j]] + places[e].at[k]);
+            for (long long e = 0; e < nElements; ++e) requestPlaced(pool, next, places[e]);
         }
         for (long long first = 0; first < nElements; first += BLOCK) {
             const long long n = nElements - first < BLOCK ? nElements - first : BLOCK;
